@@ -1,0 +1,250 @@
+#include "disks/DiskManager.h"
+
+#include "disks/DiskDiscovery.h"
+#include "disks/MountPaths.h"
+#include "disks/MountTable.h"
+#include "shell/HelperShell.h"
+#include "shell/Log.h"
+
+#include <QCoro/QCoroFuture>
+#include <QCoro/QCoroTimer>
+#include <QPointer>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <chrono>
+#include <utility>
+
+namespace {
+
+// The disk utility's word for an unmount of a device path.
+QStringList unmountArguments(const NTFSDisk &disk)
+{
+    return {QStringLiteral("unmount"), QStringLiteral("/dev/") + disk.deviceNode};
+}
+
+QStringList listArguments()
+{
+    return {QStringLiteral("list"), QStringLiteral("-plist")};
+}
+
+// The four failures of the disk operations. (Built outside the coroutines: GCC 12 cannot
+// keep string literals alive across a suspension point in the same expression.)
+DiskError unmountReadOnlyFailed(const ShellResult &result)
+{
+    return {DiskError::UnmountReadOnlyFailed,
+            QStringLiteral("Failed to unmount existing read-only volume: ") + result.output};
+}
+DiskError createDirectoryFailed(const QString &directory, const ShellResult &result)
+{
+    return {DiskError::CreateDirectoryFailed,
+            QStringLiteral("Failed to create mount directory at ") + directory + QStringLiteral(": ") + result.output};
+}
+DiskError mountFailed(const ShellResult &ntfs3g)
+{
+    return {DiskError::MountFailed, QStringLiteral("Mount failed: ") + ntfs3g.output};
+}
+DiskError unmountFailed(const ShellResult &result)
+{
+    return {DiskError::UnmountFailed, QStringLiteral("Failed to unmount: ") + result.output};
+}
+
+// Enough numbered variants for any real clash; past this ntfs-3g reports the busy directory.
+constexpr int kMaxDirectoryVariants = 999;
+
+// The scan's background task: it holds the context weakly and finds nothing once it is gone.
+QFuture<QList<NTFSDisk>> discoverInBackground(std::weak_ptr<DiskManager::Context> weakContext, QByteArray listing)
+{
+    return QtConcurrent::run([weakContext = std::move(weakContext), listing = std::move(listing)] {
+        const std::shared_ptr<DiskManager::Context> context = weakContext.lock();
+        if (!context)
+            return QList<NTFSDisk>();
+        return DiskManager::discover(*context, listing);
+    });
+}
+
+// A failure after the system mount is gone rescans first, so the list shows what is left.
+QCoro::Task<std::optional<DiskError>> failAfterRescan(QPointer<DiskManager> self, bool rescan, DiskError error)
+{
+    if (rescan && self)
+        co_await self->scanDisks();
+    co_return error;
+}
+
+} // namespace
+
+DiskManager::DiskManager(QObject *parent)
+    : DiskManager(Platform::host(), std::make_shared<HelperShell>(Platform::host()),
+                  std::make_shared<SystemFileProbe>(), parent)
+{
+}
+
+DiskManager::DiskManager(Platform platform, std::shared_ptr<CommandRunner> runner,
+                         std::shared_ptr<FileProbe> files, QObject *parent)
+    : QObject(parent)
+    , m_context(std::make_shared<Context>(Context{std::move(platform), std::move(runner), std::move(files)}))
+{
+    // The first scan starts from the event loop, after construction has returned.
+    QTimer::singleShot(0, this, [this] { scanDisks(); });
+}
+
+DiskManager::~DiskManager() = default;
+
+void DiskManager::setDisks(QList<NTFSDisk> disks)
+{
+    m_disks = std::move(disks);
+    Q_EMIT disksChanged();
+}
+
+void DiskManager::setIsScanning(bool scanning)
+{
+    m_isScanning = scanning;
+    Q_EMIT isScanningChanged();
+}
+
+void DiskManager::setLastError(std::optional<QString> error)
+{
+    m_lastError = std::move(error);
+    Q_EMIT lastErrorChanged();
+}
+
+QCoro::Task<> DiskManager::scanDisks()
+{
+    // Test and set happen without a suspension in between, so scans never overlap.
+    if (m_isScanning)
+        co_return;
+    setIsScanning(true);
+    setLastError(std::nullopt);
+
+    QPointer<DiskManager> self(this);
+    const std::shared_ptr<Context> context = m_context;
+    const std::weak_ptr<Context> weakContext = m_context;
+
+    // The listing runs here on the main thread, awaited so the event loop keeps going.
+    const ShellResult listing = co_await context->runner->runAsync(context->platform.diskutil, listArguments());
+    if (!self)
+        co_return;
+
+    QList<NTFSDisk> found;
+    if (listing.isSuccess) {
+        found = co_await discoverInBackground(weakContext, listing.output.toUtf8());
+        if (!self)
+            co_return;
+    }
+    setDisks(std::move(found));
+    setIsScanning(false);
+}
+
+QList<NTFSDisk> DiskManager::discover(const Context &context, const QByteArray &listingOutput)
+{
+    const DiskDiscovery::Listing listing = DiskDiscovery::parseListing(listingOutput);
+    if (!listing.parseError.isEmpty())
+        writeLogLine(QStringLiteral("Plist parsing error in scan: ") + listing.parseError);
+    QList<NTFSDisk> disks;
+    for (const DiskDiscovery::Candidate &candidate : listing.candidates) {
+        if (auto disk = readDiskDetail(context, candidate.deviceNode, candidate.size)) {
+            // A "Microsoft Basic Data" partition counts only when its file system is NTFS.
+            if (candidate.needsNtfsDetail && disk->filesystem != DiskDiscovery::kDefaultFilesystem)
+                continue;
+            disks.append(std::move(*disk));
+        }
+    }
+    return applyMountTable(context, std::move(disks));
+}
+
+std::optional<NTFSDisk> DiskManager::readDiskDetail(const Context &context, const QString &deviceNode, qint64 size)
+{
+    const ShellResult result =
+        context.runner->run(context.platform.diskutil, {QStringLiteral("info"), QStringLiteral("-plist"), deviceNode});
+    if (!result.isSuccess)
+        return std::nullopt;
+    const DiskDiscovery::Detail detail =
+        DiskDiscovery::parseDetail(DiskDiscovery::Candidate{deviceNode, size, false}, result.output.toUtf8());
+    if (const auto *error = std::get_if<DiskDiscovery::ParseError>(&detail)) {
+        writeLogLine(QStringLiteral("Detail plist parse error for ") + deviceNode + QStringLiteral(": ")
+                     + error->description);
+        return std::nullopt;
+    }
+    if (const auto *disk = std::get_if<NTFSDisk>(&detail))
+        return *disk;
+    return std::nullopt;
+}
+
+QList<NTFSDisk> DiskManager::applyMountTable(const Context &context, QList<NTFSDisk> disks)
+{
+    const ShellResult result = context.runner->run(context.platform.mountListing, {});
+    if (!result.isSuccess)
+        return disks;
+    return MountTable::apply(std::move(disks), result.output, context.platform.mountRoot);
+}
+
+QString DiskManager::freeMountDirectory(const NTFSDisk &disk) const
+{
+    const QString &root = m_context->platform.mountRoot;
+    for (int variant = 0; variant < kMaxDirectoryVariants; ++variant) {
+        const QString candidate = MountPaths::directory(root, disk, variant);
+        if (!m_context->files->isMountPoint(candidate))
+            return candidate;
+    }
+    return MountPaths::directory(root, disk, kMaxDirectoryVariants);
+}
+
+QCoro::Task<std::optional<DiskError>> DiskManager::mountReadWrite(NTFSDisk disk, QString ntfs3gPath)
+{
+    QPointer<DiskManager> self(this);
+    const std::shared_ptr<Context> context = m_context;
+    const Platform &platform = context->platform;
+    CommandRunner &runner = *context->runner;
+
+    // 1–2. Remove the system's read-only mount first.
+    bool systemMountRemoved = false;
+    if (disk.mountPoint) {
+        const ShellResult unmounted = co_await runner.runAsync(platform.diskutil, unmountArguments(disk));
+        if (!unmounted.isSuccess)
+            co_return unmountReadOnlyFailed(unmounted);
+        systemMountRemoved = true;
+    }
+
+    // 3–4. The mount directory, created with administrator rights.
+    const QString directory = freeMountDirectory(disk);
+    const ShellResult created = co_await runner.runPrivilegedAsync(MountPaths::mkdirLine(directory));
+    if (!created.isSuccess)
+        co_return co_await failAfterRescan(self, systemMountRemoved, createDirectoryFailed(directory, created));
+
+    // 5–6. ntfs-3g; on failure the directory goes again.
+    const ShellResult mounted = co_await runner.runPrivilegedAsync(
+        MountPaths::ntfs3gLine(ntfs3gPath, disk.deviceNode, directory, platform.ntfs3gOptions));
+    if (!mounted.isSuccess) {
+        co_await runner.runPrivilegedAsync(MountPaths::rmdirLine(directory));
+        co_return co_await failAfterRescan(self, systemMountRemoved, mountFailed(mounted));
+    }
+
+    // 7. Give the FUSE layer a moment to settle.
+    co_await QCoro::sleepFor(std::chrono::seconds(1));
+
+    // ntfs-3g exits 0 but mounts read-only when Windows was hibernated or fast-started.
+    if (!context->files->isWritableMount(directory)) {
+        co_await runner.runPrivilegedAsync(MountPaths::unmountAndRemoveLine(platform.unmountCommand, directory));
+        co_return co_await failAfterRescan(self, systemMountRemoved, mountFailed(mounted));
+    }
+
+    // 8. Show the volume; the opener is not waited for.
+    runner.launch(platform.opener, {MountPaths::doubleQuoted(directory)});
+
+    // 9.
+    if (self)
+        co_await self->scanDisks();
+    co_return std::nullopt;
+}
+
+QCoro::Task<std::optional<DiskError>> DiskManager::unmount(NTFSDisk disk)
+{
+    QPointer<DiskManager> self(this);
+    const std::shared_ptr<Context> context = m_context;
+    const ShellResult result = co_await context->runner->runAsync(context->platform.diskutil, unmountArguments(disk));
+    if (self)
+        co_await self->scanDisks();
+    if (!result.isSuccess)
+        co_return unmountFailed(result);
+    co_return std::nullopt;
+}

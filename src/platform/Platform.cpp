@@ -1,0 +1,96 @@
+#include "platform/Platform.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include <unistd.h>
+
+#ifndef QUORVEL_LIBEXEC_RELATIVE
+#define QUORVEL_LIBEXEC_RELATIVE "../libexec/quorvel-ntfs-mount"
+#endif
+
+Platform Platform::macOS()
+{
+    Platform p;
+    p.name = QStringLiteral("macOS");
+    p.shell = QStringLiteral("/bin/zsh");
+    p.shellArguments = {QStringLiteral("-c")};
+    p.elevation = Elevation::AppleScript;
+    p.osascript = QStringLiteral("/usr/bin/osascript");
+    p.privilegedShell = QStringLiteral("/bin/sh");
+    p.diskutil = QStringLiteral("/usr/sbin/diskutil");
+    p.mountListing = QStringLiteral("/sbin/mount");
+    p.opener = QStringLiteral("/usr/bin/open");
+    p.unmountCommand = QStringLiteral("/sbin/umount");
+    p.mountRoot = QStringLiteral("/Volumes/");
+    p.ntfs3gOptions = QStringLiteral("local,allow_other,auto_xattr,backend=fskit");
+    p.homebrewPaths = {QStringLiteral("/opt/homebrew/bin/brew"), QStringLiteral("/usr/local/bin/brew")};
+    p.fuseMarkerPaths = {
+        QStringLiteral("/usr/local/bin/fuse-t"),
+        QStringLiteral("/Library/Filesystems/fuse-t.fs"),
+        QStringLiteral("/Library/Application Support/fuse-t/uninstall.sh"),
+        QStringLiteral("/Library/Frameworks/fuse-t.framework"),
+    };
+    p.ntfs3gPaths = {
+        QStringLiteral("/opt/homebrew/bin/ntfs-3g"),
+        QStringLiteral("/usr/local/bin/ntfs-3g"),
+        QStringLiteral("/usr/local/sbin/ntfs-3g"),
+        QStringLiteral("/opt/homebrew/sbin/ntfs-3g"),
+    };
+    p.fuseUninstallScript = QStringLiteral("/Library/Application Support/fuse-t/uninstall.sh");
+    p.homebrewInstallerLine = QStringLiteral(
+        "NONINTERACTIVE=1 /bin/bash -c \"$(curl -fsSL "
+        "https://raw.githubusercontent.com/Homebrew/install/HEAD/install.sh)\"");
+    return p;
+}
+
+QString Platform::defaultLibexecDir()
+{
+    QString binDir;
+    if (QCoreApplication::instance())
+        binDir = QCoreApplication::applicationDirPath();
+    else
+        binDir = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+    return QDir::cleanPath(binDir + QLatin1Char('/') + QStringLiteral(QUORVEL_LIBEXEC_RELATIVE));
+}
+
+Platform Platform::linux(const QString &libexecDir)
+{
+    const QString libexec = libexecDir.isEmpty() ? defaultLibexecDir() : libexecDir;
+    Platform p;
+    p.name = QStringLiteral("Linux");
+    p.shell = QStringLiteral("/bin/sh");
+    p.shellArguments = {QStringLiteral("-c")};
+    p.elevation = ::geteuid() == 0 ? Elevation::Direct : Elevation::Pkexec;
+    p.pkexec = QStringLiteral("/usr/bin/pkexec");
+    p.privilegedShell = QStringLiteral("/bin/sh");
+    p.diskutil = libexec + QStringLiteral("/diskutil");
+    p.mountListing = libexec + QStringLiteral("/mount");
+    p.opener = QStringLiteral("/usr/bin/xdg-open");
+    p.unmountCommand = QStringLiteral("/bin/umount");
+    p.mountRoot = QStringLiteral("/media/");
+    p.ntfs3gOptions = QStringLiteral("allow_other,uid=%1,gid=%2").arg(::getuid()).arg(::getgid());
+    p.homebrewPaths = {libexec + QStringLiteral("/brew")};
+    p.fuseMarkerPaths = {
+        QStringLiteral("/usr/bin/fusermount3"),
+        QStringLiteral("/bin/fusermount3"),
+        QStringLiteral("/usr/bin/fusermount"),
+        QStringLiteral("/bin/fusermount"),
+    };
+    p.ntfs3gPaths = {
+        QStringLiteral("/usr/bin/ntfs-3g"),
+        QStringLiteral("/bin/ntfs-3g"),
+        QStringLiteral("/usr/local/bin/ntfs-3g"),
+        QStringLiteral("/usr/sbin/ntfs-3g"),
+    };
+    return p;
+}
+
+Platform Platform::host()
+{
+#if defined(Q_OS_MACOS)
+    return macOS();
+#else
+    return linux();
+#endif
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// GNU mode compilers predefine `linux`; it would rename Platform::linux().
+#ifdef linux
+#undef linux
+#endif
+
+// Every outside program, path and constant that differs between macOS and Linux.
+// Core code never names such a value itself: it asks the profile it was given.
+struct Platform {
+    // How a command line gets administrator rights.
+    enum class Elevation {
+        AppleScript, // osascript -e 'do shell script "…" with administrator privileges'
+        Direct,      // already root: the privileged shell runs the line itself
+        Pkexec,      // pkexec <privileged shell> -c LINE; exit 126 means the prompt was dismissed
+    };
+
+    QString name;
+
+    // Shell for `run`: shell, shellArguments..., command line.
+    QString shell;
+    QStringList shellArguments;
+
+    Elevation elevation = Elevation::AppleScript;
+    QString osascript;       // AppleScript host
+    QString pkexec;          // Linux elevation helper
+    QString privilegedShell; // shell that runs a privileged line on Linux
+
+    QString diskutil;       // disk utility: list -plist, info -plist ID, unmount /dev/ID
+    QString mountListing;   // mount-table listing
+    QString opener;         // file-browser opener
+    QString unmountCommand; // unmounts a directory (used with administrator rights)
+    QString mountRoot;      // ends with "/"
+    QString ntfs3gOptions;  // the -o argument of ntfs-3g
+
+    QStringList homebrewPaths;
+    QStringList fuseMarkerPaths;
+    QStringList ntfs3gPaths;
+    QString fuseUninstallScript;  // empty: none on this platform
+    QString homebrewInstallerLine; // empty: not used on this platform
+
+    // The specification's own values.
+    static Platform macOS();
+    // Our stand-ins. `libexecDir` defaults to libexec/quorvel-ntfs-mount beside the
+    // running executable's bin/ folder.
+    static Platform linux(const QString &libexecDir = QString());
+    // The profile of the machine we run on.
+    static Platform host();
+
+    // libexec/quorvel-ntfs-mount beside the running executable's bin/ folder.
+    static QString defaultLibexecDir();
+};

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+// File-system questions the models ask, behind a seam so tests can script the answers.
+class FileProbe {
+public:
+    virtual ~FileProbe() = default;
+
+    // A regular file or a directory exists at `path`; a symbolic link counts only when its
+    // target exists. A path that cannot be examined counts as absent.
+    virtual bool exists(const QString &path) const = 0;
+
+    // `path` is the root of a mounted file system (or cannot be examined, which is treated
+    // as taken: a stale FUSE mount answers with an error).
+    virtual bool isMountPoint(const QString &path) const = 0;
+
+    // The file system mounted at `path` accepts writes.
+    virtual bool isWritableMount(const QString &path) const = 0;
+};
+
+// The real file system.
+class SystemFileProbe final : public FileProbe {
+public:
+    bool exists(const QString &path) const override;
+    bool isMountPoint(const QString &path) const override;
+    bool isWritableMount(const QString &path) const override;
+};

@@ -1,0 +1,142 @@
+#include "shell/HelperShell.h"
+
+#include <QCoro/QCoroProcess>
+#include <QProcess>
+#include <QStringDecoder>
+
+#include <utility>
+
+namespace {
+
+// pkexec exits with 126 when the authentication dialog was dismissed.
+constexpr int kPkexecDismissed = 126;
+
+QString decodeUtf8OrEmpty(const QByteArray &bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    return decoder.hasError() ? QString() : text;
+}
+
+void prepare(QProcess &process)
+{
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.setInputChannelMode(QProcess::ForwardedInputChannel);
+}
+
+int terminationStatus(const QProcess &process)
+{
+    // On a crash QProcess reports the number of the signal that ended the child.
+    return process.exitCode();
+}
+
+} // namespace
+
+HelperShell::HelperShell(Platform platform)
+    : m_platform(std::move(platform))
+{
+}
+
+HelperShell::Invocation HelperShell::shellInvocation(const Platform &platform, const QString &commandLine)
+{
+    return {platform.shell, platform.shellArguments + QStringList{commandLine}};
+}
+
+QString HelperShell::appleScriptStatement(const QString &commandLine)
+{
+    QString escaped = commandLine;
+    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    escaped.replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    return QStringLiteral("do shell script \"") + escaped + QStringLiteral("\" with administrator privileges");
+}
+
+HelperShell::Invocation HelperShell::privilegedInvocation(const Platform &platform, const QString &commandLine)
+{
+    switch (platform.elevation) {
+    case Platform::Elevation::AppleScript:
+        return {platform.osascript, {QStringLiteral("-e"), appleScriptStatement(commandLine)}};
+    case Platform::Elevation::Direct:
+        return {platform.privilegedShell, {QStringLiteral("-c"), commandLine}};
+    case Platform::Elevation::Pkexec:
+        return {platform.pkexec, {platform.privilegedShell, QStringLiteral("-c"), commandLine}};
+    }
+    Q_UNREACHABLE();
+}
+
+ShellResult HelperShell::makeResult(const QByteArray &standardOutput, const QByteArray &standardError, int status)
+{
+    const QString out = decodeUtf8OrEmpty(standardOutput);
+    // The stream is chosen before trimming: blank stdout still wins over stderr.
+    const QString chosen = out.isEmpty() ? decodeUtf8OrEmpty(standardError) : out;
+    return {status == 0, chosen.trimmed(), status};
+}
+
+ShellResult HelperShell::adjustPrivileged(ShellResult result) const
+{
+    if (m_platform.elevation == Platform::Elevation::Pkexec && result.exitCode == kPkexecDismissed) {
+        result.output = result.output.isEmpty()
+            ? QStringLiteral("User canceled.")
+            : QStringLiteral("User canceled. ") + result.output;
+    }
+    return result;
+}
+
+ShellResult HelperShell::execute(const Invocation &invocation, const QString &failurePrefix, bool privileged)
+{
+    QProcess process;
+    prepare(process);
+    process.start(invocation.program, invocation.arguments);
+    if (!process.waitForStarted(-1))
+        return {false, failurePrefix + process.errorString(), -1};
+    process.waitForFinished(-1);
+    ShellResult result = makeResult(process.readAllStandardOutput(), process.readAllStandardError(),
+                                    terminationStatus(process));
+    return privileged ? adjustPrivileged(std::move(result)) : result;
+}
+
+QCoro::Task<ShellResult> HelperShell::executeAsync(Invocation invocation, QString failurePrefix, bool privileged)
+{
+    QProcess process;
+    prepare(process);
+    const bool started = co_await qCoro(process).start(invocation.program, invocation.arguments, QIODevice::ReadWrite,
+                                                              std::chrono::milliseconds(-1));
+    if (!started)
+        co_return ShellResult{false, failurePrefix + process.errorString(), -1};
+    if (process.state() != QProcess::NotRunning)
+        co_await qCoro(process).waitForFinished(std::chrono::milliseconds(-1));
+    ShellResult result = makeResult(process.readAllStandardOutput(), process.readAllStandardError(),
+                                    terminationStatus(process));
+    co_return privileged ? adjustPrivileged(std::move(result)) : result;
+}
+
+ShellResult HelperShell::run(const QString &command, const QStringList &arguments)
+{
+    return execute(shellInvocation(m_platform, joinCommandLine(command, arguments)), kRunFailurePrefix, false);
+}
+
+ShellResult HelperShell::runPrivileged(const QString &commandLine)
+{
+    return execute(privilegedInvocation(m_platform, commandLine), kPrivilegedFailurePrefix, true);
+}
+
+QCoro::Task<ShellResult> HelperShell::runAsync(QString command, QStringList arguments)
+{
+    return executeAsync(shellInvocation(m_platform, joinCommandLine(command, arguments)), kRunFailurePrefix, false);
+}
+
+QCoro::Task<ShellResult> HelperShell::runPrivilegedAsync(QString commandLine)
+{
+    return executeAsync(privilegedInvocation(m_platform, commandLine), kPrivilegedFailurePrefix, true);
+}
+
+void HelperShell::launch(const QString &command, const QStringList &arguments)
+{
+    const Invocation invocation = shellInvocation(m_platform, joinCommandLine(command, arguments));
+    QProcess process;
+    process.setProgram(invocation.program);
+    process.setArguments(invocation.arguments);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.startDetached();
+}

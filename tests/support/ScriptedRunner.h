@@ -1,0 +1,140 @@
+#pragma once
+
+#include "shell/CommandRunner.h"
+
+#include <QCoro/QCoroTimer>
+#include <QList>
+#include <QMutex>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <utility>
+
+// A command runner for tests: answers from a script and records every command line in order.
+// Thread-safe, since scans run their detail reads on a background thread.
+class ScriptedRunner : public CommandRunner {
+public:
+    enum class Kind { Run, Privileged, Launch };
+    struct Call {
+        Kind kind;
+        QString line; // the joined line for Run and Launch, the raw line for Privileged
+        friend bool operator==(const Call &, const Call &) = default;
+    };
+    using Handler = std::function<std::optional<ShellResult>(const Call &)>;
+
+    static ShellResult ok(const QString &output = QString()) { return {true, output, 0}; }
+    static ShellResult fail(const QString &output = QString(), int code = 1) { return {false, output, code}; }
+
+    // Exact line → answer. A line may be answered several times.
+    void on(const QString &line, ShellResult result)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_exact.append({line, std::move(result)});
+    }
+    // Line starting with `prefix` → answer (exact answers win).
+    void onPrefix(const QString &prefix, ShellResult result)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_prefix.append({prefix, std::move(result)});
+    }
+    // Consulted first; returning nothing falls through to the tables.
+    void setHandler(Handler handler)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_handler = std::move(handler);
+    }
+    // Answer for lines nothing else answers.
+    void setFallback(ShellResult result)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_fallback = std::move(result);
+    }
+    // Each awaitable run takes this long (a timer, so the event loop keeps running).
+    void setAsyncDelay(std::chrono::milliseconds delay) { m_delay = delay; }
+    // Called for every call, after it is recorded (lets a test observe ordering).
+    std::function<void(const Call &)> onCall;
+
+    QList<Call> calls() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_calls;
+    }
+    QStringList lines() const
+    {
+        QStringList out;
+        for (const Call &c : calls())
+            out << c.line;
+        return out;
+    }
+    void clearCalls()
+    {
+        QMutexLocker lock(&m_mutex);
+        m_calls.clear();
+    }
+
+    ShellResult run(const QString &command, const QStringList &arguments) override
+    {
+        return answer({Kind::Run, joinCommandLine(command, arguments)});
+    }
+    ShellResult runPrivileged(const QString &commandLine) override
+    {
+        return answer({Kind::Privileged, commandLine});
+    }
+    QCoro::Task<ShellResult> runAsync(QString command, QStringList arguments) override
+    {
+        Call call{Kind::Run, joinCommandLine(command, arguments)};
+        if (m_delay.count() > 0)
+            co_await QCoro::sleepFor(m_delay);
+        co_return answer(call);
+    }
+    QCoro::Task<ShellResult> runPrivilegedAsync(QString commandLine) override
+    {
+        Call call{Kind::Privileged, commandLine};
+        if (m_delay.count() > 0)
+            co_await QCoro::sleepFor(m_delay);
+        co_return answer(call);
+    }
+    void launch(const QString &command, const QStringList &arguments) override
+    {
+        answer({Kind::Launch, joinCommandLine(command, arguments)});
+    }
+
+private:
+    ShellResult answer(const Call &call)
+    {
+        std::function<void(const Call &)> observer;
+        ShellResult result;
+        {
+            QMutexLocker lock(&m_mutex);
+            m_calls.append(call);
+            observer = onCall;
+            result = lookup(call);
+        }
+        if (observer)
+            observer(call);
+        return result;
+    }
+    ShellResult lookup(const Call &call)
+    {
+        if (m_handler)
+            if (auto r = m_handler(call))
+                return *r;
+        for (const auto &[line, result] : m_exact)
+            if (line == call.line)
+                return result;
+        for (const auto &[prefix, result] : m_prefix)
+            if (call.line.startsWith(prefix))
+                return result;
+        return m_fallback;
+    }
+
+    mutable QMutex m_mutex;
+    QList<Call> m_calls;
+    QList<std::pair<QString, ShellResult>> m_exact;
+    QList<std::pair<QString, ShellResult>> m_prefix;
+    Handler m_handler;
+    ShellResult m_fallback{true, QString(), 0};
+    std::chrono::milliseconds m_delay{0};
+};

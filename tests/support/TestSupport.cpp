@@ -1,0 +1,38 @@
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <unistd.h>
+
+namespace testsupport {
+
+QString buildLibexecDir()
+{
+    return QStringLiteral(QUORVEL_TEST_BUILD_LIBEXEC);
+}
+
+Platform linuxProfile()
+{
+    return Platform::linux(buildLibexecDir());
+}
+
+QString realDeviceSkipReason()
+{
+    if (::geteuid() != 0)
+        return QStringLiteral("needs root for loop devices and mounts");
+    if (!QFileInfo::exists(QStringLiteral("/dev/loop-control")))
+        return QStringLiteral("no /dev/loop-control: loop devices are unavailable");
+    if (!QFileInfo::exists(QStringLiteral("/dev/fuse")))
+        return QStringLiteral("no /dev/fuse: FUSE is unavailable");
+    for (const char *tool : {"mkntfs", "losetup", "sfdisk", "partx", "ntfs-3g"})
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool),
+                                           {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"),
+                                            QStringLiteral("/usr/bin"), QStringLiteral("/bin")})
+                .isEmpty())
+            return QStringLiteral("%1 is not installed").arg(QString::fromLatin1(tool));
+    return QString();
+}
+
+} // namespace testsupport

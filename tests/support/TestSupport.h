@@ -1,0 +1,30 @@
+#pragma once
+
+#include "platform/Platform.h"
+
+#include <QCoro/QCoroTask>
+#include <QString>
+
+namespace testsupport {
+
+// The build tree's libexec/quorvel-ntfs-mount (the Linux stand-ins).
+QString buildLibexecDir();
+
+// The Linux profile pointing at the build tree's stand-ins.
+Platform linuxProfile();
+
+// Empty when the test may use loop devices, FUSE and root; otherwise the reason it may not.
+QString realDeviceSkipReason();
+
+// Runs `task` to completion on a nested event loop and returns its value.
+template<typename T>
+T await(QCoro::Task<T> &&task)
+{
+    return QCoro::waitFor(std::move(task));
+}
+inline void await(QCoro::Task<> &&task)
+{
+    QCoro::waitFor(std::move(task));
+}
+
+} // namespace testsupport
