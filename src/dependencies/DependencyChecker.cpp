@@ -1,0 +1,104 @@
+#include "dependencies/DependencyChecker.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <utility>
+
+DependencyChecker::DependencyChecker(Platform platform, std::shared_ptr<CommandRunner> runner,
+                                     std::shared_ptr<FileProbe> probe, QObject *parent)
+    : QObject(parent)
+    , m_platform(std::move(platform))
+    , m_runner(std::move(runner))
+    , m_probe(std::move(probe))
+    , m_loginName(currentLoginName())
+{
+    checkDependencies();
+}
+
+QString DependencyChecker::setupInstructions() const
+{
+    return QStringLiteral(
+        "【自動セットアップ機能】\n"
+        "このアプリ上から「自動セットアップ」ボタンを押すだけで、Homebrew、fuse-t、ntfs-3g-macを自動的にインストールできるよ！"
+        "ターミナルを開く必要はありません。\n"
+        "\n"
+        "【手動セットアップ方法（もし自動でうまくいかない場合）】\n"
+        "1. Terminalを開きます。\n"
+        "2. 以下のコマンドを実行して fuse-t と ntfs-3g をインストールします：\n"
+        "\n"
+        "brew tap macos-fuse-t/homebrew-cask\n"
+        "brew install --cask fuse-t\n"
+        "brew install ntfs-3g-mac\n"
+        "\n"
+        "3. インストール完了後、このアプリを再起動するか、「再チェック」ボタンを押してください。");
+}
+
+QString DependencyChecker::currentLoginName()
+{
+    if (const passwd *pw = ::getpwuid(::getuid()); pw && pw->pw_name && *pw->pw_name)
+        return QString::fromLocal8Bit(pw->pw_name);
+    return qEnvironmentVariable("USER");
+}
+
+QString DependencyChecker::directoryPreparationLine(const QString &loginName)
+{
+    // The line runs in the administrator shell, where $(whoami) would name root: the owner
+    // is spelt out, single-quoted so that no character of the name means anything to the shell.
+    QString quoted = loginName;
+    quoted.replace(QLatin1Char('\''), QLatin1String("'\\''"));
+    return QStringLiteral("mkdir -p /opt/homebrew && chown -R '") + quoted
+        + QStringLiteral("':admin /opt/homebrew");
+}
+
+std::optional<QString> DependencyChecker::firstExisting(const QStringList &paths) const
+{
+    for (const QString &path : paths)
+        if (m_probe->exists(path))
+            return path;
+    return std::nullopt;
+}
+
+void DependencyChecker::checkDependencies()
+{
+    DependencyStatus next;
+    next.isHomebrewInstalled = firstExisting(m_platform.homebrewPaths).has_value();
+    next.isFuseTInstalled = firstExisting(m_platform.fuseMarkerPaths).has_value();
+    next.ntfs3gPath = firstExisting(m_platform.ntfs3gPaths);
+    setStatus(next);
+}
+
+std::optional<QString> DependencyChecker::findBrewPath() const
+{
+    return firstExisting(m_platform.homebrewPaths);
+}
+
+void DependencyChecker::setStatus(const DependencyStatus &status)
+{
+    m_status = status;
+    emit statusChanged(m_status);
+}
+
+void DependencyChecker::setIsInstalling(bool value)
+{
+    m_isInstalling = value;
+    emit isInstallingChanged(m_isInstalling);
+}
+
+void DependencyChecker::setIsUninstalling(bool value)
+{
+    m_isUninstalling = value;
+    emit isUninstallingChanged(m_isUninstalling);
+}
+
+void DependencyChecker::setInstallProgressMessage(const QString &message)
+{
+    m_installProgressMessage = message;
+    emit installProgressMessageChanged(m_installProgressMessage);
+}
+
+void DependencyChecker::setInstallErrorMessage(const QString &message)
+{
+    m_installErrorMessage = message;
+    emit installErrorMessageChanged(m_installErrorMessage);
+}

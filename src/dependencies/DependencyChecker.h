@@ -1,0 +1,87 @@
+#pragma once
+
+#include "dependencies/DependencyStatus.h"
+#include "platform/Platform.h"
+#include "shell/CommandRunner.h"
+#include "shell/FileProbe.h"
+
+#include <QCoro/QCoroTask>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+// Knows which prerequisites (Homebrew, the FUSE layer, ntfs-3g) are present, and installs or
+// removes them. Lives on the main thread; each property's change signal follows every
+// assignment, also when the value stays the same.
+class DependencyChecker : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(DependencyStatus status READ status NOTIFY statusChanged)
+    Q_PROPERTY(bool isInstalling READ isInstalling NOTIFY isInstallingChanged)
+    Q_PROPERTY(bool isUninstalling READ isUninstalling NOTIFY isUninstallingChanged)
+    Q_PROPERTY(QString installProgressMessage READ installProgressMessage NOTIFY installProgressMessageChanged)
+    Q_PROPERTY(QString installErrorMessage READ installErrorMessage NOTIFY installErrorMessageChanged)
+    Q_PROPERTY(QString setupInstructions READ setupInstructions CONSTANT)
+
+public:
+    // Runs checkDependencies once.
+    DependencyChecker(Platform platform, std::shared_ptr<CommandRunner> runner,
+                      std::shared_ptr<FileProbe> probe, QObject *parent = nullptr);
+
+    DependencyStatus status() const { return m_status; }
+    bool isInstalling() const { return m_isInstalling; }
+    bool isUninstalling() const { return m_isUninstalling; }
+    QString installProgressMessage() const { return m_installProgressMessage; }
+    QString installErrorMessage() const { return m_installErrorMessage; }
+    QString setupInstructions() const;
+
+    // The account that owns the Homebrew prefix the setup prepares. Defaults to the login
+    // name of the user running the application.
+    QString loginName() const { return m_loginName; }
+    void setLoginName(const QString &name) { m_loginName = name; }
+    static QString currentLoginName();
+
+    // The administrator line that creates the Homebrew prefix and hands it to `loginName`.
+    static QString directoryPreparationLine(const QString &loginName);
+
+    // Probes the profile's paths and publishes one new status.
+    void checkDependencies();
+    // The first Homebrew executable that exists now (regardless of the last check).
+    std::optional<QString> findBrewPath() const;
+
+    // Installs Homebrew when the last check found none, then the FUSE layer and ntfs-3g.
+    QCoro::Task<> installDependencies();
+    // Removes ntfs-3g and the FUSE layer (not Homebrew).
+    QCoro::Task<> uninstallDependencies();
+
+signals:
+    void statusChanged(const DependencyStatus &status);
+    void isInstallingChanged(bool isInstalling);
+    void isUninstallingChanged(bool isUninstalling);
+    void installProgressMessageChanged(const QString &message);
+    void installErrorMessageChanged(const QString &message);
+
+private:
+    QCoro::Task<> installSteps();
+    QCoro::Task<> uninstallSteps();
+
+    std::optional<QString> firstExisting(const QStringList &paths) const;
+
+    void setStatus(const DependencyStatus &status);
+    void setIsInstalling(bool value);
+    void setIsUninstalling(bool value);
+    void setInstallProgressMessage(const QString &message);
+    void setInstallErrorMessage(const QString &message);
+
+    Platform m_platform;
+    std::shared_ptr<CommandRunner> m_runner;
+    std::shared_ptr<FileProbe> m_probe;
+    QString m_loginName;
+
+    DependencyStatus m_status;
+    bool m_isInstalling = false;
+    bool m_isUninstalling = false;
+    QString m_installProgressMessage;
+    QString m_installErrorMessage;
+};
