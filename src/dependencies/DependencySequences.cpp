@@ -1,0 +1,157 @@
+// The setup and uninstall sequences of DependencyChecker. Each command is awaited, so the event
+// loop keeps drawing while Homebrew works; the checker may be destroyed meanwhile, and then the
+// sequence simply stops.
+
+#include "dependencies/DependencyChecker.h"
+
+#include <QPointer>
+
+#include <cstdio>
+
+namespace {
+
+// Writes one diagnostic line on standard output.
+void writeDiagnostic(const QString &prefix, const QString &output)
+{
+    const QByteArray line = (prefix + output + QLatin1Char('\n')).toUtf8();
+    std::fputs(line.constData(), stdout);
+    std::fflush(stdout);
+}
+
+// One Homebrew command of the setup, run after Homebrew itself is in place.
+struct BrewStep {
+    QString progress;
+    QString arguments;    // appended to the Homebrew path; begins with a space
+    QString acceptedText; // a failure whose output contains this counts as done
+    QString errorPrefix;
+};
+
+} // namespace
+
+QCoro::Task<> DependencyChecker::installDependencies()
+{
+    QPointer<DependencyChecker> self(this);
+    setIsInstalling(true);
+    co_await installSteps();
+    if (self)
+        setIsInstalling(false);
+}
+
+QCoro::Task<> DependencyChecker::installSteps()
+{
+    QPointer<DependencyChecker> self(this);
+    // Our own reference: the runner must outlive a command even when the checker does not.
+    const std::shared_ptr<CommandRunner> runner = m_runner;
+
+    setInstallErrorMessage(QString());
+    setInstallProgressMessage(QStringLiteral("セットアップを開始するよ..."));
+
+    // Decided on the last check, not probed again here. A platform without a Homebrew
+    // installer skips straight to the path lookup, which reports what is missing.
+    if (!m_status.isHomebrewInstalled && !m_platform.homebrewInstallerLine.isEmpty()) {
+        setInstallProgressMessage(QStringLiteral(
+            "Homebrewをインストールしているよ（管理者パスワードの入力画面が出たら入力してね）..."));
+        const ShellResult prepared =
+            co_await runner->runPrivilegedAsync(directoryPreparationLine(m_loginName));
+        if (!self)
+            co_return;
+        if (!prepared.isSuccess
+            && (prepared.output.contains(QStringLiteral("User canceled")) || prepared.exitCode == -1)) {
+            setInstallErrorMessage(QStringLiteral("管理者権限の取得がキャンセルされたよ。"));
+            co_return;
+        }
+        // Any other failure of the preparation is left for the installer to trip over.
+
+        const ShellResult installed = co_await runner->runAsync(m_platform.homebrewInstallerLine, {});
+        if (!self)
+            co_return;
+        if (!installed.isSuccess) {
+            setInstallErrorMessage(QStringLiteral("Homebrewのインストールに失敗したよ。\n") + installed.output);
+            co_return;
+        }
+        checkDependencies();
+    }
+
+    const std::optional<QString> brew = findBrewPath();
+    if (!brew) {
+        setInstallErrorMessage(QStringLiteral("Homebrewがインストールされたはずなのに、パスが見つからないよ。"));
+        co_return;
+    }
+
+    const BrewStep steps[] = {
+        {QStringLiteral("Homebrewのレポジトリ（cask）を追加しているよ..."),
+         QStringLiteral(" tap macos-fuse-t/homebrew-cask"), QStringLiteral("already tapped"),
+         QStringLiteral("Homebrew Caskの登録に失敗したよ。\n")},
+        {QStringLiteral("fuse-t をインストールしているよ..."), QStringLiteral(" install --cask fuse-t"),
+         QStringLiteral("already installed"), QStringLiteral("fuse-t のインストールに失敗したよ。\n")},
+        {QStringLiteral("ntfs-3g-mac をインストールしているよ..."), QStringLiteral(" install ntfs-3g-mac"),
+         QStringLiteral("already installed"), QStringLiteral("ntfs-3g-mac のインストールに失敗したよ。\n")},
+    };
+    for (const BrewStep &step : steps) {
+        setInstallProgressMessage(step.progress);
+        const ShellResult result = co_await runner->runAsync(*brew + step.arguments, {});
+        if (!self)
+            co_return;
+        // Only a failed result is searched; the search is case-sensitive.
+        if (!result.isSuccess && !result.output.contains(step.acceptedText)) {
+            setInstallErrorMessage(step.errorPrefix + result.output);
+            co_return;
+        }
+    }
+
+    setInstallProgressMessage(QStringLiteral("すべての依存ツールのインストールが完了したよ！ありちゃん！"));
+    checkDependencies();
+}
+
+QCoro::Task<> DependencyChecker::uninstallDependencies()
+{
+    QPointer<DependencyChecker> self(this);
+    setIsUninstalling(true);
+    co_await uninstallSteps();
+    if (self)
+        setIsUninstalling(false);
+}
+
+QCoro::Task<> DependencyChecker::uninstallSteps()
+{
+    QPointer<DependencyChecker> self(this);
+    const std::shared_ptr<CommandRunner> runner = m_runner;
+
+    setInstallErrorMessage(QString());
+    setInstallProgressMessage(QStringLiteral("アンインストールを開始するよ..."));
+
+    // ntfs-3g-mac goes first; its outcome is only logged.
+    if (const std::optional<QString> brew = findBrewPath()) {
+        setInstallProgressMessage(QStringLiteral("ntfs-3g-mac をアンインストールしているよ..."));
+        const ShellResult removed = co_await runner->runAsync(*brew + QStringLiteral(" uninstall ntfs-3g-mac"), {});
+        writeDiagnostic(QStringLiteral("ntfs-3g-mac uninstall result: "), removed.output);
+        if (!self)
+            co_return;
+    }
+
+    // The FUSE layer's own uninstall script wins over Homebrew; only it can fail the run.
+    const QString script = m_platform.fuseUninstallScript;
+    if (!script.isEmpty() && m_probe->exists(script)) {
+        setInstallProgressMessage(QStringLiteral(
+            "fuse-t をアンインストールしているよ（管理者パスワードの入力画面が出たら入力してね）..."));
+        // Quoted: the path holds a blank.
+        const ShellResult removed =
+            co_await runner->runPrivilegedAsync(QLatin1Char('"') + script + QLatin1Char('"'));
+        if (!self)
+            co_return;
+        if (!removed.isSuccess) {
+            setInstallErrorMessage(QStringLiteral("fuse-tのアンインストールに失敗したよ。\n") + removed.output);
+            co_return;
+        }
+    } else if (const std::optional<QString> brew = findBrewPath()) {
+        setInstallProgressMessage(QStringLiteral("fuse-t をアンインストールしているよ..."));
+        const ShellResult removed =
+            co_await runner->runAsync(*brew + QStringLiteral(" uninstall --cask fuse-t"), {});
+        writeDiagnostic(QStringLiteral("fuse-t brew uninstall result: "), removed.output);
+        if (!self)
+            co_return;
+    }
+
+    setInstallProgressMessage(QStringLiteral("依存ツールのアンインストールが完了したよ！"));
+    checkDependencies();
+}
