@@ -1,0 +1,69 @@
+#pragma once
+
+#include "MountInfo.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace standins {
+
+// Where the stand-ins read the system's state. Each path can be moved with an environment
+// variable so that tests can present a made-up machine:
+// QUORVEL_SYSFS_ROOT, QUORVEL_DEV_ROOT, QUORVEL_MOUNTINFO, QUORVEL_UDEV_DATA.
+struct SystemPaths {
+    std::string sysfs = "/sys";
+    std::string dev = "/dev";
+    std::string mountInfo = "/proc/self/mountinfo";
+    std::string udevData = "/run/udev/data";
+
+    static SystemPaths fromEnvironment();
+};
+
+struct BlockDevice {
+    std::string name; // kernel name: "sda", "loop3p1", "nvme0n1p2"
+    std::int64_t size = 0; // bytes
+    unsigned major = 0;
+    unsigned minor = 0;
+    int partitionNumber = 0; // 0 for a whole disk
+
+    std::string node(const SystemPaths &paths) const { return paths.dev + "/" + name; }
+};
+
+// What a device holds, as far as libblkid (or udev's record of it) can tell.
+struct ProbeResult {
+    bool ok = false;
+    std::string error;     // why the device could not be read, when !ok
+    std::string fsType;    // blkid TYPE: "ntfs", "ext4", … or empty
+    std::optional<std::string> label; // absent when the volume has none
+    std::string tableType; // blkid PTTYPE: "dos", "gpt", … or empty
+};
+
+// True for the whole-disk names the listing shows: sdX, vdX, xvdX, nvmeNnM, mmcblkN, loopN.
+bool isListedDiskName(std::string_view name);
+
+// The whole disks to list, in natural order of their names: matching names only, not hidden,
+// not empty, and loop devices only while a file is attached.
+std::vector<BlockDevice> listWholeDisks(const SystemPaths &paths);
+
+// The partitions the kernel knows on `disk`, in partition-number order.
+std::vector<BlockDevice> listPartitions(const SystemPaths &paths, const BlockDevice &disk);
+
+// A disk or partition by kernel name ("loop3p1"; a leading "/dev/" is accepted).
+std::optional<BlockDevice> findBlockDevice(const SystemPaths &paths, std::string_view id);
+
+// Reads the device's signatures with libblkid. When the device cannot be opened (an ordinary user
+// may not read /dev/sdX), falls back to udev's database, which holds the same facts.
+ProbeResult probeBlockDevice(const SystemPaths &paths, const BlockDevice &device);
+
+// The "Content" text: "Windows_NTFS" for NTFS, the partition-scheme name for a whole disk with a
+// table, otherwise the file-system type, or empty.
+std::string contentOf(const ProbeResult &probe);
+
+// Whether `entry` mounts `device`: the same device number, or a source naming its node (FUSE
+// mounts such as ntfs-3g's carry the node as their source).
+bool mountsDevice(const MountEntry &entry, const BlockDevice &device, const SystemPaths &paths);
+
+} // namespace standins
