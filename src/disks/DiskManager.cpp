@@ -142,24 +142,27 @@ QList<NTFSDisk> DiskManager::discover(const Context &context, const QByteArray &
         writeLogLine(QStringLiteral("Plist parsing error in scan: ") + listing.parseError);
     QList<NTFSDisk> disks;
     for (const DiskDiscovery::Candidate &candidate : listing.candidates) {
-        if (auto disk = readDiskDetail(context, candidate.deviceNode, candidate.size)) {
-            // A "Microsoft Basic Data" partition counts only when its file system is NTFS.
-            if (candidate.needsNtfsDetail && disk->filesystem != DiskDiscovery::kDefaultFilesystem)
-                continue;
+        if (auto disk = readCandidateDetail(context, candidate))
             disks.append(std::move(*disk));
-        }
     }
     return applyMountTable(context, std::move(disks));
 }
 
 std::optional<NTFSDisk> DiskManager::readDiskDetail(const Context &context, const QString &deviceNode, qint64 size)
 {
+    return readCandidateDetail(context, DiskDiscovery::Candidate{deviceNode, size, false});
+}
+
+std::optional<NTFSDisk> DiskManager::readCandidateDetail(const Context &context,
+                                                         const DiskDiscovery::Candidate &candidate)
+{
+    const QString &deviceNode = candidate.deviceNode;
     const ShellResult result =
         context.runner->run(context.platform.diskutil, {QStringLiteral("info"), QStringLiteral("-plist"), deviceNode});
     if (!result.isSuccess)
         return std::nullopt;
     const DiskDiscovery::Detail detail =
-        DiskDiscovery::parseDetail(DiskDiscovery::Candidate{deviceNode, size, false}, result.output.toUtf8());
+        DiskDiscovery::parseDetail(candidate, result.output.toUtf8());
     if (const auto *error = std::get_if<DiskDiscovery::ParseError>(&detail)) {
         writeLogLine(QStringLiteral("Detail plist parse error for ") + deviceNode + QStringLiteral(": ")
                      + error->description);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "disks/DiskDiscovery.h"
 #include "disks/DiskError.h"
 #include "disks/NTFSDisk.h"
 #include "platform/Platform.h"
@@ -61,6 +62,8 @@ Q_SIGNALS:
     void lastErrorChanged();
 
 private:
+    // The detail read of a listing candidate; a "Microsoft Basic Data" one must say NTFS.
+    static std::optional<NTFSDisk> readCandidateDetail(const Context &context, const DiskDiscovery::Candidate &candidate);
     void setDisks(QList<NTFSDisk> disks);
     void setIsScanning(bool scanning);
     void setLastError(std::optional<QString> error);

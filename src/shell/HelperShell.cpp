@@ -1,7 +1,8 @@
 #include "shell/HelperShell.h"
 
-#include <QCoro/QCoroProcess>
+#include <QCoro/QCoroSignal>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStringDecoder>
 
 #include <utility>
@@ -96,16 +97,20 @@ ShellResult HelperShell::execute(const Invocation &invocation, const QString &fa
 
 QCoro::Task<ShellResult> HelperShell::executeAsync(Invocation invocation, QString failurePrefix, bool privileged)
 {
-    QProcess process;
-    prepare(process);
-    const bool started = co_await qCoro(process).start(invocation.program, invocation.arguments, QIODevice::ReadWrite,
-                                                              std::chrono::milliseconds(-1));
-    if (!started)
-        co_return ShellResult{false, failurePrefix + process.errorString(), -1};
-    if (process.state() != QProcess::NotRunning)
-        co_await qCoro(process).waitForFinished(std::chrono::milliseconds(-1));
-    ShellResult result = makeResult(process.readAllStandardOutput(), process.readAllStandardError(),
-                                    terminationStatus(process));
+    // Deleted from the event loop: the process may still be inside its own signal emission
+    // when this coroutine ends, and if the coroutine is dropped early its child is killed.
+    QProcess *process = new QProcess;
+    const auto release = qScopeGuard([process] { process->deleteLater(); });
+    prepare(*process);
+    process->start(invocation.program, invocation.arguments);
+    while (process->state() == QProcess::Starting)
+        co_await qCoro(process, &QProcess::stateChanged);
+    if (process->error() == QProcess::FailedToStart)
+        co_return ShellResult{false, failurePrefix + process->errorString(), -1};
+    while (process->state() != QProcess::NotRunning)
+        co_await qCoro(process, &QProcess::finished);
+    ShellResult result = makeResult(process->readAllStandardOutput(), process->readAllStandardError(),
+                                    terminationStatus(*process));
     co_return privileged ? adjustPrivileged(std::move(result)) : result;
 }
 

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <functional>
+#include <ostream>
 #include <optional>
 #include <utility>
 
@@ -21,6 +22,11 @@ public:
         Kind kind;
         QString line; // the joined line for Run and Launch, the raw line for Privileged
         friend bool operator==(const Call &, const Call &) = default;
+        friend void PrintTo(const Call &call, std::ostream *os)
+        {
+            static const char *const kinds[] = {"run", "privileged", "launch"};
+            *os << kinds[int(call.kind)] << ": " << call.line.toStdString();
+        }
     };
     using Handler = std::function<std::optional<ShellResult>(const Call &)>;
 
@@ -105,22 +111,24 @@ private:
     ShellResult answer(const Call &call)
     {
         std::function<void(const Call &)> observer;
-        ShellResult result;
+        Handler handler;
         {
             QMutexLocker lock(&m_mutex);
             m_calls.append(call);
             observer = onCall;
-            result = lookup(call);
+            handler = m_handler;
         }
         if (observer)
             observer(call);
-        return result;
+        // The handler runs unlocked: it may block a background thread on purpose.
+        if (handler)
+            if (auto r = handler(call))
+                return *r;
+        QMutexLocker lock(&m_mutex);
+        return lookup(call);
     }
     ShellResult lookup(const Call &call)
     {
-        if (m_handler)
-            if (auto r = m_handler(call))
-                return *r;
         for (const auto &[line, result] : m_exact)
             if (line == call.line)
                 return result;

@@ -36,3 +36,22 @@ QString realDeviceSkipReason()
 }
 
 } // namespace testsupport
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+namespace testsupport {
+bool processEventsUntil(const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::usleep(200);
+    }
+    return true;
+}
+} // namespace testsupport

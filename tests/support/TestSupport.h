@@ -28,3 +28,24 @@ inline void await(QCoro::Task<> &&task)
 }
 
 } // namespace testsupport
+
+#include <functional>
+
+namespace testsupport {
+// Runs the event loop until `condition` holds; false when it still does not after `timeoutMs`
+// (a safety net against hangs, not a timing check).
+bool processEventsUntil(const std::function<bool()> &condition, int timeoutMs = 20000);
+} // namespace testsupport
+
+#include <QStringList>
+#include <ostream>
+
+// Readable failure messages for Qt strings.
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList &list, std::ostream *os)
+{
+    *os << '[' << list.join(QStringLiteral("\", \"")).prepend('"').append('"').toStdString() << ']';
+}

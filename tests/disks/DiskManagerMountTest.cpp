@@ -1,0 +1,165 @@
+// Mount and unmount on the macOS profile: exact command lines, their order, the errors, and
+// the fixes (free directory, read-only mounts refused, rescans after partial failures).
+#include "disks/DiskManager.h"
+#include "PlistFixtures.h"
+#include "support/ScriptedFileProbe.h"
+#include "support/ScriptedRunner.h"
+#include "support/TestSupport.h"
+
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace fixtures;
+using Call = ScriptedRunner::Call;
+using Kind = ScriptedRunner::Kind;
+
+namespace {
+
+const QString kNtfs3g = "/opt/homebrew/bin/ntfs-3g";
+const QString kList = "/usr/sbin/diskutil list -plist";
+const QString kUnmount = "/usr/sbin/diskutil unmount /dev/disk4s1";
+const QString kMkdir = "mkdir -p \"/Volumes/Data\"";
+const QString kNtfs3gLine =
+    "\"/opt/homebrew/bin/ntfs-3g\" /dev/disk4s1 \"/Volumes/Data\" -o local,allow_other,auto_xattr,backend=fskit";
+const QString kRmdir = "rmdir \"/Volumes/Data\"";
+const QString kOpen = "/usr/bin/open \"/Volumes/Data\"";
+
+struct MountFixture : ::testing::Test {
+    std::shared_ptr<ScriptedRunner> runner = std::make_shared<ScriptedRunner>();
+    std::shared_ptr<ScriptedFileProbe> files = std::make_shared<ScriptedFileProbe>();
+    std::unique_ptr<DiskManager> manager;
+
+    const NTFSDisk mounted{"disk4s1", "Data", 1000, QString("/Volumes/Data"), false, "ntfs"};
+    const NTFSDisk unmounted{"disk4s1", "Data", 1000, std::nullopt, false, "ntfs"};
+
+    void SetUp() override
+    {
+        runner->on(kList, ScriptedRunner::ok(QString::fromUtf8(listing({}))));
+        manager = std::make_unique<DiskManager>(Platform::macOS(), runner, files);
+        ASSERT_TRUE(testsupport::processEventsUntil(
+            [&] { return runner->calls().size() == 2 && !manager->isScanning(); }));
+        runner->clearCalls();
+    }
+    std::optional<DiskError> mount(const NTFSDisk &disk)
+    {
+        return testsupport::await(manager->mountReadWrite(disk, kNtfs3g));
+    }
+    // The calls of one rescan (an empty listing still probes the mount table).
+    static QList<Call> rescan() { return {{Kind::Run, kList}, {Kind::Run, "/sbin/mount "}}; }
+};
+
+} // namespace
+
+TEST_F(MountFixture, SuccessfulMountRunsTheExactLinesAndOpensBeforeTheRescan)
+{
+    EXPECT_EQ(mount(mounted), std::nullopt);
+    EXPECT_EQ(runner->calls(), QList<Call>({{Kind::Run, kUnmount},
+                                            {Kind::Privileged, kMkdir},
+                                            {Kind::Privileged, kNtfs3gLine},
+                                            {Kind::Launch, kOpen}})
+                                   + rescan());
+
+    // Not mounted: starts at the directory. Present but empty: still unmounts first.
+    runner->clearCalls();
+    EXPECT_EQ(mount(unmounted), std::nullopt);
+    EXPECT_EQ(runner->calls().first(), (Call{Kind::Privileged, kMkdir}));
+    runner->clearCalls();
+    NTFSDisk emptyMount = unmounted;
+    emptyMount.mountPoint = QString();
+    EXPECT_EQ(mount(emptyMount), std::nullopt);
+    EXPECT_EQ(runner->calls().first(), (Call{Kind::Run, kUnmount}));
+}
+
+TEST_F(MountFixture, UnmountOfTheSystemMountFailingStopsEverything)
+{
+    runner->on(kUnmount, ScriptedRunner::fail("Volume Data on disk4s1 failed to unmount: in use", 1));
+    EXPECT_EQ(mount(mounted),
+              (DiskError{1, "Failed to unmount existing read-only volume: Volume Data on disk4s1 failed to unmount: in use"}));
+    EXPECT_EQ(runner->lines(), QStringList({kUnmount}));
+}
+
+TEST_F(MountFixture, DirectoryFailureRescansOnlyWhenTheSystemMountIsAlreadyGone)
+{
+    runner->on(kMkdir, ScriptedRunner::fail("execution error: User canceled. (-128)", 1));
+    const DiskError expected{2, "Failed to create mount directory at /Volumes/Data: execution error: User canceled. (-128)"};
+    EXPECT_EQ(mount(mounted), expected);
+    EXPECT_EQ(runner->calls(), QList<Call>({{Kind::Run, kUnmount}, {Kind::Privileged, kMkdir}}) + rescan());
+
+    runner->clearCalls();
+    EXPECT_EQ(mount(unmounted), expected);
+    EXPECT_EQ(runner->lines(), QStringList({kMkdir}));
+}
+
+TEST_F(MountFixture, Ntfs3gFailureRemovesTheDirectoryExactlyOnce)
+{
+    runner->on(kNtfs3gLine, ScriptedRunner::fail("NTFS signature is missing.", 21));
+    runner->on(kRmdir, ScriptedRunner::fail("rmdir: failed", 1)); // its result is ignored
+    EXPECT_EQ(mount(mounted), (DiskError{3, "Mount failed: NTFS signature is missing."}));
+    EXPECT_EQ(runner->calls(), QList<Call>({{Kind::Run, kUnmount},
+                                            {Kind::Privileged, kMkdir},
+                                            {Kind::Privileged, kNtfs3gLine},
+                                            {Kind::Privileged, kRmdir}})
+                                   + rescan());
+}
+
+TEST_F(MountFixture, ReadOnlyResultOfNtfs3gIsUndoneAndReportedAsAFailure)
+{
+    runner->on(kNtfs3gLine, ScriptedRunner::ok("Windows is hibernated, mounted as read-only."));
+    files->readOnlyMounts.insert("/Volumes/Data");
+    EXPECT_EQ(mount(unmounted), (DiskError{3, "Mount failed: Windows is hibernated, mounted as read-only."}));
+    EXPECT_EQ(runner->calls(), QList<Call>({{Kind::Privileged, kMkdir},
+                                            {Kind::Privileged, kNtfs3gLine},
+                                            {Kind::Privileged, "/sbin/umount \"/Volumes/Data\" && rmdir \"/Volumes/Data\""}}));
+}
+
+TEST_F(MountFixture, AnotherVolumesMountPointIsNeverMountedOver)
+{
+    files->mountPoints = {"/Volumes/Data", "/Volumes/Data 1"};
+    EXPECT_EQ(mount(unmounted), std::nullopt);
+    EXPECT_EQ(runner->calls().mid(0, 3),
+              QList<Call>({{Kind::Privileged, "mkdir -p \"/Volumes/Data 2\""},
+                           {Kind::Privileged, "\"/opt/homebrew/bin/ntfs-3g\" /dev/disk4s1 \"/Volumes/Data 2\" -o "
+                                              "local,allow_other,auto_xattr,backend=fskit"},
+                           {Kind::Launch, "/usr/bin/open \"/Volumes/Data 2\""}}));
+}
+
+TEST_F(MountFixture, HostileAndSlashedNamesStayQuotedInsideTheMountRoot)
+{
+    NTFSDisk hostile = unmounted;
+    hostile.volumeName = "A/B \"$(rm -rf ~)\" `x` \\";
+    EXPECT_EQ(mount(hostile), std::nullopt);
+    EXPECT_EQ(runner->lines().first(), R"(mkdir -p "/Volumes/A-B \"\$(rm -rf ~)\" \`x\` \\")");
+}
+
+TEST_F(MountFixture, UnmountAlwaysRescansAndReportsItsFailureAfterwards)
+{
+    EXPECT_EQ(testsupport::await(manager->unmount(mounted)), std::nullopt);
+    EXPECT_EQ(runner->calls(), QList<Call>({{Kind::Run, kUnmount}}) + rescan());
+
+    runner->clearCalls();
+    runner->on(kUnmount, ScriptedRunner::fail("Volume Data on disk4s1 failed to unmount: dissented by PID 42", 1));
+    EXPECT_EQ(testsupport::await(manager->unmount(mounted)),
+              (DiskError{4, "Failed to unmount: Volume Data on disk4s1 failed to unmount: dissented by PID 42"}));
+    EXPECT_EQ(runner->calls(), QList<Call>({{Kind::Run, kUnmount}}) + rescan());
+    EXPECT_EQ(DiskError::domain(), "DiskManager");
+}
+
+TEST_F(MountFixture, TheEventLoopRunsWhileCommandsRun)
+{
+    runner->setAsyncDelay(std::chrono::milliseconds(50));
+    bool mountDone = false;
+    int loopTurnsDuringMount = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (!mountDone)
+            ++loopTurnsDuringMount;
+    });
+    ticker.start(0);
+    auto task = manager->mountReadWrite(mounted, kNtfs3g);
+    const int turnsBeforeAwait = loopTurnsDuringMount;
+    testsupport::await(std::move(task));
+    mountDone = true;
+    EXPECT_EQ(turnsBeforeAwait, 0);
+    EXPECT_GT(loopTurnsDuringMount, 10);
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+// Small builders for the disk utility's XML property lists, and a realistic listing.
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <initializer_list>
+#include <utility>
+
+namespace fixtures {
+
+inline QString escaped(QString text)
+{
+    text.replace('&', "&amp;").replace('<', "&lt;").replace('>', "&gt;");
+    return text;
+}
+inline QString str(const QString &text) { return "<string>" + escaped(text) + "</string>"; }
+inline QString integer(qint64 n) { return "<integer>" + QString::number(n) + "</integer>"; }
+inline QString boolean(bool b) { return b ? "<true/>" : "<false/>"; }
+inline QString array(const QStringList &items) { return "<array>" + items.join("") + "</array>"; }
+inline QString dict(std::initializer_list<std::pair<QString, QString>> entries)
+{
+    QString out = "<dict>";
+    for (const auto &[key, value] : entries)
+        out += "<key>" + escaped(key) + "</key>" + value;
+    return out + "</dict>";
+}
+inline QByteArray plist(const QString &root)
+{
+    return ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+            "<plist version=\"1.0\">\n" + root + "\n</plist>\n").toUtf8();
+}
+inline QString partition(const QString &id, qint64 size, const QString &content)
+{
+    return dict({{"Content", str(content)}, {"DeviceIdentifier", str(id)}, {"Size", integer(size)}});
+}
+inline QByteArray listing(const QStringList &disks)
+{
+    return plist(dict({{"AllDisksAndPartitions", array(disks)}, {"AllDisks", array({})}}));
+}
+
+// An internal APFS disk, an external MBR disk with two NTFS partitions and a FAT one, a GPT disk
+// with EFI and an NTFS partition, and an NTFS disk without a partition table.
+inline QByteArray realisticListing()
+{
+    return listing({
+        dict({{"Content", str("GUID_partition_scheme")}, {"DeviceIdentifier", str("disk0")},
+              {"OSInternal", boolean(true)}, {"Size", integer(500277790720)},
+              {"Partitions", array({dict({{"Content", str("EFI")}, {"DeviceIdentifier", str("disk0s1")},
+                                          {"DiskUUID", str("B1C1-0001")}, {"Size", integer(524288000)},
+                                          {"VolumeName", str("EFI")}}),
+                                    partition("disk0s2", 499753459712, "Apple_APFS")})}}),
+        dict({{"Content", str("FDisk_partition_scheme")}, {"DeviceIdentifier", str("disk4")},
+              {"OSInternal", boolean(false)}, {"Size", integer(2000398934016)},
+              {"Partitions", array({partition("disk4s1", 1000204886016, "Windows_NTFS"),
+                                    partition("disk4s2", 500000000000, "DOS_FAT_32"),
+                                    partition("disk4s3", 500000000000, "Windows_NTFS")})}}),
+        dict({{"Content", str("GUID_partition_scheme")}, {"DeviceIdentifier", str("disk5")},
+              {"Size", integer(64023257088)},
+              {"Partitions", array({partition("disk5s1", 209715200, "EFI"),
+                                    partition("disk5s2", 63813500928, "Microsoft Basic Data")})}}),
+        dict({{"Content", str("Windows_NTFS")}, {"DeviceIdentifier", str("disk6")},
+              {"Size", integer(32017047552)}}),
+    });
+}
+
+inline QByteArray detail(std::initializer_list<std::pair<QString, QString>> entries)
+{
+    return plist(dict(entries));
+}
+
+} // namespace fixtures
