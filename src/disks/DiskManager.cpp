@@ -3,7 +3,7 @@
 #include "disks/DiskDiscovery.h"
 #include "disks/MountPaths.h"
 #include "disks/MountTable.h"
-#include "shell/HelperShell.h"
+#include "shell/ModelEnvironment.h"
 #include "shell/Log.h"
 
 #include <QCoro/QCoroFuture>
@@ -74,8 +74,12 @@ QCoro::Task<std::optional<DiskError>> failAfterRescan(QPointer<DiskManager> self
 } // namespace
 
 DiskManager::DiskManager(QObject *parent)
-    : DiskManager(Platform::host(), std::make_shared<HelperShell>(Platform::host()),
-                  std::make_shared<SystemFileProbe>(), parent)
+    : DiskManager(ModelEnvironment::host(), parent)
+{
+}
+
+DiskManager::DiskManager(const ModelEnvironment &environment, QObject *parent)
+    : DiskManager(environment.platform, environment.runner, environment.files, parent)
 {
 }
 

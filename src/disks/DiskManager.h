@@ -6,6 +6,7 @@
 #include "platform/Platform.h"
 #include "shell/CommandRunner.h"
 #include "shell/FileProbe.h"
+#include "shell/ModelEnvironment.h"
 
 #include <QCoro/QCoroTask>
 #include <QList>
@@ -31,6 +32,7 @@ public:
 
     // The host's profile, the real shell and file system.
     explicit DiskManager(QObject *parent = nullptr);
+    explicit DiskManager(const ModelEnvironment &environment, QObject *parent = nullptr);
     DiskManager(Platform platform, std::shared_ptr<CommandRunner> runner, std::shared_ptr<FileProbe> files,
                 QObject *parent = nullptr);
     ~DiskManager() override;
