@@ -1,0 +1,218 @@
+// DiskManager on the Linux profile with the real runner: discovery through the diskutil
+// stand-in, read-write mounts through ntfs-3g under a scratch mount root, unmounts, failures.
+// Every mount, loop device and file is removed afterwards, also when a test fails.
+#include "StandinHarness.h"
+#include "disks/DiskManager.h"
+#include "shell/HelperShell.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace standins::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+const QString kNtfs3g = "/usr/bin/ntfs-3g";
+
+// Unmounts everything at or below `prefix`, innermost first (lazily when busy).
+void unmountUnder(const std::string &prefix)
+{
+    std::ifstream table("/proc/self/mounts");
+    std::vector<std::string> points;
+    std::string source, point, rest;
+    while (table >> source >> point && std::getline(table, rest))
+        if (point.rfind(prefix, 0) == 0)
+            points.push_back(point);
+    for (auto it = points.rbegin(); it != points.rend(); ++it)
+        if (::umount2(it->c_str(), 0) != 0)
+            ::umount2(it->c_str(), MNT_DETACH);
+}
+
+// Loop devices whose image lies in `dir`.
+void detachLoopsOf(const std::string &dir)
+{
+    std::error_code error;
+    for (const auto &item : fs::directory_iterator("/sys/block", error)) {
+        std::ifstream backing(item.path() / "loop" / "backing_file");
+        std::string file;
+        if (std::getline(backing, file) && file.rfind(dir, 0) == 0)
+            sh("partx -d /dev/" + item.path().filename().string() + " 2>/dev/null; losetup -d /dev/"
+               + item.path().filename().string());
+    }
+}
+
+QByteArray randomBytes(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    return bytes;
+}
+
+// An MBR disk image with NTFS "Alpha", NTFS 'Beta "Q" データ' and ext4, on a loop device, and
+// a DiskManager on the Linux profile whose mount root is a scratch directory.
+class DiskManagerDeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const QString reason = testsupport::realDeviceSkipReason();
+        if (!reason.isEmpty())
+            GTEST_SKIP() << reason.toStdString();
+        dir = std::make_unique<TempDir>();
+        step("truncate -s 48M " + *dir / "disk.img");
+        step("printf 'label: dos\\n,14M,7\\n,14M,7\\n,,83\\n' | sfdisk -q " + *dir / "disk.img");
+        const auto attach = sh("losetup -P --show -f " + *dir / "disk.img");
+        ASSERT_EQ(attach.exitCode, 0) << attach.standardError;
+        loop = QString::fromStdString(attach.standardOutput).trimmed().mid(5).toStdString();
+        sh("partx -a /dev/" + loop + " 2>/dev/null");
+        step("LC_ALL=C.UTF-8 mkntfs -q -f -Q -L Alpha /dev/" + loop + "p1");
+        step("LC_ALL=C.UTF-8 mkntfs -q -f -Q -L 'Beta \"Q\" データ' /dev/" + loop + "p2");
+        step("mkfs.ext4 -q /dev/" + loop + "p3");
+        mountRoot = QString::fromStdString(*dir / "media/");
+        ASSERT_TRUE(QDir().mkpath(mountRoot));
+
+        Platform profile = testsupport::linuxProfile();
+        profile.mountRoot = mountRoot;
+        profile.opener = "/bin/true"; // no file browser in tests
+        manager = std::make_unique<DiskManager>(profile, std::make_shared<HelperShell>(profile),
+                                                std::make_shared<SystemFileProbe>());
+        scan();
+    }
+
+    void TearDown() override
+    {
+        manager.reset();
+        if (dir) {
+            // Mounts go before anything below them is deleted.
+            unmountUnder(dir->path());
+            detachLoopsOf(dir->path());
+        }
+        dir.reset();
+    }
+
+    void step(const std::string &line)
+    {
+        const auto result = sh(line);
+        ASSERT_EQ(result.exitCode, 0) << line << "\n" << result.standardError;
+    }
+
+    void scan() { testsupport::await(manager->scanDisks()); }
+
+    // The records of this test's disk, in discovery order.
+    QList<NTFSDisk> ours() const
+    {
+        QList<NTFSDisk> out;
+        for (const NTFSDisk &d : manager->disks())
+            if (d.deviceNode.startsWith(QString::fromStdString(loop) + "p"))
+                out << d;
+        return out;
+    }
+    NTFSDisk ourDisk(int index) const { return ours().value(index); }
+
+    std::unique_ptr<TempDir> dir;
+    std::string loop;
+    QString mountRoot;
+    std::unique_ptr<DiskManager> manager;
+};
+
+} // namespace
+
+TEST_F(DiskManagerDeviceTest, ListsExactlyTheNtfsPartitionsInOrder)
+{
+    const QList<NTFSDisk> disks = ours();
+    ASSERT_EQ(disks.size(), 2);
+    const QString node = QString::fromStdString(loop);
+    EXPECT_EQ(disks[0], (NTFSDisk{node + "p1", "Alpha", 14 * 1024 * 1024, std::nullopt, false, "ntfs"}));
+    EXPECT_EQ(disks[1].deviceNode, node + "p2");
+    EXPECT_EQ(disks[1].volumeName, QString::fromUtf8("Beta \"Q\" データ"));
+}
+
+TEST_F(DiskManagerDeviceTest, MountsReadWriteKeepsFilesAcrossUnmountAndRemount)
+{
+    const NTFSDisk beta = ourDisk(1);
+    ASSERT_EQ(testsupport::await(manager->mountReadWrite(beta, kNtfs3g)), std::nullopt);
+    const QString directory = mountRoot + beta.volumeName;
+    const NTFSDisk mounted = ourDisk(1);
+    EXPECT_EQ(mounted.mountPoint, directory);
+    EXPECT_TRUE(mounted.isWritable);
+
+    // Files written through the mount belong to the user running the application.
+    QMap<QString, QByteArray> written;
+    for (int i = 0; i < 20; ++i) {
+        const QString path = directory + QString("/file-%1.bin").arg(i);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << file.errorString().toStdString();
+        written[path] = randomBytes(4096 * (i + 1));
+        file.write(written[path]);
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(directory + "/file-0.bin").constData(), &st), 0);
+    EXPECT_EQ(st.st_uid, ::getuid());
+
+    ASSERT_EQ(testsupport::await(manager->unmount(mounted)), std::nullopt);
+    EXPECT_FALSE(ourDisk(1).mountPoint.has_value());
+    EXPECT_FALSE(QFile::exists(directory + "/file-0.bin"));
+
+    ASSERT_EQ(testsupport::await(manager->mountReadWrite(ourDisk(1), kNtfs3g)), std::nullopt);
+    for (auto it = written.cbegin(); it != written.cend(); ++it) {
+        QFile file(it.key());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << it.key().toStdString();
+        EXPECT_EQ(file.readAll(), it.value()) << it.key().toStdString();
+    }
+    EXPECT_EQ(testsupport::await(manager->unmount(ourDisk(1))), std::nullopt);
+}
+
+TEST_F(DiskManagerDeviceTest, DamagedVolumeFailsWithCode3AndLeavesNoDirectory)
+{
+    NTFSDisk alpha = ourDisk(0);
+    // Wipe the boot sector: ntfs-3g refuses the volume.
+    step("dd if=/dev/zero of=/dev/" + loop + "p1 bs=512 count=1 conv=notrunc status=none");
+    const auto error = testsupport::await(manager->mountReadWrite(alpha, kNtfs3g));
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->code, 3);
+    EXPECT_TRUE(error->description.startsWith("Mount failed: ")) << error->description.toStdString();
+    EXPECT_GT(error->description.size(), QString("Mount failed: ").size());
+    EXPECT_EQ(QDir(mountRoot).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+}
+
+TEST_F(DiskManagerDeviceTest, BusyVolumeFailsToUnmountWithCode4AndLosesNothing)
+{
+    ASSERT_EQ(testsupport::await(manager->mountReadWrite(ourDisk(0), kNtfs3g)), std::nullopt);
+    const QString path = mountRoot + "Alpha/kept.txt";
+    const QByteArray content = randomBytes(65536);
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    QFile holder(path);
+    ASSERT_TRUE(holder.open(QIODevice::ReadOnly));
+
+    const auto error = testsupport::await(manager->unmount(ourDisk(0)));
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->code, 4);
+    EXPECT_TRUE(error->description.startsWith("Failed to unmount: ")) << error->description.toStdString();
+    EXPECT_TRUE(error->description.contains("busy")) << error->description.toStdString();
+    EXPECT_TRUE(ourDisk(0).isWritable); // still mounted after the rescan
+
+    holder.close();
+    ASSERT_EQ(testsupport::await(manager->unmount(ourDisk(0))), std::nullopt);
+    ASSERT_EQ(testsupport::await(manager->mountReadWrite(ourDisk(0), kNtfs3g)), std::nullopt);
+    QFile again(path);
+    ASSERT_TRUE(again.open(QIODevice::ReadOnly));
+    EXPECT_EQ(again.readAll(), content);
+    again.close();
+    EXPECT_EQ(testsupport::await(manager->unmount(ourDisk(0))), std::nullopt);
+}
