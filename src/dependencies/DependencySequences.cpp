@@ -3,20 +3,12 @@
 // sequence simply stops.
 
 #include "dependencies/DependencyChecker.h"
+#include "shell/Log.h"
 
 #include <QPointer>
 
-#include <cstdio>
 
 namespace {
-
-// Writes one diagnostic line on standard output.
-void writeDiagnostic(const QString &prefix, const QString &output)
-{
-    const QByteArray line = (prefix + output + QLatin1Char('\n')).toUtf8();
-    std::fputs(line.constData(), stdout);
-    std::fflush(stdout);
-}
 
 // One Homebrew command of the setup, run after Homebrew itself is in place.
 struct BrewStep {
@@ -124,7 +116,7 @@ QCoro::Task<> DependencyChecker::uninstallSteps()
     if (const std::optional<QString> brew = findBrewPath()) {
         setInstallProgressMessage(QStringLiteral("ntfs-3g-mac をアンインストールしているよ..."));
         const ShellResult removed = co_await runner->runAsync(*brew + QStringLiteral(" uninstall ntfs-3g-mac"), {});
-        writeDiagnostic(QStringLiteral("ntfs-3g-mac uninstall result: "), removed.output);
+        writeLogLine(QStringLiteral("ntfs-3g-mac uninstall result: ") + removed.output);
         if (!self)
             co_return;
     }
@@ -147,7 +139,7 @@ QCoro::Task<> DependencyChecker::uninstallSteps()
         setInstallProgressMessage(QStringLiteral("fuse-t をアンインストールしているよ..."));
         const ShellResult removed =
             co_await runner->runAsync(*brew + QStringLiteral(" uninstall --cask fuse-t"), {});
-        writeDiagnostic(QStringLiteral("fuse-t brew uninstall result: "), removed.output);
+        writeLogLine(QStringLiteral("fuse-t brew uninstall result: ") + removed.output);
         if (!self)
             co_return;
     }
