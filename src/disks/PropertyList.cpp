@@ -68,11 +68,19 @@ std::optional<QVariant> convert(plist_t node, int depth)
         }
         return QVariant(list);
     }
-    case PLIST_STRING:
+    case PLIST_STRING: {
+        // By pointer and length: a string may hold NUL bytes, which the copying getter
+        // asserts against.
+        uint64_t length = 0;
+        const char *value = plist_get_string_ptr(node, &length);
+        return QVariant(value ? QString::fromUtf8(value, qsizetype(length)) : QString());
+    }
     case PLIST_KEY: {
+        // A stray <key> where a value belongs: kept as something no key accepts.
         char *value = nullptr;
-        plist_get_string_val(node, &value);
-        return QVariant(takeString(value));
+        plist_get_key_val(node, &value);
+        std::free(value);
+        return QVariant(QVariant::fromValue(nullptr));
     }
     case PLIST_BOOLEAN: {
         uint8_t value = 0;

@@ -118,6 +118,10 @@ TEST(DiscoveryParsing, DetailKeysAndTheirDefaults)
     EXPECT_EQ(wrong, (NTFSDisk{"disk4s1", "Untitled NTFS Drive", 1000, std::nullopt, false, "ntfs"}));
     EXPECT_TRUE(recordOf(detail({{"Writable", boolean(true)}})).isWritable);
 
+    // A NUL byte inside a string is read, never a crash (the mount directory replaces NULs).
+    const QByteArray withNul = detail({{"VolumeName", "<string>My" + QString(QChar(0)) + "Disk</string>"}});
+    EXPECT_TRUE(recordOf(withNul).volumeName.startsWith("My"));
+
     // Non-ASCII names survive, in either encoding.
     EXPECT_EQ(recordOf(toBinary(detail({{"VolumeName", str(QString::fromUtf8("データ"))}}))).volumeName,
               QString::fromUtf8("データ"));

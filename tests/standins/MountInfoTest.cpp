@@ -54,6 +54,11 @@ TEST(MountInfo, FormatsOneLinePerMountInTheListingShape)
     const auto odd = parseMountInfoLine("47 27 8:1 / /media/a\\012b ro - vfat /dev/sdc1 ro");
     ASSERT_TRUE(odd);
     EXPECT_EQ(formatMountLine(*odd), "/dev/sdc1 on /media/a\\012b (vfat, read-only)");
+
+    // Nor a carriage return that reached the type or the options unescaped.
+    const auto raw = parseMountInfoLine("48 27 8:2 / /media/x rw,no\rexec - fuse\rblk /dev/sdd1 rw");
+    ASSERT_TRUE(raw);
+    EXPECT_EQ(formatMountLine(*raw), "/dev/sdd1 on /media/x (fuse\\015blk, no\\015exec)");
 }
 
 } // namespace

@@ -138,7 +138,7 @@ std::string formatMountLine(const MountEntry &entry)
         }
         start = end + 1;
     }
-    return keepOnOneLine(entry.source) + " on " + keepOnOneLine(entry.mountPoint) + " (" + words + ")";
+    return keepOnOneLine(entry.source) + " on " + keepOnOneLine(entry.mountPoint) + " (" + keepOnOneLine(words) + ")";
 }
 
 } // namespace standins
