@@ -1,0 +1,172 @@
+#include "ui/menu_bar/MenuBarView.h"
+
+#include "app/AppInfo.h"
+#include "app/Toolkit.h"
+#include "dependencies/DependencyChecker.h"
+#include "disks/DiskManager.h"
+
+#include <QAction>
+#include <QCoro/QCoroTask>
+#include <QMenu>
+
+namespace {
+
+struct Notice {
+    QString title;
+    QString body;
+};
+
+// The outcome of a mount or an eject as the user reads it. (Built outside the coroutines:
+// GCC 12 cannot keep string literals alive across a suspension in the same expression.)
+Notice mountNotice(const NTFSDisk &disk, const std::optional<DiskError> &error)
+{
+    if (error)
+        return {QStringLiteral("マウント失敗"), error->description};
+    return {QStringLiteral("マウント成功"),
+            QStringLiteral("「") + disk.volumeName + QStringLiteral("」を書き込み可能にしたよ、お兄ちゃん！")};
+}
+
+Notice ejectNotice(const NTFSDisk &disk, const std::optional<DiskError> &error)
+{
+    if (error)
+        return {QStringLiteral("取り出し失敗"), error->description};
+    return {QStringLiteral("取り出し成功"), QStringLiteral("「") + disk.volumeName + QStringLiteral("」を安全に取り出したよ！")};
+}
+
+QCoro::Task<> mountAndNotify(QPointer<DiskManager> manager, std::shared_ptr<NotificationService> notifications,
+                             NTFSDisk disk, QString ntfs3gPath)
+{
+    if (!manager)
+        co_return;
+    const std::optional<DiskError> error = co_await manager->mountReadWrite(disk, ntfs3gPath);
+    const Notice notice = mountNotice(disk, error);
+    notifications->sendNotification(notice.title, notice.body);
+}
+
+QCoro::Task<> ejectAndNotify(QPointer<DiskManager> manager, std::shared_ptr<NotificationService> notifications,
+                             NTFSDisk disk)
+{
+    if (!manager)
+        co_return;
+    const std::optional<DiskError> error = co_await manager->unmount(disk);
+    const Notice notice = ejectNotice(disk, error);
+    notifications->sendNotification(notice.title, notice.body);
+}
+
+// Menu texts treat "&" as a mnemonic marker; names from the disks are shown as they are.
+QString literalMenuText(QString text)
+{
+    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+} // namespace
+
+MenuBarView::MenuBarView(DiskManager *diskManager, DependencyChecker *depChecker, MenuBarActions actions,
+                         std::shared_ptr<NotificationService> notifications, QObject *parent)
+    : QObject(parent)
+    , m_diskManager(diskManager)
+    , m_depChecker(depChecker)
+    , m_actions(std::move(actions))
+    , m_notifications(std::move(notifications))
+    , m_menu(std::make_unique<QMenu>())
+{
+    m_menu->setObjectName(QStringLiteral("menu-bar-menu"));
+    for (auto changed : {&DiskManager::disksChanged, &DiskManager::isScanningChanged, &DiskManager::lastErrorChanged})
+        connect(diskManager, changed, this, &MenuBarView::rebuild);
+    connect(depChecker, &DependencyChecker::statusChanged, this, &MenuBarView::rebuild);
+    rebuild();
+}
+
+MenuBarView::~MenuBarView()
+{
+    for (const QPointer<QObject> &entry : std::as_const(m_entries))
+        delete entry.data();
+}
+
+QAction *MenuBarView::addAction(QMenu *menu, const QString &text, std::function<void()> onTriggered)
+{
+    auto *action = new QAction(text, this);
+    m_entries.append(action);
+    if (onTriggered)
+        connect(action, &QAction::triggered, this, std::move(onTriggered));
+    menu->addAction(action);
+    return action;
+}
+
+void MenuBarView::rebuild()
+{
+    // A rebuild may come from inside an entry's own trigger (a rescan starts at once), so the old
+    // entries are deleted later, not now.
+    m_menu->clear();
+    for (const QPointer<QObject> &entry : std::exchange(m_entries, {}))
+        if (entry)
+            entry->deleteLater();
+    if (!m_diskManager || !m_depChecker)
+        return;
+
+    const QList<NTFSDisk> &disks = m_diskManager->disks();
+    if (disks.isEmpty()) {
+        addAction(m_menu.get(), QStringLiteral("検出されたNTFSドライブなし"), {})->setEnabled(false);
+    } else {
+        const bool canMount = m_depChecker->status().isAllInstalled();
+        for (const NTFSDisk &disk : disks)
+            addDiskMenu(disk, canMount);
+    }
+    m_menu->addSeparator();
+    addAction(m_menu.get(), QStringLiteral("ディスクを再スキャン"), [this] { rescan(); });
+    addAction(m_menu.get(), QStringLiteral("メイン画面を開く"), [this] { openMainWindow(true); });
+    m_menu->addSeparator();
+    addAction(m_menu.get(), QStringLiteral("アプリを終了"), [this] {
+        if (m_actions.quitApplication)
+            m_actions.quitApplication();
+    });
+}
+
+void MenuBarView::addDiskMenu(const NTFSDisk &disk, bool canMount)
+{
+    auto *submenu = new QMenu(literalMenuText(disk.volumeName), m_menu.get());
+    m_entries.append(submenu);
+    submenu->setObjectName(disk.id());
+    submenu->menuAction()->setData(disk.id());
+    m_menu->addMenu(submenu);
+
+    addAction(submenu, QStringLiteral("詳細情報: ") + literalMenuText(disk.deviceNode), [this] { openMainWindow(false); });
+    submenu->addSeparator();
+    if (disk.isWritable) {
+        QAction *eject = addAction(submenu, QStringLiteral("安全に取り出す (Unmount)"), [this, disk] { this->eject(disk); });
+        eject->setIcon(Toolkit::symbol(QStringLiteral("eject.fill")));
+    } else {
+        QAction *mount = addAction(submenu, QStringLiteral("読み書きマウント"), [this, disk] { this->mount(disk); });
+        mount->setIcon(Toolkit::symbol(QStringLiteral("pencil.and.outline")));
+        mount->setEnabled(canMount);
+    }
+}
+
+void MenuBarView::rescan()
+{
+    if (m_diskManager)
+        m_diskManager->scanDisks();
+}
+
+void MenuBarView::openMainWindow(bool activate)
+{
+    if (m_actions.openWindow)
+        m_actions.openWindow(AppInfo::mainWindowIdentifier());
+    if (activate && m_actions.activateApplication)
+        m_actions.activateApplication();
+}
+
+void MenuBarView::mount(const NTFSDisk &disk)
+{
+    if (!m_depChecker)
+        return;
+    const std::optional<QString> ntfs3gPath = m_depChecker->status().ntfs3gPath;
+    if (!ntfs3gPath)
+        return;
+    mountAndNotify(m_diskManager, m_notifications, disk, *ntfs3gPath);
+}
+
+void MenuBarView::eject(const NTFSDisk &disk)
+{
+    ejectAndNotify(m_diskManager, m_notifications, disk);
+}
