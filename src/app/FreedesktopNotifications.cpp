@@ -1,0 +1,103 @@
+#include "app/FreedesktopNotifications.h"
+
+#include "app/AppInfo.h"
+#include "shell/Log.h"
+
+#include <QCoro/QCoroDBusPendingCall>
+#include <QCoro/QCoroTask>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QUuid>
+#include <QVariantMap>
+
+#include <functional>
+
+namespace {
+
+const char *const kService = "org.freedesktop.Notifications";
+const char *const kPath = "/org/freedesktop/Notifications";
+const char *const kInterface = "org.freedesktop.Notifications";
+
+QDBusMessage methodCall(const QString &method)
+{
+    return QDBusMessage::createMethodCall(QString::fromLatin1(kService), QString::fromLatin1(kPath),
+                                          QString::fromLatin1(kInterface), method);
+}
+
+QString describe(const QDBusError &error)
+{
+    if (!error.message().isEmpty())
+        return error.message();
+    if (!error.name().isEmpty())
+        return error.name();
+    return QStringLiteral("no connection to the D-Bus session bus");
+}
+
+// The log line for a refused request; the identifier tells two notifications apart.
+QString requestErrorLine(const QString &errorText, const QString &identifier)
+{
+    return QStringLiteral("Notification error: ") + errorText + QStringLiteral(" (request ") + identifier
+        + QStringLiteral(")");
+}
+
+QString authErrorLine(const QString &errorText)
+{
+    return QStringLiteral("Notification auth error: ") + errorText;
+}
+
+// Completion handler of both calls: nothing on success, one log line on failure.
+QCoro::Task<> logFailure(QDBusPendingCall call, std::function<QString(const QString &)> line)
+{
+    const QDBusMessage reply = co_await call;
+    if (reply.type() == QDBusMessage::ErrorMessage)
+        writeLogLine(line(describe(QDBusError(reply))));
+}
+
+} // namespace
+
+FreedesktopNotifications::FreedesktopNotifications(QDBusConnection connection)
+    : m_connection(std::move(connection))
+{
+}
+
+QString FreedesktopNotifications::newRequestIdentifier()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
+void FreedesktopNotifications::requestNotificationAuthorization()
+{
+    if (!m_connection.isConnected()) {
+        writeLogLine(authErrorLine(describe(m_connection.lastError())));
+        return;
+    }
+    logFailure(m_connection.asyncCall(methodCall(QStringLiteral("GetCapabilities"))), authErrorLine);
+}
+
+void FreedesktopNotifications::sendNotification(const QString &title, const QString &body)
+{
+    post(title, body);
+}
+
+QString FreedesktopNotifications::post(const QString &title, const QString &body)
+{
+    const QString identifier = newRequestIdentifier();
+    auto line = [identifier](const QString &errorText) { return requestErrorLine(errorText, identifier); };
+    if (!m_connection.isConnected()) {
+        writeLogLine(line(describe(m_connection.lastError())));
+        return identifier;
+    }
+    QDBusMessage notify = methodCall(QStringLiteral("Notify"));
+    // No hints: the server plays its default sound and shows the banner as soon as it can.
+    notify << AppInfo::title() << uint(0) << AppInfo::iconThemeName() << title << body << QStringList()
+           << QVariantMap() << int(-1);
+    logFailure(m_connection.asyncCall(notify), line);
+    return identifier;
+}
+
+#ifndef Q_OS_MACOS
+std::shared_ptr<NotificationService> systemNotificationService()
+{
+    return std::make_shared<FreedesktopNotifications>();
+}
+#endif

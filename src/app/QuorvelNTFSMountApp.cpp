@@ -1,0 +1,81 @@
+#include "app/QuorvelNTFSMountApp.h"
+
+#include "app/AppInfo.h"
+#include "dependencies/DependencyChecker.h"
+#include "disks/DiskManager.h"
+#include "shell/Log.h"
+#include "ui/menu_bar/MenuBarView.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+QuorvelNTFSMountApp::QuorvelNTFSMountApp(std::shared_ptr<NotificationService> notifications,
+                                         const ModelEnvironment &environment,
+                                         WindowScene::ContentFactory makeMainWindowContent, QObject *parent)
+    : QObject(parent)
+    , m_notifications(std::move(notifications))
+{
+    // 1. Permission first, before anything else exists; the answer is not waited for.
+    m_notifications->requestNotificationAuthorization();
+
+    // 2. The tray item's models: the disk model scans from the event loop, the checker at once.
+    m_diskManager = new DiskManager(environment, this);
+    m_depChecker = new DependencyChecker(environment.platform, environment.runner, environment.files, this);
+
+    // 3. The scenes: the tray item, then the main window, which opens at start.
+    m_mainWindow = new WindowScene(AppInfo::mainWindowIdentifier(), AppInfo::title(),
+                                   std::move(makeMainWindowContent), this);
+    installTrayItem();
+    m_mainWindow->open();
+}
+
+QuorvelNTFSMountApp::~QuorvelNTFSMountApp() = default;
+
+void QuorvelNTFSMountApp::installTrayItem()
+{
+    MenuBarActions actions{
+        [this](const QString &identifier) { openWindow(identifier); },
+        [this] { activate(); },
+        [] { QCoreApplication::quit(); },
+    };
+    m_menuBar = new MenuBarView(m_diskManager, m_depChecker, std::move(actions), m_notifications, this);
+
+    m_trayIcon = new QSystemTrayIcon(this);
+    m_trayIcon->setContextMenu(m_menuBar->menu());
+    // A click drops the menu down, as the menu bar's item does; the context click shows it too.
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger)
+            m_menuBar->menu()->popup(QCursor::pos());
+    });
+    updateStatusLabel();
+    connect(m_diskManager, &DiskManager::disksChanged, this, &QuorvelNTFSMountApp::updateStatusLabel);
+
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        QApplication::setQuitOnLastWindowClosed(false);
+    } else {
+        writeLogLine(QStringLiteral("No system tray is available: closing the main window quits the application."));
+        QApplication::setQuitOnLastWindowClosed(true);
+    }
+    m_trayIcon->show();
+}
+
+void QuorvelNTFSMountApp::updateStatusLabel()
+{
+    m_statusLabel = StatusLabel::forDisks(m_diskManager->disks());
+    m_trayIcon->setIcon(m_statusLabel.icon());
+    m_trayIcon->setToolTip(m_statusLabel.toolTip());
+}
+
+void QuorvelNTFSMountApp::openWindow(const QString &identifier)
+{
+    if (identifier == m_mainWindow->identifier())
+        m_mainWindow->open();
+}
+
+void QuorvelNTFSMountApp::activate()
+{
+    if (QWidget *window = m_mainWindow->window())
+        window->activateWindow();
+}

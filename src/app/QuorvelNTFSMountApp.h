@@ -1,0 +1,51 @@
+#pragma once
+
+#include "app/Notifications.h"
+#include "app/StatusLabel.h"
+#include "app/WindowScene.h"
+#include "shell/ModelEnvironment.h"
+
+#include <QObject>
+
+#include <memory>
+
+class DependencyChecker;
+class DiskManager;
+class MenuBarView;
+class QSystemTrayIcon;
+
+// The application object: asks once for notification permission, owns the disk and dependency
+// models that serve the tray item, and sets up the two scenes, the main window (opened at
+// start) and the tray item with its menu.
+class QuorvelNTFSMountApp : public QObject {
+    Q_OBJECT
+
+public:
+    QuorvelNTFSMountApp(std::shared_ptr<NotificationService> notifications, const ModelEnvironment &environment,
+                        WindowScene::ContentFactory makeMainWindowContent, QObject *parent = nullptr);
+    ~QuorvelNTFSMountApp() override;
+
+    DiskManager *diskManager() const { return m_diskManager; }
+    DependencyChecker *depChecker() const { return m_depChecker; }
+    MenuBarView *menuBar() const { return m_menuBar; }
+    QSystemTrayIcon *trayIcon() const { return m_trayIcon; }
+    WindowScene *mainWindow() const { return m_mainWindow; }
+    const StatusLabel &statusLabel() const { return m_statusLabel; }
+
+    // Opens the scene with this identifier; other identifiers are ignored.
+    void openWindow(const QString &identifier);
+    // Brings the application, that is its main window, in front of the others.
+    void activate();
+
+private:
+    void installTrayItem();
+    void updateStatusLabel();
+
+    std::shared_ptr<NotificationService> m_notifications;
+    DiskManager *m_diskManager = nullptr;
+    DependencyChecker *m_depChecker = nullptr;
+    MenuBarView *m_menuBar = nullptr;
+    QSystemTrayIcon *m_trayIcon = nullptr;
+    WindowScene *m_mainWindow = nullptr;
+    StatusLabel m_statusLabel;
+};
