@@ -399,14 +399,14 @@ QColor color(NamedColor name, qreal opacity)
 {
     const QPalette palette = QGuiApplication::palette();
     const bool dark = isDarkPalette();
-    // Light shades hold 4.5:1 against white, dark shades against a near-black window.
+    // Light shades hold 4.5:1 against a light grey window, dark shades against a dark grey one.
     auto shade = [dark](QRgb light, QRgb darkShade) { return QColor::fromRgb(dark ? darkShade : light); };
     QColor c;
     switch (name) {
     case NamedColor::Blue: c = shade(0x0062D1, 0x4DA3FF); break;
-    case NamedColor::Green: c = shade(0x1E7F36, 0x34D058); break;
+    case NamedColor::Green: c = shade(0x1B7A33, 0x34D058); break;
     case NamedColor::Red: c = shade(0xD1281C, 0xFF6B61); break;
-    case NamedColor::Orange: c = shade(0xB85000, 0xFFA23A); break;
+    case NamedColor::Orange: c = shade(0xB04A00, 0xFFA23A); break;
     case NamedColor::Gray: c = shade(0x6A6A70, 0xA3A3A8); break;
     case NamedColor::White: c = Qt::white; break;
     case NamedColor::Black: c = Qt::black; break;
@@ -438,8 +438,8 @@ QPainterPath symbolPath(const QString &name)
         return *it;
     for (const auto &[known, maker] : drawnSymbols()) {
         if (known == name) {
-            QPainterPath path = maker();
-            path.setFillRule(Qt::WindingFill);
+            // Keep the fill rule the boolean operations chose: it is what leaves the holes open.
+            const QPainterPath path = maker();
             cache.insert(name, path);
             return path;
         }
