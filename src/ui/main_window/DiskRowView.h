@@ -1,0 +1,97 @@
+#pragma once
+
+#include "disks/NTFSDisk.h"
+#include "ui/main_window/Widgets.h"
+
+#include <QWidget>
+
+#include <functional>
+
+// The drive image with its status dot in the bottom-trailing corner.
+class DriveIcon : public QWidget {
+    Q_OBJECT
+public:
+    explicit DriveIcon(QWidget *parent = nullptr);
+
+    void setColors(ColorRef icon, ColorRef dot);
+    ColorRef iconColor() const { return m_icon; }
+    ColorRef dotColor() const { return m_dot; }
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    int m_side;
+    ColorRef m_icon;
+    ColorRef m_dot;
+};
+
+// One NTFS partition as a card: drive image with a status dot, name and device badge, size and
+// mount state, and at the trailing edge a spinner, an unmount button or a read-write mount
+// button. It keeps no state; the main window sets its arguments on every change.
+class DiskRowView : public QWidget {
+    Q_OBJECT
+public:
+    enum class MountState { Writable, ReadOnly, NotMounted };
+    struct Appearance {
+        ColorRef icon;
+        ColorRef dot;
+        QString label;
+        ColorRef labelColor;
+    };
+    // Writable wins over an absent mount point; read-only means mounted but not writable.
+    static MountState mountState(const NTFSDisk &disk);
+    static Appearance appearance(MountState state);
+
+    // Frame widths of the trailing control.
+    static constexpr int kSpinnerFrameWidth = 120;
+    static constexpr int kUnmountFrameWidth = 120;
+    static constexpr int kMountFrameWidth = 140;
+
+    explicit DiskRowView(QWidget *parent = nullptr);
+
+    void setDisk(const NTFSDisk &disk);
+    const NTFSDisk &disk() const { return m_disk; }
+    void setOperating(bool operating);
+    bool isOperating() const { return m_isOperating; }
+    void setAllDepsInstalled(bool installed);
+    bool isAllDepsInstalled() const { return m_isAllDepsInstalled; }
+    void setOnMount(std::function<void()> onMount) { m_onMount = std::move(onMount); }
+    void setOnUnmount(std::function<void()> onUnmount) { m_onUnmount = std::move(onUnmount); }
+
+    DriveIcon *driveIcon() const { return m_icon; }
+    ElidedLabel *nameLabel() const { return m_name; }
+    TextLabel *badgeLabel() const { return m_badge; }
+    TextLabel *sizeLabel() const { return m_size; }
+    TextLabel *stateLabel() const { return m_state; }
+    QWidget *spinnerFrame() const { return m_spinnerFrame; }
+    ActivitySpinner *spinner() const { return m_spinner; }
+    ToolkitButton *unmountButton() const { return m_unmount; }
+    ToolkitButton *mountButton() const { return m_mount; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    void refresh();
+
+    NTFSDisk m_disk;
+    bool m_isOperating = false;
+    bool m_isAllDepsInstalled = false;
+    std::function<void()> m_onMount;
+    std::function<void()> m_onUnmount;
+
+    DriveIcon *m_icon;
+    ElidedLabel *m_name;
+    TextLabel *m_badge;
+    TextLabel *m_size;
+    TextLabel *m_state;
+    QWidget *m_spinnerFrame;
+    ActivitySpinner *m_spinner;
+    ToolkitButton *m_unmount;
+    ToolkitButton *m_mount;
+};

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "ui/main_window/Widgets.h"
+
+#include <QWidget>
+
+#include <functional>
+
+// The band at the top of the main window: icon, title, a one-line description and the rescan
+// button, which shows a spinner and cannot be pressed while a scan runs.
+class HeaderView : public QWidget {
+    Q_OBJECT
+public:
+    explicit HeaderView(QWidget *parent = nullptr);
+
+    void setScanning(bool scanning);
+    bool isScanning() const { return m_isScanning; }
+    // Run once per press of the rescan button.
+    void setOnRefresh(std::function<void()> onRefresh) { m_onRefresh = std::move(onRefresh); }
+
+    ToolkitButton *refreshButton() const { return m_refresh; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    bool m_isScanning = false;
+    std::function<void()> m_onRefresh;
+    ToolkitButton *m_refresh;
+};
