@@ -1,0 +1,302 @@
+#include "ui/main_window/ContentView.h"
+
+#include "dependencies/DependencyChecker.h"
+#include "disks/DiskManager.h"
+#include "ui/main_window/DependencyWarningView.h"
+#include "ui/main_window/DiskRowView.h"
+#include "ui/main_window/EmptyDisksView.h"
+#include "ui/main_window/FooterView.h"
+#include "ui/main_window/HeaderView.h"
+#include "ui/main_window/Widgets.h"
+
+#include <QCoro/QCoroTask>
+#include <QPainter>
+#include <QScrollArea>
+#include <QShowEvent>
+#include <QStackedLayout>
+#include <QTimer>
+#include <QVBoxLayout>
+
+using Toolkit::NamedColor;
+
+namespace {
+
+QString errorTitle()
+{
+    return QStringLiteral("エラーが発生したよ");
+}
+QString successTitle()
+{
+    return QStringLiteral("おめちゃん！");
+}
+QString noNtfs3gMessage()
+{
+    return QStringLiteral("ntfs-3gのパスが見つかりません。");
+}
+QString mountedMessage(const QString &volumeName)
+{
+    return QStringLiteral("「") + volumeName + QStringLiteral("」を書き込み可能でマウントしたよ、お兄ちゃん！");
+}
+QString unmountedMessage(const QString &volumeName)
+{
+    return QStringLiteral("「") + volumeName + QStringLiteral("」を安全に取り外したよ！");
+}
+
+// The area between the dividers: the window background with the list or the placeholder on it.
+class ContentArea : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), Toolkit::color(NamedColor::WindowBackground));
+    }
+    void changeEvent(QEvent *event) override
+    {
+        QWidget::changeEvent(event);
+        if (isPaletteChange(event))
+            update();
+    }
+};
+
+// Row insets of the disk list.
+const QMargins kRowInsets(16, 8, 16, 8);
+
+} // namespace
+
+ContentView::ContentView(QWidget *parent)
+    : ContentView(ModelEnvironment::host(), parent)
+{
+}
+
+ContentView::ContentView(const ModelEnvironment &environment, QWidget *parent)
+    : QWidget(parent)
+    , m_diskManager(new DiskManager(environment, this))
+    , m_depChecker(new DependencyChecker(environment.platform, environment.runner, environment.files, this))
+    , m_presenter(std::make_shared<MessageBoxPresenter>())
+    , m_root(new QVBoxLayout(this))
+    , m_header(new HeaderView(this))
+    , m_contentArea(new ContentArea(this))
+    , m_contentStack(new QStackedLayout(m_contentArea))
+    , m_emptyPage(new QWidget(m_contentArea))
+    , m_empty(new EmptyDisksView(m_emptyPage))
+    , m_list(new QScrollArea(m_contentArea))
+    , m_footer(new FooterView(m_depChecker, this))
+{
+    setMinimumSize(550, 400);
+    m_root->setContentsMargins(0, 0, 0, 0);
+    m_root->setSpacing(0);
+
+    m_header->setOnRefresh([this] { fullRefresh(); });
+    m_empty->setOnRefresh([this] { diskRefresh(); });
+    m_footer->setAlertPresenter(m_presenter);
+
+    // The placeholder, centred.
+    auto *emptyLayout = new QVBoxLayout(m_emptyPage);
+    emptyLayout->setContentsMargins(0, 0, 0, 0);
+    emptyLayout->addWidget(m_empty, 0, Qt::AlignCenter);
+
+    // The plain list: rows stacked at the top, no frame, transparent over the background.
+    auto *rowsWidget = new QWidget;
+    rowsWidget->setAutoFillBackground(false);
+    m_rowLayout = new QVBoxLayout(rowsWidget);
+    m_rowLayout->setContentsMargins(0, 0, 0, 0);
+    m_rowLayout->setSpacing(0);
+    m_rowLayout->addStretch(1);
+    m_list->setWidget(rowsWidget);
+    m_list->setWidgetResizable(true);
+    m_list->setFrameShape(QFrame::NoFrame);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->viewport()->setAutoFillBackground(false);
+
+    m_contentStack->addWidget(m_emptyPage);
+    m_contentStack->addWidget(m_list);
+
+    m_root->addWidget(m_header);
+    m_root->addWidget(new Divider(ColorRef{NamedColor::White, 0.1}, this));
+    m_root->addWidget(m_contentArea, 1);
+    m_root->addWidget(new Divider(ColorRef{NamedColor::White, 0.1}, this));
+    m_root->addWidget(m_footer);
+
+    connect(m_diskManager, &DiskManager::disksChanged, this, &ContentView::updateSections);
+    connect(m_diskManager, &DiskManager::isScanningChanged, this, &ContentView::updateSections);
+    connect(m_diskManager, &DiskManager::lastErrorChanged, this, &ContentView::updateSections);
+    connect(m_depChecker, &DependencyChecker::statusChanged, this, &ContentView::updateSections);
+    updateSections();
+}
+
+ContentView::~ContentView() = default;
+
+void ContentView::setAlertPresenter(std::shared_ptr<AlertPresenter> presenter)
+{
+    m_presenter = presenter;
+    m_footer->setAlertPresenter(std::move(presenter));
+}
+
+DiskRowView *ContentView::row(const QString &deviceNode) const
+{
+    for (DiskRowView *row : m_rows)
+        if (row->disk().deviceNode == deviceNode)
+            return row;
+    return nullptr;
+}
+
+QList<QWidget *> ContentView::sections() const
+{
+    QList<QWidget *> widgets;
+    for (int i = 0; i < m_root->count(); ++i)
+        if (QWidget *widget = m_root->itemAt(i)->widget())
+            widgets.append(widget);
+    return widgets;
+}
+
+void ContentView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Each time the window is opened or shown again; not when the desktop merely uncovers it.
+    if (!event->spontaneous())
+        fullRefresh();
+}
+
+void ContentView::fullRefresh()
+{
+    diskRefresh();
+    // Runs now, so it finishes before the scan above begins.
+    m_depChecker->checkDependencies();
+}
+
+void ContentView::diskRefresh()
+{
+    QTimer::singleShot(0, m_diskManager, [manager = m_diskManager] { manager->scanDisks(); });
+}
+
+void ContentView::mountDisk(const NTFSDisk &disk)
+{
+    const std::optional<QString> ntfs3gPath = m_depChecker->status().ntfs3gPath;
+    if (!ntfs3gPath) {
+        showOutcome(errorTitle(), noNtfs3gMessage());
+        return;
+    }
+    setOperation(true, disk.deviceNode);
+    // The disk as it was at the click, and the path read above.
+    QTimer::singleShot(0, this, [this, disk, path = *ntfs3gPath] {
+        QCoro::connect(m_diskManager->mountReadWrite(disk, path), this,
+                       [this, disk](const std::optional<DiskError> &error) {
+                           setOperation(false, QString());
+                           if (error)
+                               showOutcome(errorTitle(), error->description);
+                           else
+                               showOutcome(successTitle(), mountedMessage(disk.volumeName));
+                       });
+    });
+}
+
+void ContentView::unmountDisk(const NTFSDisk &disk)
+{
+    setOperation(true, disk.deviceNode);
+    QTimer::singleShot(0, this, [this, disk] {
+        QCoro::connect(m_diskManager->unmount(disk), this, [this, disk](const std::optional<DiskError> &error) {
+            setOperation(false, QString());
+            if (error)
+                showOutcome(errorTitle(), error->description);
+            else
+                showOutcome(successTitle(), unmountedMessage(disk.volumeName));
+        });
+    });
+}
+
+void ContentView::setOperation(bool operating, const QString &deviceNode)
+{
+    m_isOperating = operating;
+    m_operatingDiskNode = deviceNode;
+    updateRows();
+}
+
+void ContentView::showOutcome(const QString &title, const QString &message)
+{
+    m_alertTitle = title;
+    m_alertMessage = message;
+    m_showAlert = true;
+    QPointer<ContentView> self(this);
+    Alert alert;
+    alert.identifier = QStringLiteral("outcome");
+    alert.title = title;
+    alert.message = message;
+    alert.buttons = {{QStringLiteral("OK"), Alert::Button::Role::Default, [self] {
+                          if (self)
+                              self->m_showAlert = false;
+                      }}};
+    m_presenter->present(this, alert);
+}
+
+void ContentView::updateSections()
+{
+    m_header->setScanning(m_diskManager->isScanning());
+    updateWarningPanel();
+    m_contentStack->setCurrentWidget(m_diskManager->disks().isEmpty() ? m_emptyPage : static_cast<QWidget *>(m_list));
+    updateRows();
+    m_footer->setLastError(m_diskManager->lastError());
+}
+
+void ContentView::updateWarningPanel()
+{
+    const bool needed = !m_depChecker->status().isAllInstalled();
+    if (needed && !m_warning) {
+        m_warning = new DependencyWarningView(m_depChecker, this);
+        m_root->insertWidget(2, m_warning); // below the first divider
+    } else if (!needed && m_warning) {
+        // Removed, not hidden: a panel shown again later starts collapsed.
+        m_root->removeWidget(m_warning);
+        m_warning->hide();
+        m_warning->deleteLater();
+        m_warning = nullptr;
+    }
+}
+
+void ContentView::updateRows()
+{
+    const QList<NTFSDisk> disks = m_diskManager->disks();
+    const bool depsInstalled = m_depChecker->status().isAllInstalled();
+    QList<DiskRowView *> previous = m_rows;
+    QList<DiskRowView *> rows;
+
+    for (int i = 0; i < disks.size(); ++i) {
+        const NTFSDisk &disk = disks.at(i);
+        // Rows are identified by the disk's id and kept across redraws.
+        DiskRowView *row = nullptr;
+        for (int j = 0; j < previous.size(); ++j) {
+            if (previous.at(j)->disk().id() == disk.id()) {
+                row = previous.takeAt(j);
+                break;
+            }
+        }
+        if (!row) {
+            auto *cell = new QWidget;
+            auto *cellLayout = new QVBoxLayout(cell);
+            cellLayout->setContentsMargins(kRowInsets);
+            row = new DiskRowView(cell);
+            cellLayout->addWidget(row);
+            row->setOnMount([this, row] { mountDisk(row->disk()); });
+            row->setOnUnmount([this, row] { unmountDisk(row->disk()); });
+        }
+        QWidget *cell = row->parentWidget();
+        if (m_rowLayout->indexOf(cell) != i) {
+            m_rowLayout->removeWidget(cell);
+            m_rowLayout->insertWidget(i, cell);
+        }
+        cell->show();
+        row->setDisk(disk);
+        row->setOperating(m_isOperating && m_operatingDiskNode == disk.deviceNode);
+        row->setAllDepsInstalled(depsInstalled);
+        rows.append(row);
+    }
+    for (DiskRowView *gone : previous) {
+        QWidget *cell = gone->parentWidget();
+        m_rowLayout->removeWidget(cell);
+        cell->hide();
+        cell->deleteLater();
+    }
+    m_rows = rows;
+}

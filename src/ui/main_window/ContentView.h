@@ -1,0 +1,99 @@
+#pragma once
+
+#include "disks/NTFSDisk.h"
+#include "shell/ModelEnvironment.h"
+#include "ui/main_window/AlertPresenter.h"
+
+#include <QList>
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+
+class DependencyChecker;
+class DependencyWarningView;
+class DiskManager;
+class DiskRowView;
+class EmptyDisksView;
+class FooterView;
+class HeaderView;
+class QScrollArea;
+class QStackedLayout;
+class QVBoxLayout;
+
+// The main window's root view. It owns the window's own disk and dependency models (created
+// with it, gone with it), stacks header, warning panel, disk list or placeholder and footer,
+// turns the rows' buttons into mounts and unmounts, and reports each outcome in an alert.
+class ContentView : public QWidget {
+    Q_OBJECT
+public:
+    // Models built on the host's profile, shell and file system.
+    explicit ContentView(QWidget *parent = nullptr);
+    explicit ContentView(const ModelEnvironment &environment, QWidget *parent = nullptr);
+    ~ContentView() override;
+
+    DiskManager *diskManager() const { return m_diskManager; }
+    DependencyChecker *depChecker() const { return m_depChecker; }
+
+    // Where the outcome alerts and the footer's confirmation go (a message box by default).
+    void setAlertPresenter(std::shared_ptr<AlertPresenter> presenter);
+
+    // Remounts `disk` read-write; needs a known ntfs-3g path. Returns at once.
+    void mountDisk(const NTFSDisk &disk);
+    // Unmounts `disk`. Returns at once.
+    void unmountDisk(const NTFSDisk &disk);
+    // Rescans (from the event loop) and re-tests the prerequisites (now).
+    void fullRefresh();
+    // Rescans only.
+    void diskRefresh();
+
+    bool showAlert() const { return m_showAlert; }
+    QString alertTitle() const { return m_alertTitle; }
+    QString alertMessage() const { return m_alertMessage; }
+    bool isOperating() const { return m_isOperating; }
+    QString operatingDiskNode() const { return m_operatingDiskNode; }
+
+    HeaderView *headerView() const { return m_header; }
+    // Null while every prerequisite is installed.
+    DependencyWarningView *warningView() const { return m_warning; }
+    EmptyDisksView *emptyView() const { return m_empty; }
+    QScrollArea *diskList() const { return m_list; }
+    FooterView *footerView() const { return m_footer; }
+    // The rows in list order.
+    QList<DiskRowView *> rows() const { return m_rows; }
+    DiskRowView *row(const QString &deviceNode) const;
+    // The sections top to bottom (header, divider, panel when present, content area, divider, footer).
+    QList<QWidget *> sections() const;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void updateSections();
+    void updateWarningPanel();
+    void updateRows();
+    void setOperation(bool operating, const QString &deviceNode);
+    void showOutcome(const QString &title, const QString &message);
+
+    DiskManager *m_diskManager;
+    DependencyChecker *m_depChecker;
+    std::shared_ptr<AlertPresenter> m_presenter;
+
+    bool m_showAlert = false;
+    QString m_alertTitle;
+    QString m_alertMessage;
+    bool m_isOperating = false;
+    QString m_operatingDiskNode;
+
+    QVBoxLayout *m_root;
+    HeaderView *m_header;
+    QPointer<DependencyWarningView> m_warning;
+    QWidget *m_contentArea;
+    QStackedLayout *m_contentStack;
+    QWidget *m_emptyPage;
+    EmptyDisksView *m_empty;
+    QScrollArea *m_list;
+    QVBoxLayout *m_rowLayout;
+    QList<DiskRowView *> m_rows;
+    FooterView *m_footer;
+};
