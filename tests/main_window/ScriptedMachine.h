@@ -1,0 +1,130 @@
+#pragma once
+
+// A scripted macOS machine for the main window's tests (and its gallery): the disks the disk
+// utility lists, their mount state, and which prerequisites exist.
+#include "PlistFixtures.h"
+#include "shell/ModelEnvironment.h"
+#include "support/ScriptedFileProbe.h"
+#include "support/ScriptedRunner.h"
+#include "ui/main_window/AlertPresenter.h"
+
+#include "disks/NTFSDisk.h"
+
+#include <QHash>
+#include <QList>
+#include <QMutex>
+
+#include <memory>
+#include <optional>
+
+namespace mainwindow {
+
+inline const QString kHomebrew = QStringLiteral("/opt/homebrew/bin/brew");
+inline const QString kFuseT = QStringLiteral("/Library/Filesystems/fuse-t.fs");
+inline const QString kNtfs3g = QStringLiteral("/opt/homebrew/bin/ntfs-3g");
+inline const QString kFuseUninstallScript = QStringLiteral("/Library/Application Support/fuse-t/uninstall.sh");
+inline const QString kListLine = QStringLiteral("/usr/sbin/diskutil list -plist");
+
+struct ScriptedMachine {
+    std::shared_ptr<ScriptedRunner> runner = std::make_shared<ScriptedRunner>();
+    std::shared_ptr<ScriptedFileProbe> files = std::make_shared<ScriptedFileProbe>();
+
+    ScriptedMachine()
+    {
+        // The disk utility and the mount table answer from the current scripted disks (the
+        // runner's handler is asked first, also from the scan's background thread).
+        runner->setHandler([state = m_state](const ScriptedRunner::Call &call) -> std::optional<ShellResult> {
+            QMutexLocker lock(&state->mutex);
+            const auto answer = state->answers.constFind(call.line);
+            if (answer == state->answers.constEnd())
+                return std::nullopt;
+            return ScriptedRunner::ok(*answer);
+        });
+        setDisks({});
+    }
+
+    ModelEnvironment environment() const { return {Platform::macOS(), runner, files}; }
+
+    // The disk utility lists these partitions with their names; the mount table carries the
+    // mounted ones (read-only or writable as the record says).
+    void setDisks(const QList<NTFSDisk> &disks)
+    {
+        using namespace fixtures;
+        QHash<QString, QString> answers;
+        QStringList entries;
+        QString mountTable = QStringLiteral("/dev/disk1s1 on / (apfs, local, read-only, journaled)\n");
+        for (const NTFSDisk &disk : disks) {
+            entries << partition(disk.deviceNode, disk.size, QStringLiteral("Windows_NTFS"));
+            answers.insert(QStringLiteral("/usr/sbin/diskutil info -plist ") + disk.deviceNode,
+                           QString::fromUtf8(detail({{QStringLiteral("VolumeName"), str(disk.volumeName)},
+                                                     {QStringLiteral("FilesystemType"), str(QStringLiteral("ntfs"))}})));
+            if (disk.mountPoint)
+                mountTable += QStringLiteral("/dev/") + disk.deviceNode + QStringLiteral(" on ") + *disk.mountPoint
+                              + (disk.isWritable ? QStringLiteral(" (ntfs, local, nodev, nosuid)\n")
+                                                 : QStringLiteral(" (ntfs, local, nodev, nosuid, read-only)\n"));
+        }
+        answers.insert(kListLine, QString::fromUtf8(listing(entries)));
+        answers.insert(QStringLiteral("/sbin/mount "), mountTable);
+        QMutexLocker lock(&m_state->mutex);
+        m_state->answers = answers;
+    }
+
+    void setPrerequisites(bool homebrew, bool fuseT, bool ntfs3g)
+    {
+        files->existing.remove(kHomebrew);
+        files->existing.remove(kFuseT);
+        files->existing.remove(kNtfs3g);
+        if (homebrew)
+            files->existing.insert(kHomebrew);
+        if (fuseT)
+            files->existing.insert(kFuseT);
+        if (ntfs3g)
+            files->existing.insert(kNtfs3g);
+    }
+
+private:
+    struct State {
+        QMutex mutex;
+        QHash<QString, QString> answers;
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
+};
+
+// Alerts as data: what was presented, and a way to press one of its buttons.
+class RecordingPresenter : public AlertPresenter {
+public:
+    QList<Alert> presented;
+    std::optional<Alert> open;
+
+    void present(QWidget *, const Alert &alert) override
+    {
+        presented.append(alert);
+        open = alert;
+    }
+    QStringList buttonTexts() const
+    {
+        QStringList texts;
+        if (open)
+            for (const Alert::Button &button : open->buttons)
+                texts << button.text;
+        return texts;
+    }
+    // Closes the open alert with the button labelled `text`, then runs its action.
+    bool choose(const QString &text)
+    {
+        if (!open)
+            return false;
+        const Alert alert = *open;
+        for (const Alert::Button &button : alert.buttons) {
+            if (button.text != text)
+                continue;
+            open.reset();
+            if (button.action)
+                button.action();
+            return true;
+        }
+        return false;
+    }
+};
+
+} // namespace mainwindow
