@@ -135,6 +135,11 @@ void ContentView::setAlertPresenter(std::shared_ptr<AlertPresenter> presenter)
     m_footer->setAlertPresenter(std::move(presenter));
 }
 
+DependencyWarningView *ContentView::warningView() const
+{
+    return m_warning;
+}
+
 DiskRowView *ContentView::row(const QString &deviceNode) const
 {
     for (DiskRowView *row : m_rows)

@@ -55,7 +55,7 @@ public:
 
     HeaderView *headerView() const { return m_header; }
     // Null while every prerequisite is installed.
-    DependencyWarningView *warningView() const { return m_warning; }
+    DependencyWarningView *warningView() const;
     EmptyDisksView *emptyView() const { return m_empty; }
     QScrollArea *diskList() const { return m_list; }
     FooterView *footerView() const { return m_footer; }
