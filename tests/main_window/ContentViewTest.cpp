@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QScrollArea>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
@@ -305,4 +306,30 @@ TEST_F(WindowFixture, NothingIsPushedOutOfTheMinimumWindow)
     EXPECT_LE(version->mapTo(view.get(), QPoint(version->width(), 0)).x(), 550 - 16);
     QWidget *rescan = view->headerView()->refreshButton();
     EXPECT_LE(rescan->mapTo(view.get(), QPoint(rescan->width(), 0)).x(), 550 - 16);
+}
+
+TEST_F(WindowFixture, AnExpandedPanelMakesTheWindowTallerInsteadOfSqueezingIt)
+{
+    // Hosted the way the application hosts it: inside a window's layout.
+    machine.setDisks({kData});
+    machine.setPrerequisites(true, false, false);
+    QWidget window;
+    auto *layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto *content = new ContentView(machine.environment());
+    content->setAlertPresenter(presenter);
+    layout->addWidget(content);
+    window.resize(550, 400);
+    window.show();
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return content->rows().size() == 1; }));
+
+    content->warningView()->setExpanded(true);
+    QApplication::processEvents();
+    QApplication::processEvents();
+    TextLabel *instructions = content->warningView()->instructionsLabel();
+    EXPECT_GE(instructions->height(), instructions->heightForWidth(instructions->width()));
+    EXPECT_GT(window.height(), 400);
+    // The list still has room for its one card.
+    DiskRowView *row = content->rows().first();
+    EXPECT_GE(content->diskList()->viewport()->height(), row->parentWidget()->sizeHint().height());
 }

@@ -8,10 +8,15 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace {
 
 const char kButtonIndex[] = "quorvelAlertButton";
 const char kSessionName[] = "quorvelAlertSession";
+
+// Messages wrap at about this width.
+constexpr int kMessageWidth = 400;
 
 // The alert an open box stands for; replaced when the alert is presented again.
 class AlertSession : public QObject {
@@ -37,14 +42,20 @@ void fill(QMessageBox *box, AlertSession *session, const Alert &alert)
     box->setWindowTitle(appName.isEmpty() ? alert.title : appName);
     box->setText(alert.title);
     box->setInformativeText(alert.message);
-    // The message label is made on first use and would guess markup otherwise.
-    if (auto *messageLabel = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+    // The message label is made on first use and would guess markup otherwise; it is also
+    // wrapped rather narrowly by default.
+    if (auto *messageLabel = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))) {
         messageLabel->setTextFormat(Qt::PlainText);
+        const int natural = messageLabel->fontMetrics().horizontalAdvance(alert.message);
+        messageLabel->setMinimumWidth(std::min(natural, kMessageWidth));
+    }
 
     for (QAbstractButton *old : box->buttons()) {
         box->removeButton(old);
         old->deleteLater();
     }
+    QPushButton *cancel = nullptr;
+    bool hasDefault = false;
     for (int i = 0; i < alert.buttons.size(); ++i) {
         const Alert::Button &spec = alert.buttons.at(i);
         QPushButton *button = box->addButton(spec.text, boxRole(spec.role));
@@ -54,11 +65,18 @@ void fill(QMessageBox *box, AlertSession *session, const Alert &alert)
             palette.setColor(QPalette::ButtonText, Toolkit::color(Toolkit::NamedColor::Red));
             button->setPalette(palette);
         }
-        if (spec.role == Alert::Button::Role::Default)
+        if (spec.role == Alert::Button::Role::Default) {
             box->setDefaultButton(button);
-        if (spec.role == Alert::Button::Role::Cancel)
+            hasDefault = true;
+        }
+        if (spec.role == Alert::Button::Role::Cancel) {
             box->setEscapeButton(button);
+            cancel = button;
+        }
     }
+    // Return never confirms a destructive choice by itself.
+    if (!hasDefault && cancel)
+        box->setDefaultButton(cancel);
 }
 
 } // namespace

@@ -13,7 +13,6 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QShowEvent>
-#include <QStackedLayout>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -64,6 +63,9 @@ protected:
 // Row insets of the disk list.
 const QMargins kRowInsets(16, 8, 16, 8);
 
+// The content is never laid out smaller than this.
+constexpr QSize kMinimumSize(550, 400);
+
 } // namespace
 
 ContentView::ContentView(QWidget *parent)
@@ -79,13 +81,12 @@ ContentView::ContentView(const ModelEnvironment &environment, QWidget *parent)
     , m_root(new QVBoxLayout(this))
     , m_header(new HeaderView(this))
     , m_contentArea(new ContentArea(this))
-    , m_contentStack(new QStackedLayout(m_contentArea))
     , m_emptyPage(new QWidget(m_contentArea))
     , m_empty(new EmptyDisksView(m_emptyPage))
     , m_list(new QScrollArea(m_contentArea))
     , m_footer(new FooterView(m_depChecker, this))
 {
-    setMinimumSize(550, 400);
+    setMinimumSize(kMinimumSize);
     m_root->setContentsMargins(0, 0, 0, 0);
     m_root->setSpacing(0);
 
@@ -111,8 +112,11 @@ ContentView::ContentView(const ModelEnvironment &environment, QWidget *parent)
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->viewport()->setAutoFillBackground(false);
 
-    m_contentStack->addWidget(m_emptyPage);
-    m_contentStack->addWidget(m_list);
+    // Either the placeholder or the list; only the shown one counts for the minimum size.
+    auto *contentLayout = new QVBoxLayout(m_contentArea);
+    contentLayout->setContentsMargins(0, 0, 0, 0);
+    contentLayout->addWidget(m_emptyPage);
+    contentLayout->addWidget(m_list);
 
     m_root->addWidget(m_header);
     m_root->addWidget(new Divider(ColorRef{NamedColor::White, 0.1}, this));
@@ -163,6 +167,32 @@ void ContentView::showEvent(QShowEvent *event)
     // Each time the window is opened or shown again; not when the desktop merely uncovers it.
     if (!event->spontaneous())
         fullRefresh();
+}
+
+bool ContentView::event(QEvent *event)
+{
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::LayoutRequest)
+        updateMinimumSize();
+    return handled;
+}
+
+void ContentView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    updateMinimumSize();
+}
+
+// At least the fixed minimum, and never less than the sections need at the current width (the
+// wrapped texts of the warning panel grow taller as the window gets narrower), so the window
+// grows instead of squeezing a section.
+void ContentView::updateMinimumSize()
+{
+    QSize minimum = m_root->totalMinimumSize().expandedTo(kMinimumSize);
+    if (m_root->hasHeightForWidth())
+        minimum.setHeight(std::max(minimum.height(), m_root->totalMinimumHeightForWidth(std::max(width(), minimum.width()))));
+    if (minimum != minimumSize())
+        setMinimumSize(minimum);
 }
 
 void ContentView::fullRefresh()
@@ -240,7 +270,9 @@ void ContentView::updateSections()
 {
     m_header->setScanning(m_diskManager->isScanning());
     updateWarningPanel();
-    m_contentStack->setCurrentWidget(m_diskManager->disks().isEmpty() ? m_emptyPage : static_cast<QWidget *>(m_list));
+    const bool empty = m_diskManager->disks().isEmpty();
+    m_emptyPage->setVisible(empty);
+    m_list->setVisible(!empty);
     updateRows();
     m_footer->setLastError(m_diskManager->lastError());
 }
@@ -304,4 +336,6 @@ void ContentView::updateRows()
         cell->deleteLater();
     }
     m_rows = rows;
+    // However small the window, the list keeps room for one whole card.
+    m_list->setMinimumHeight(rows.isEmpty() ? 0 : rows.first()->parentWidget()->sizeHint().height());
 }

@@ -18,7 +18,6 @@ class EmptyDisksView;
 class FooterView;
 class HeaderView;
 class QScrollArea;
-class QStackedLayout;
 class QVBoxLayout;
 
 // The main window's root view. It owns the window's own disk and dependency models (created
@@ -67,8 +66,11 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    bool event(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void updateMinimumSize();
     void updateSections();
     void updateWarningPanel();
     void updateRows();
@@ -89,7 +91,6 @@ private:
     HeaderView *m_header;
     QPointer<DependencyWarningView> m_warning;
     QWidget *m_contentArea;
-    QStackedLayout *m_contentStack;
     QWidget *m_emptyPage;
     EmptyDisksView *m_empty;
     QScrollArea *m_list;

@@ -117,6 +117,7 @@ DependencyWarningView::DependencyWarningView(DependencyChecker *checker, QWidget
     m_error->setSelectable(true);
     actions->addWidget(m_setup, 0, Qt::AlignVCenter);
     actions->addWidget(m_error, 1, Qt::AlignVCenter);
+    actions->addStretch(0); // keeps the button at the leading edge when there is no error
     idle->addLayout(actions);
     details->addWidget(m_idle);
 

@@ -26,7 +26,6 @@ EmptyDisksView::EmptyDisksView(QWidget *parent)
     hint->setTextStyle(TextStyle::Caption);
     hint->setTextColor(ColorRef{NamedColor::Secondary});
     hint->setAlignment(Qt::AlignCenter);
-    hint->setWordWrap(true);
     texts->addWidget(headline, 0, Qt::AlignHCenter);
     texts->addWidget(hint, 0, Qt::AlignHCenter);
 

@@ -380,7 +380,7 @@ ToolkitButton::ToolkitButton(Style style, QWidget *parent)
     if (style == Style::Link)
         m_layout->setContentsMargins(2, 1, 2, 1);
     else
-        m_layout->setContentsMargins(10, 4, 10, 4);
+        m_layout->setContentsMargins(8, 4, 8, 4);
     m_layout->setSpacing(4);
     m_layout->setAlignment(Qt::AlignCenter);
     m_layout->addWidget(m_symbol);
