@@ -81,7 +81,7 @@ TEST(MessageBoxPresenter, PresentingTheSameAlertAgainUpdatesTheOpenBox)
     EXPECT_EQ(ran, QStringList({"second"}));
 }
 
-TEST(MessageBoxPresenter, EscapeChoosesTheCancelButton)
+TEST(MessageBoxPresenter, ReturnAndEscapeBothChooseTheCancelButtonOfAConfirmation)
 {
     QWidget owner;
     owner.show();
@@ -93,6 +93,7 @@ TEST(MessageBoxPresenter, EscapeChoosesTheCancelButton)
     ASSERT_EQ(openBoxes(owner).size(), 1);
     QMessageBox *box = openBoxes(owner).first();
     EXPECT_EQ(box->buttonRole(buttonLabelled(box, "アンインストールする")), QMessageBox::DestructiveRole);
+    EXPECT_EQ(box->defaultButton(), buttonLabelled(box, "キャンセル"));
     QTest::keyClick(box, Qt::Key_Escape);
     QApplication::processEvents();
     EXPECT_EQ(ran, QStringList({"cancel"}));

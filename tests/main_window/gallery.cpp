@@ -203,9 +203,11 @@ int main(int argc, char **argv)
             ++s_failures;
     }
 
-    QApplication::setPalette(darkPalette());
     {
+        // Opened on the light palette and switched while open, as the desktop does.
         Window w({kWritable, kReadOnly, kNotMounted}, true, true, true);
+        QApplication::setPalette(darkPalette());
+        w.settle();
         save(w.view.get(), QStringLiteral("11-three-cards-dark"));
     }
     {

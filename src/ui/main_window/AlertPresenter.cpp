@@ -46,6 +46,7 @@ void fill(QMessageBox *box, AlertSession *session, const Alert &alert)
     // wrapped rather narrowly by default.
     if (auto *messageLabel = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))) {
         messageLabel->setTextFormat(Qt::PlainText);
+        messageLabel->setFont(Toolkit::font(Toolkit::TextStyle::Body));
         const int natural = messageLabel->fontMetrics().horizontalAdvance(alert.message);
         messageLabel->setMinimumWidth(std::min(natural, kMessageWidth));
     }
@@ -103,11 +104,8 @@ void MessageBoxPresenter::present(QWidget *owner, const Alert &alert)
     box->setIcon(QMessageBox::NoIcon);
     // Titles and messages are shown verbatim, never as markup.
     box->setTextFormat(Qt::PlainText);
-    if (auto *titleLabel = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))) {
-        QFont bold = titleLabel->font();
-        bold.setBold(true);
-        titleLabel->setFont(bold);
-    }
+    if (auto *titleLabel = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
+        titleLabel->setFont(Toolkit::font(Toolkit::TextStyle::Headline, Toolkit::Weight::Bold));
     auto *session = new AlertSession(box);
     session->setObjectName(QLatin1String(kSessionName));
     fill(box, session, alert);
