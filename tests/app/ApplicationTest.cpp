@@ -161,6 +161,7 @@ TEST_F(AppFixture, TrayLabelCountsWritableDisksAfterEveryChange)
     trigger(menu(), "ディスクを再スキャン");
     waitForScan();
     expectLabel(3);
+    EXPECT_EQ(app->trayIcon()->toolTip(), "Quorvel NTFS Mount  3");
 
     // An eject from the menu rescans, and the label follows.
     machine.setDisks({writableDisk("disk2s1", "A"), readOnlyDisk("disk3s1", "B"), unmountedDisk("disk4s1", "C"),

@@ -8,6 +8,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusContext>
 #include <QDBusMessage>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -105,13 +106,6 @@ public Q_SLOTS:
         ++capabilityRequests;
         return {"body", "sound"};
     }
-    QString GetServerInformation(QString &vendor, QString &version, QString &specVersion)
-    {
-        vendor = "test";
-        version = "1";
-        specVersion = "1.2";
-        return "recording";
-    }
 };
 
 struct NotificationsFixture : ::testing::Test {
@@ -151,10 +145,11 @@ TEST_F(NotificationsFixture, NotifyCarriesTheTextsTheApplicationAndTheDefaultSou
 {
     registerServer();
     FreedesktopNotifications notifications(bus->connect("client"));
-    // The service answers: nothing is logged.
+    // The service answers: nothing is logged, also once the answer is back.
     notifications.requestNotificationAuthorization();
-    int polls = 0;
-    EXPECT_TRUE(logLinesUntil([&] { return server.capabilityRequests == 1 && ++polls > 50; }).isEmpty());
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(logLinesUntil([&] { return server.capabilityRequests == 1 && clock.elapsed() > 300; }).isEmpty());
     EXPECT_EQ(server.capabilityRequests, 1);
 
     notifications.sendNotification("取り出し成功", "「Data」を安全に取り出したよ！");

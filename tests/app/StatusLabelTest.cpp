@@ -6,11 +6,6 @@
 
 namespace {
 
-NTFSDisk disk(const QString &node, bool writable)
-{
-    return {node, node, 1000, QString("/Volumes/" + node), writable, "ntfs"};
-}
-
 // Pixels close to the badge's blue.
 int badgePixels(const QImage &image)
 {
@@ -26,20 +21,6 @@ int badgePixels(const QImage &image)
 }
 
 } // namespace
-
-TEST(StatusLabel, CountsWritableDisksOnly)
-{
-    EXPECT_EQ(StatusLabel::forDisks({}).writableCount, 0);
-    EXPECT_EQ(StatusLabel::forDisks({disk("disk2s1", false), disk("disk3s1", false)}).writableCount, 0);
-    const QList<NTFSDisk> five = {disk("disk2s1", true), disk("disk3s1", false), disk("disk4s1", true),
-                                  disk("disk5s1", false), disk("disk6s1", true)};
-    EXPECT_EQ(StatusLabel::forDisks(five).writableCount, 3);
-    EXPECT_EQ(StatusLabel::forDisks(five).countText(), "3");
-    EXPECT_EQ(StatusLabel::forDisks(five).toolTip(), "Quorvel NTFS Mount  3");
-    EXPECT_EQ(StatusLabel::forDisks({}).countText(), "");
-    EXPECT_EQ(StatusLabel::forDisks({}).toolTip(), "Quorvel NTFS Mount");
-    EXPECT_EQ(StatusLabel().symbolName, "opticaldiscdrive");
-}
 
 TEST(StatusLabel, TheIconIsTheDriveAloneOrTheDriveWithTheNumber)
 {

@@ -166,26 +166,6 @@ TEST(Toolkit, NamedColoursAreReadableOnLightAndDarkWindows)
     EXPECT_NEAR(Toolkit::color(NamedColor::Black, 0.3).alphaF(), 0.3, 0.005);
 }
 
-TEST(Toolkit, TextStylesKeepTheirOrderAndWeights)
-{
-    using Toolkit::TextStyle;
-    using Toolkit::Weight;
-    auto px = [](const QFont &f) { return QFontInfo(f).pixelSize(); };
-    const QFont title = Toolkit::font(TextStyle::Title2), headline = Toolkit::font(TextStyle::Headline),
-                body = Toolkit::font(TextStyle::Body), sub = Toolkit::font(TextStyle::Subheadline),
-                caption = Toolkit::font(TextStyle::Caption);
-    EXPECT_GT(px(title), px(body));
-    EXPECT_EQ(px(headline), px(body));
-    EXPECT_GT(px(body), px(sub));
-    EXPECT_GT(px(sub), px(caption));
-    EXPECT_EQ(headline.weight(), QFont::DemiBold);
-    EXPECT_EQ(body.weight(), QFont::Normal);
-    EXPECT_EQ(Toolkit::font(TextStyle::Caption, Weight::Bold).weight(), QFont::Bold);
-    // A point size is a layout size: 24 points is twice 12.
-    EXPECT_DOUBLE_EQ(Toolkit::systemFont(24, Weight::Bold).pointSizeF(), 2 * Toolkit::systemFont(12).pointSizeF());
-    EXPECT_EQ(Toolkit::systemFont(24, Weight::Bold).weight(), QFont::Bold);
-}
-
 TEST(Toolkit, JapaneseTextRendersWithJapaneseGlyphs)
 {
     if (!QFontDatabase::hasFamily("Noto Sans CJK JP"))
