@@ -5,6 +5,7 @@
 #include <QScopeGuard>
 #include <QStringDecoder>
 
+#include <coroutine>
 #include <utility>
 
 namespace {
@@ -30,6 +31,32 @@ int terminationStatus(const QProcess &process)
     // On a crash QProcess reports the number of the signal that ended the child.
     return process.exitCode();
 }
+
+// Resumes the awaiting coroutine once `process` has started or has failed to start.
+class StartAwaiter {
+public:
+    explicit StartAwaiter(QProcess *process)
+        : m_process(process)
+    {
+    }
+    bool await_ready() const { return m_process->state() != QProcess::Starting; }
+    void await_suspend(std::coroutine_handle<> waiter)
+    {
+        auto resume = [this, waiter] {
+            QObject::disconnect(m_started);
+            QObject::disconnect(m_failed);
+            waiter.resume();
+        };
+        m_started = QObject::connect(m_process, &QProcess::started, m_process, resume);
+        m_failed = QObject::connect(m_process, &QProcess::errorOccurred, m_process, resume);
+    }
+    void await_resume() const {}
+
+private:
+    QProcess *m_process;
+    QMetaObject::Connection m_started;
+    QMetaObject::Connection m_failed;
+};
 
 } // namespace
 
@@ -103,8 +130,7 @@ QCoro::Task<ShellResult> HelperShell::executeAsync(Invocation invocation, QStrin
     const auto release = qScopeGuard([process] { process->deleteLater(); });
     prepare(*process);
     process->start(invocation.program, invocation.arguments);
-    while (process->state() == QProcess::Starting)
-        co_await qCoro(process, &QProcess::stateChanged);
+    co_await StartAwaiter(process);
     if (process->error() == QProcess::FailedToStart)
         co_return ShellResult{false, failurePrefix + process->errorString(), -1};
     while (process->state() != QProcess::NotRunning)
