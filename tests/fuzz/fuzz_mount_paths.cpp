@@ -12,8 +12,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <cerrno>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+extern char **environ;
 
 namespace {
 
@@ -28,17 +32,25 @@ QString scratchRoot()
     return root;
 }
 
+// posix_spawn rather than fork: a sanitized fuzzer's address space is too large to copy.
 int runShell(const QString &line)
 {
-    const QByteArray bytes = line.toUtf8();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::execl("/bin/sh", "sh", "-c", bytes.constData(), static_cast<char *>(nullptr));
-        ::_exit(127);
+    QByteArray bytes = line.toUtf8();
+    char sh[] = "sh", c[] = "-c";
+    char *argv[] = {sh, c, bytes.data(), nullptr};
+    pid_t pid = 0;
+    const int spawned = ::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ);
+    if (spawned != 0) {
+        std::fprintf(stderr, "posix_spawn failed: %d\n", spawned);
+        return -1;
     }
     int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (code != 0)
+        std::fprintf(stderr, "shell exited with %d for: %s\n", code, bytes.constData());
+    return code;
 }
 
 QStringList entries(const QString &dir)
