@@ -37,17 +37,20 @@ struct ScanFixture : ::testing::Test {
                                "/dev/disk4s1 on /Volumes/Data (ntfs, local, nodev, nosuid, read-only, noowners)\n"
                                "fuse-t:/Stick on /Volumes/Stick (nfs, nodev, nosuid, mounted by user)"));
     }
+    // How many lists the current manager has published.
+    int published = 0;
+
     std::unique_ptr<DiskManager> makeManager()
     {
-        return std::make_unique<DiskManager>(Platform::macOS(), runner, files);
+        published = 0;
+        auto manager = std::make_unique<DiskManager>(Platform::macOS(), runner, files);
+        QObject::connect(manager.get(), &DiskManager::disksChanged, [this] { ++published; });
+        return manager;
     }
     // Waits for the scan that construction started to publish its list.
-    static void waitForScan(DiskManager &manager)
+    void waitForScan(DiskManager &manager)
     {
-        bool published = false;
-        const auto connection = QObject::connect(&manager, &DiskManager::disksChanged, [&] { published = true; });
-        ASSERT_TRUE(testsupport::processEventsUntil([&] { return published && !manager.isScanning(); }));
-        QObject::disconnect(connection);
+        ASSERT_TRUE(testsupport::processEventsUntil([&] { return published > 0 && !manager.isScanning(); }));
     }
 };
 
