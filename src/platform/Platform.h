@@ -42,7 +42,7 @@ struct Platform {
     QString fuseUninstallScript;  // empty: none on this platform
     QString homebrewInstallerLine; // empty: not used on this platform
 
-    // The specification's own values.
+    // The macOS values: the real paths and commands the system was designed around.
     static Platform macOS();
     // Our stand-ins. `libexecDir` defaults to libexec/quorvel-ntfs-mount beside the
     // running executable's bin/ folder.
