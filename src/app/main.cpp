@@ -5,7 +5,7 @@
 
 #include <QApplication>
 
-#if __has_include("ui/main_window/ContentView.h")
+#if __has_include("ui/main_window/ContentView.h") && defined(QUORVEL_WITH_MAIN_WINDOW)
 #include "ui/main_window/ContentView.h"
 static QWidget *makeMainWindowContent() { return new ContentView; }
 #else
