@@ -58,19 +58,19 @@ void fill(QMessageBox *box, AlertSession *session, const Alert &alert)
     QPushButton *cancel = nullptr;
     bool hasDefault = false;
     for (int i = 0; i < alert.buttons.size(); ++i) {
-        const Alert::Button &spec = alert.buttons.at(i);
-        QPushButton *button = box->addButton(spec.text, boxRole(spec.role));
+        const Alert::Button &wanted = alert.buttons.at(i);
+        QPushButton *button = box->addButton(wanted.text, boxRole(wanted.role));
         button->setProperty(kButtonIndex, i);
-        if (spec.role == Alert::Button::Role::Destructive) {
+        if (wanted.role == Alert::Button::Role::Destructive) {
             QPalette palette = button->palette();
             palette.setColor(QPalette::ButtonText, Toolkit::color(Toolkit::NamedColor::Red));
             button->setPalette(palette);
         }
-        if (spec.role == Alert::Button::Role::Default) {
+        if (wanted.role == Alert::Button::Role::Default) {
             box->setDefaultButton(button);
             hasDefault = true;
         }
-        if (spec.role == Alert::Button::Role::Cancel) {
+        if (wanted.role == Alert::Button::Role::Cancel) {
             box->setEscapeButton(button);
             cancel = button;
         }
