@@ -77,6 +77,10 @@ protected:
         ASSERT_EQ(attach.exitCode, 0) << attach.standardError;
         loop = QString::fromStdString(attach.standardOutput).trimmed().mid(5).toStdString();
         sh("partx -a /dev/" + loop + " 2>/dev/null");
+        // Without their block device nodes, the steps below would write plain files into /dev.
+        for (int part = 1; part <= 3; ++part)
+            ASSERT_TRUE(fs::is_block_file("/dev/" + loop + "p" + std::to_string(part)))
+                << "no block device for partition " << part << " of " << loop;
         step("LC_ALL=C.UTF-8 mkntfs -q -f -Q -L Alpha /dev/" + loop + "p1");
         step("LC_ALL=C.UTF-8 mkntfs -q -f -Q -L 'Beta \"Q\" データ' /dev/" + loop + "p2");
         step("mkfs.ext4 -q /dev/" + loop + "p3");
@@ -178,7 +182,7 @@ TEST_F(DiskManagerDeviceTest, DamagedVolumeFailsWithCode3AndLeavesNoDirectory)
 {
     NTFSDisk alpha = ourDisk(0);
     // Wipe the boot sector: ntfs-3g refuses the volume.
-    step("dd if=/dev/zero of=/dev/" + loop + "p1 bs=512 count=1 conv=notrunc status=none");
+    step("test -b /dev/" + loop + "p1 && dd if=/dev/zero of=/dev/" + loop + "p1 bs=512 count=1 conv=notrunc status=none");
     const auto error = testsupport::await(manager->mountReadWrite(alpha, kNtfs3g));
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(error->code, 3);
