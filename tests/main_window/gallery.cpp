@@ -60,10 +60,31 @@ struct Window {
         }
         QTest::qWait(50);
     }
+    void slowCommands() { machine.runner->setAsyncDelay(std::chrono::seconds(30)); }
+    void expandPanel() { view->warningView()->toggleButton()->click(); }
 };
 
-void save(const QImage &image, const QString &name)
+// The window, with its open alert (when asked for) drawn centred over it the way the desktop shows it.
+void save(QWidget *window, const QString &name, bool withAlert)
 {
+    QImage image = window->grab().toImage();
+    if (withAlert) {
+        QMessageBox *box = window->findChild<QMessageBox *>();
+        if (!box) {
+            std::fprintf(stderr, "gallery: %s has no alert open\n", qPrintable(name));
+            ++s_failures;
+            return;
+        }
+        const QImage alert = box->grab().toImage();
+        QPainter painter(&image);
+        painter.fillRect(image.rect(), QColor(0, 0, 0, 60));
+        const QSizeF alertSize = alert.deviceIndependentSize();
+        const QPointF at((image.deviceIndependentSize().width() - alertSize.width()) / 2,
+                         (image.deviceIndependentSize().height() - alertSize.height()) / 3);
+        painter.setPen(QColor(0, 0, 0, 90));
+        painter.drawRect(QRectF(at, alertSize).adjusted(-1, -1, 0, 0));
+        painter.drawImage(at, alert);
+    }
     const QString path = QDir(s_outputDir).filePath(name + QStringLiteral(".png"));
     if (!image.save(path)) {
         std::fprintf(stderr, "gallery: cannot write %s\n", qPrintable(path));
@@ -73,49 +94,30 @@ void save(const QImage &image, const QString &name)
     std::printf("%s (%dx%d)\n", qPrintable(path), image.width(), image.height());
 }
 
-void save(QWidget *widget, const QString &name)
-{
-    save(widget->grab().toImage(), name);
-}
-
-// The window with its open alert drawn centred over it, the way the desktop shows it.
-void saveWithAlert(QWidget *window, QMessageBox *box, const QString &name)
-{
-    QImage image = window->grab().toImage();
-    const QImage alert = box->grab().toImage();
-    QPainter painter(&image);
-    painter.fillRect(image.rect(), QColor(0, 0, 0, 60));
-    const QSizeF alertSize = alert.deviceIndependentSize();
-    const QPointF at((image.deviceIndependentSize().width() - alertSize.width()) / 2,
-                     (image.deviceIndependentSize().height() - alertSize.height()) / 3);
-    painter.setPen(QColor(0, 0, 0, 90));
-    painter.drawRect(QRectF(at, alertSize).adjusted(-1, -1, 0, 0));
-    painter.drawImage(at, alert);
-    painter.end();
-    save(image, name);
-}
-
 QPalette darkPalette()
 {
     QPalette p;
-    const QColor window(0x1e, 0x1e, 0x1e), base(0x2b, 0x2b, 0x2d), text(0xec, 0xec, 0xec);
-    p.setColor(QPalette::Window, window);
-    p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::Base, base);
-    p.setColor(QPalette::AlternateBase, window);
-    p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3c));
-    p.setColor(QPalette::ButtonText, text);
-    p.setColor(QPalette::ToolTipBase, base);
-    p.setColor(QPalette::ToolTipText, text);
-    p.setColor(QPalette::Highlight, QColor(0x0a, 0x84, 0xff));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::PlaceholderText, QColor(0x8e, 0x8e, 0x93));
-    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x70, 0x70, 0x70));
-    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x70, 0x70, 0x70));
-    p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x70, 0x70, 0x70));
+    const QColor window(0x1e, 0x1e, 0x1e), base(0x2b, 0x2b, 0x2d), text(0xec, 0xec, 0xec), disabled(0x70, 0x70, 0x70);
+    using R = QPalette;
+    for (const auto &[role, color] :
+         {std::pair{R::Window, window}, {R::WindowText, text}, {R::Base, base}, {R::AlternateBase, window},
+          {R::Text, text}, {R::Button, QColor(0x3a, 0x3a, 0x3c)}, {R::ButtonText, text}, {R::ToolTipBase, base},
+          {R::ToolTipText, text}, {R::Highlight, QColor(0x0a, 0x84, 0xff)}, {R::HighlightedText, QColor(Qt::white)},
+          {R::PlaceholderText, QColor(0x8e, 0x8e, 0x93)}})
+        p.setColor(role, color);
+    for (const R::ColorRole role : {R::WindowText, R::ButtonText, R::Text})
+        p.setColor(R::Disabled, role, disabled);
     return p;
 }
+
+// One picture: the window on these disks and tools, after `act`.
+struct Shot {
+    QString name;
+    QList<NTFSDisk> disks;
+    bool homebrew = true, fuseT = true, ntfs3g = true;
+    std::function<void(Window &)> act = [](Window &) {};
+    bool withAlert = false;
+};
 
 } // namespace
 
@@ -128,93 +130,68 @@ int main(int argc, char **argv)
     QDir().mkpath(s_outputDir);
     DependencyWarningView::setAnimationDuration(0);
     const QPalette lightPalette = QApplication::palette();
+    const QList<NTFSDisk> three = {kWritable, kReadOnly, kNotMounted};
 
-    {
-        Window w({}, true, true, true);
-        save(w.view.get(), QStringLiteral("01-no-disks"));
-    }
-    {
-        Window w({kWritable, kReadOnly, kNotMounted}, true, true, true);
-        save(w.view.get(), QStringLiteral("02-three-cards"));
-
+    const QList<Shot> shots = {
+        {"01-no-disks", {}},
+        {"02-three-cards", three},
         // A mount running on the read-only card: its spinner instead of the button.
-        w.machine.runner->setAsyncDelay(std::chrono::seconds(30));
-        w.view->row(kReadOnly.deviceNode)->mountButton()->click();
-        w.settle();
-        save(w.view.get(), QStringLiteral("03-mount-running"));
-    }
-    {
-        Window w({kReadOnly, kNotMounted}, false, false, false);
-        save(w.view.get(), QStringLiteral("04-panel-collapsed"));
-    }
-    {
-        Window w({kReadOnly}, true, false, false);
-        w.machine.runner->onPrefix(QStringLiteral("/opt/homebrew/bin/brew tap"),
-                                   ScriptedRunner::fail(QStringLiteral("Error: Failure while executing; `git clone https://github.com/macos-fuse-t/homebrew-cask` exited with 128.")));
-        w.view->warningView()->toggleButton()->click();
-        w.view->warningView()->setupButton()->click();
-        w.settle([&] { return !w.view->depChecker()->installErrorMessage().isEmpty() && !w.view->depChecker()->isInstalling(); });
-        save(w.view.get(), QStringLiteral("05-panel-expanded-error"));
-    }
-    {
-        Window w({kReadOnly}, true, false, false);
-        w.machine.runner->setAsyncDelay(std::chrono::seconds(30));
-        w.view->warningView()->toggleButton()->click();
-        w.view->warningView()->setupButton()->click();
-        w.settle([&] { return w.view->depChecker()->isInstalling(); });
-        save(w.view.get(), QStringLiteral("06-panel-during-setup"));
-    }
-    {
-        Window w({kWritable, kReadOnly}, true, true, true);
-        w.view->footerView()->setLastError(QStringLiteral(
-            "Failed to unmount: Volume Data on disk4s1 failed to unmount: dissented by PID 4242 (/System/Library/Frameworks/CoreServices.framework/Frameworks/Metadata.framework/Support/mds)"));
-        w.settle();
-        save(w.view.get(), QStringLiteral("07-footer-disk-error"));
-    }
-    {
-        Window w({kWritable}, true, true, true);
-        w.view->footerView()->uninstallButton()->click();
-        w.settle();
-        QMessageBox *box = w.view->footerView()->findChild<QMessageBox *>();
-        if (box)
-            saveWithAlert(w.view.get(), box, QStringLiteral("08-uninstall-confirmation"));
-        else
-            ++s_failures;
-    }
-    {
-        Window w({kWritable}, true, true, true);
-        w.machine.runner->setAsyncDelay(std::chrono::seconds(30));
-        w.view->footerView()->uninstallButton()->click();
-        w.settle();
-        if (QMessageBox *box = w.view->footerView()->findChild<QMessageBox *>())
-            for (QAbstractButton *button : box->buttons())
-                if (button->text() == QStringLiteral("アンインストールする"))
-                    button->click();
-        w.settle([&] { return w.view->depChecker()->isUninstalling(); });
-        save(w.view.get(), QStringLiteral("09-uninstall-running"));
-    }
-    {
-        Window w({kReadOnly}, true, true, true);
-        w.view->row(kReadOnly.deviceNode)->mountButton()->click();
-        w.settle([&] { return w.view->showAlert(); });
-        if (QMessageBox *box = w.view->findChild<QMessageBox *>())
-            saveWithAlert(w.view.get(), box, QStringLiteral("10-mount-succeeded"));
-        else
-            ++s_failures;
-    }
-
-    {
+        {"03-mount-running", three, true, true, true, [](Window &w) {
+             w.slowCommands();
+             w.view->row(kReadOnly.deviceNode)->mountButton()->click();
+             w.settle();
+         }},
+        {"04-panel-collapsed", {kReadOnly, kNotMounted}, false, false, false},
+        {"05-panel-expanded-error", {kReadOnly}, true, false, false, [](Window &w) {
+             w.machine.runner->onPrefix(QStringLiteral("/opt/homebrew/bin/brew tap"),
+                                        ScriptedRunner::fail(QStringLiteral("Error: Failure while executing; `git clone https://github.com/macos-fuse-t/homebrew-cask` exited with 128.")));
+             w.expandPanel();
+             w.view->warningView()->setupButton()->click();
+             w.settle([&] { return !w.view->depChecker()->installErrorMessage().isEmpty() && !w.view->depChecker()->isInstalling(); });
+         }},
+        {"06-panel-during-setup", {kReadOnly}, true, false, false, [](Window &w) {
+             w.slowCommands();
+             w.expandPanel();
+             w.view->warningView()->setupButton()->click();
+             w.settle([&] { return w.view->depChecker()->isInstalling(); });
+         }},
+        {"07-footer-disk-error", {kWritable, kReadOnly}, true, true, true, [](Window &w) {
+             w.view->footerView()->setLastError(QStringLiteral(
+                 "Failed to unmount: Volume Data on disk4s1 failed to unmount: dissented by PID 4242 (/System/Library/Frameworks/CoreServices.framework/Frameworks/Metadata.framework/Support/mds)"));
+             w.settle();
+         }},
+        {"08-uninstall-confirmation", {kWritable}, true, true, true, [](Window &w) {
+             w.view->footerView()->uninstallButton()->click();
+             w.settle();
+         }, true},
+        {"09-uninstall-running", {kWritable}, true, true, true, [](Window &w) {
+             w.slowCommands();
+             w.view->footerView()->uninstallButton()->click();
+             w.settle();
+             if (QMessageBox *box = w.view->footerView()->findChild<QMessageBox *>())
+                 for (QAbstractButton *button : box->buttons())
+                     if (button->text() == QStringLiteral("アンインストールする"))
+                         button->click();
+             w.settle([&] { return w.view->depChecker()->isUninstalling(); });
+         }},
+        {"10-mount-succeeded", {kReadOnly}, true, true, true, [](Window &w) {
+             w.view->row(kReadOnly.deviceNode)->mountButton()->click();
+             w.settle([&] { return w.view->showAlert(); });
+         }, true},
         // Opened on the light palette and switched while open, as the desktop does.
-        Window w({kWritable, kReadOnly, kNotMounted}, true, true, true);
-        QApplication::setPalette(darkPalette());
-        w.settle();
-        save(w.view.get(), QStringLiteral("11-three-cards-dark"));
-    }
-    {
-        Window w({kReadOnly}, true, false, false);
-        w.view->warningView()->toggleButton()->click();
-        w.settle();
-        save(w.view.get(), QStringLiteral("12-panel-expanded-dark"));
+        {"11-three-cards-dark", three, true, true, true, [](Window &w) {
+             QApplication::setPalette(darkPalette());
+             w.settle();
+         }},
+        {"12-panel-expanded-dark", {kReadOnly}, true, false, false, [](Window &w) {
+             w.expandPanel();
+             w.settle();
+         }},
+    };
+    for (const Shot &shot : shots) {
+        Window w(shot.disks, shot.homebrew, shot.fuseT, shot.ntfs3g);
+        shot.act(w);
+        save(w.view.get(), shot.name, shot.withAlert);
     }
     QApplication::setPalette(lightPalette);
 
