@@ -22,7 +22,6 @@ namespace mainwindow {
 inline const QString kHomebrew = QStringLiteral("/opt/homebrew/bin/brew");
 inline const QString kFuseT = QStringLiteral("/Library/Filesystems/fuse-t.fs");
 inline const QString kNtfs3g = QStringLiteral("/opt/homebrew/bin/ntfs-3g");
-inline const QString kFuseUninstallScript = QStringLiteral("/Library/Application Support/fuse-t/uninstall.sh");
 inline const QString kListLine = QStringLiteral("/usr/sbin/diskutil list -plist");
 
 struct ScriptedMachine {
@@ -71,15 +70,12 @@ struct ScriptedMachine {
 
     void setPrerequisites(bool homebrew, bool fuseT, bool ntfs3g)
     {
-        files->existing.remove(kHomebrew);
-        files->existing.remove(kFuseT);
-        files->existing.remove(kNtfs3g);
-        if (homebrew)
-            files->existing.insert(kHomebrew);
-        if (fuseT)
-            files->existing.insert(kFuseT);
-        if (ntfs3g)
-            files->existing.insert(kNtfs3g);
+        for (const auto &[path, present] : {std::pair{kHomebrew, homebrew}, {kFuseT, fuseT}, {kNtfs3g, ntfs3g}}) {
+            if (present)
+                files->existing.insert(path);
+            else
+                files->existing.remove(path);
+        }
     }
 
 private:
@@ -100,14 +96,6 @@ public:
     {
         presented.append(alert);
         open = alert;
-    }
-    QStringList buttonTexts() const
-    {
-        QStringList texts;
-        if (open)
-            for (const Alert::Button &button : open->buttons)
-                texts << button.text;
-        return texts;
     }
     // Closes the open alert with the button labelled `text`, then runs its action.
     bool choose(const QString &text)
