@@ -1,6 +1,7 @@
-// The dependency warning panel: what the details show when, the setup run, its error, and the
-// status row.
+// The views that follow the dependency checker: the warning panel (its details, the setup run and
+// its error) and the footer (which status part wins, the uninstall command and its confirmation).
 #include "ui/main_window/DependencyWarningView.h"
+#include "ui/main_window/FooterView.h"
 
 #include "ScriptedMachine.h"
 #include "dependencies/DependencyChecker.h"
@@ -12,144 +13,162 @@
 #include <gtest/gtest.h>
 
 using namespace mainwindow;
-using Toolkit::NamedColor;
+using testsupport::processEventsUntil;
+using Part = FooterView::StatusPart;
 
 namespace {
 
-struct PanelFixture : ::testing::Test {
+struct CheckerViews : ::testing::Test {
     ScriptedMachine machine;
+    std::shared_ptr<RecordingPresenter> presenter = std::make_shared<RecordingPresenter>();
     std::unique_ptr<DependencyChecker> checker;
     std::unique_ptr<DependencyWarningView> panel;
+    std::unique_ptr<FooterView> footer;
 
     void SetUp() override { DependencyWarningView::setAnimationDuration(0); }
     void TearDown() override { DependencyWarningView::setAnimationDuration(200); }
 
+    // The panel and the footer on a machine where the given tools are installed.
     void make(bool homebrew, bool fuseT, bool ntfs3g)
     {
+        footer.reset();
+        panel.reset();
         machine.setPrerequisites(homebrew, fuseT, ntfs3g);
         checker = std::make_unique<DependencyChecker>(Platform::macOS(), machine.runner, machine.files);
         panel = std::make_unique<DependencyWarningView>(checker.get());
-        panel->resize(550, panel->sizeHint().height());
-        panel->show();
+        footer = std::make_unique<FooterView>(checker.get());
+        footer->setAlertPresenter(presenter);
+        for (QWidget *view : std::initializer_list<QWidget *>{panel.get(), footer.get()}) {
+            view->resize(550, view->sizeHint().height());
+            view->show();
+        }
+        QApplication::processEvents();
     }
+    static bool shown(QWidget *widget) { return widget->isVisibleTo(widget->window()); }
     void toggle() { QTest::mouseClick(panel->toggleButton(), Qt::LeftButton); }
-    void startSetupAndWait()
+    void waitForSetupEnd() { ASSERT_TRUE(processEventsUntil([&] { return !checker->isInstalling(); })); }
+    QString statuses() const
     {
-        QTest::mouseClick(panel->setupButton(), Qt::LeftButton);
-        ASSERT_TRUE(testsupport::processEventsUntil([&] { return checker->isInstalling(); }));
+        QStringList seen;
+        for (StatusIndicator *indicator : panel->statusIndicators())
+            seen << indicator->title() + (indicator->isOk() ? " ok" : " missing");
+        return seen.join(", ");
     }
-    void waitForSetupEnd()
-    {
-        ASSERT_TRUE(testsupport::processEventsUntil([&] { return !checker->isInstalling(); }));
-    }
-    bool shown(QWidget *widget) const { return widget->isVisibleTo(panel.get()); }
 };
 
 } // namespace
 
-TEST_F(PanelFixture, AFreshPanelShowsOnlyItsHeaderLineUntilExpanded)
+TEST_F(CheckerViews, ThePanelOpensItsDetailsOnRequestWithEachToolsStatusInOrder)
 {
-    make(false, false, false);
-    EXPECT_EQ(panel->toggleButton()->text(), "セットアップ方法を表示");
-    EXPECT_EQ(panel->toggleButton()->style(), ToolkitButton::Style::Link);
+    make(true, false, true);
     EXPECT_FALSE(shown(panel->detailsSection()));
-    EXPECT_FALSE(shown(panel->setupButton()));
-    const auto headline = panel->findChildren<QLabel *>();
-    EXPECT_TRUE(std::any_of(headline.begin(), headline.end(),
-                            [](QLabel *l) { return l->text() == "動作に必要な依存ツールが足りないよ！"; }));
-
     toggle();
-    EXPECT_EQ(panel->toggleButton()->text(), "詳細を閉じる");
-    EXPECT_TRUE(shown(panel->detailsSection()));
-    EXPECT_TRUE(shown(panel->setupButton()));
-    EXPECT_EQ(panel->setupButton()->text(), "依存ツールを自動セットアップ");
-    EXPECT_FALSE(shown(panel->progressBox()));
-    EXPECT_FALSE(shown(panel->errorLabel()));
+    EXPECT_TRUE(shown(panel->detailsSection()) && shown(panel->instructionsLabel()) && shown(panel->setupButton()));
+    EXPECT_FALSE(shown(panel->progressBox()) || shown(panel->errorLabel()));
     EXPECT_EQ(panel->instructionsLabel()->text(), checker->setupInstructions());
-    EXPECT_TRUE(panel->instructionsLabel()->textInteractionFlags().testFlag(Qt::TextSelectableByMouse));
-
+    EXPECT_EQ(statuses(), "Homebrew ok, fuse-t missing, ntfs-3g-mac ok");
+    machine.setPrerequisites(true, false, false);
+    checker->checkDependencies();
+    EXPECT_EQ(statuses(), "Homebrew ok, fuse-t missing, ntfs-3g-mac missing");
     toggle();
-    EXPECT_EQ(panel->toggleButton()->text(), "セットアップ方法を表示");
     EXPECT_FALSE(shown(panel->detailsSection()));
 }
 
-TEST_F(PanelFixture, SetupReplacesInstructionsWithProgressEvenWhenClosedAndComesBackWhenItEnds)
+TEST_F(CheckerViews, ARunningSetupOpensTheDetailsByItselfAndAFailedStepShowsItsError)
 {
     make(true, false, false);
     machine.runner->setAsyncDelay(std::chrono::milliseconds(60));
-    toggle();
-
-    // What the panel showed when the first progress text arrived.
-    struct Seen {
-        QString text;
-        bool progress, instructions, setupButton, status;
-    };
-    QList<Seen> seen;
-    QObject::connect(checker.get(), &DependencyChecker::installProgressMessageChanged, panel.get(), [&] {
-        seen.append({panel->progressLabel()->text(), shown(panel->progressBox()), shown(panel->instructionsLabel()),
-                      shown(panel->setupButton()), shown(panel->statusIndicators().first())});
-    });
-    startSetupAndWait();
-    ASSERT_FALSE(seen.isEmpty());
-    EXPECT_EQ(seen.first().text, "セットアップを開始するよ...");
-    EXPECT_TRUE(seen.first().progress);
-    EXPECT_FALSE(seen.first().instructions);
-    EXPECT_FALSE(seen.first().setupButton);
-    EXPECT_TRUE(seen.first().status);
+    checker->installDependencies(); // started while the details are closed
+    ASSERT_TRUE(checker->isInstalling());
+    EXPECT_TRUE(shown(panel->detailsSection()) && shown(panel->progressBox()) && shown(panel->statusIndicators().first()));
+    EXPECT_FALSE(shown(panel->instructionsLabel()) || shown(panel->setupButton()));
+    EXPECT_FALSE(checker->installProgressMessage().isEmpty());
+    EXPECT_EQ(panel->progressLabel()->text(), checker->installProgressMessage());
     EXPECT_TRUE(panel->progressSpinner()->isAnimating());
-
-    // Closing the details while it runs changes the button only.
+    toggle(); // opened and closed again while it runs: the details stay
     toggle();
-    EXPECT_EQ(panel->toggleButton()->text(), "セットアップ方法を表示");
     EXPECT_TRUE(shown(panel->progressBox()));
 
     waitForSetupEnd();
     EXPECT_TRUE(machine.runner->lines().contains("/opt/homebrew/bin/brew install ntfs-3g-mac "));
-    // Still incomplete (the scripted install adds no files): the panel stays, now collapsed.
+    // Still incomplete (the scripted install adds no files): the details close with the run.
     EXPECT_FALSE(shown(panel->detailsSection()));
     toggle();
     EXPECT_FALSE(shown(panel->progressBox()));
-    EXPECT_TRUE(shown(panel->instructionsLabel()));
-    EXPECT_TRUE(shown(panel->setupButton()));
-}
+    EXPECT_TRUE(shown(panel->instructionsLabel()) && shown(panel->setupButton()));
 
-TEST_F(PanelFixture, AFailedStepShowsItsTwoLineErrorInRedBesideTheButtonWhileExpanded)
-{
-    make(true, false, false);
+    // Run again from the button, failing: the step's two-line error in red beside the button.
     machine.runner->onPrefix("/opt/homebrew/bin/brew tap", ScriptedRunner::fail("Error: network down"));
-    toggle();
     QTest::mouseClick(panel->setupButton(), Qt::LeftButton);
-    ASSERT_TRUE(testsupport::processEventsUntil([&] { return !checker->installErrorMessage().isEmpty(); }));
+    ASSERT_TRUE(processEventsUntil([&] { return !checker->installErrorMessage().isEmpty(); }));
     waitForSetupEnd();
-
-    const QString expected = "Homebrew Caskの登録に失敗したよ。\nError: network down";
-    ASSERT_EQ(checker->installErrorMessage(), expected);
     TextLabel *error = panel->errorLabel();
     EXPECT_TRUE(shown(error));
-    EXPECT_EQ(error->text(), expected);
-    EXPECT_EQ(error->resolvedTextColor(), Toolkit::color(NamedColor::Red));
+    EXPECT_EQ(error->text(), "Homebrew Caskの登録に失敗したよ。\nError: network down");
+    EXPECT_EQ(error->resolvedTextColor(), Toolkit::color(Toolkit::NamedColor::Red));
     EXPECT_GE(error->contentsRect().height(), 2 * error->fontMetrics().height());
     EXPECT_GT(error->geometry().left(), panel->setupButton()->geometry().right());
-
     toggle();
     EXPECT_FALSE(shown(error));
 }
 
-TEST_F(PanelFixture, StatusRowShowsEachToolInOrder)
+TEST_F(CheckerViews, TheFooterOffersTheUninstallOnlyWhenFuseTOrNtfs3gIsPresent)
 {
-    make(true, false, true);
-    toggle();
-    QStringList seen;
-    for (StatusIndicator *indicator : panel->statusIndicators())
-        seen << indicator->title() + (indicator->isOk() ? " ok" : " missing");
-    EXPECT_EQ(seen, QStringList({"Homebrew ok", "fuse-t missing", "ntfs-3g-mac ok"}));
-    StatusIndicator *homebrew = panel->statusIndicators().at(0), *fuseT = panel->statusIndicators().at(1);
-    EXPECT_EQ(homebrew->symbol()->symbolName(), "checkmark.circle.fill");
-    EXPECT_EQ(homebrew->symbol()->tint()->resolve(), Toolkit::color(NamedColor::Green));
-    EXPECT_EQ(fuseT->symbol()->symbolName(), "xmark.circle.fill");
-    EXPECT_EQ(fuseT->symbol()->tint()->resolve(), Toolkit::color(NamedColor::Red));
+    struct Case {
+        bool homebrew, fuseT, ntfs3g, offered;
+    };
+    for (const Case c : {Case{true, false, false, false}, Case{false, false, false, false},
+                         Case{false, false, true, true}, Case{false, true, false, true}}) {
+        SCOPED_TRACE(testing::Message() << c.homebrew << c.fuseT << c.ntfs3g);
+        make(c.homebrew, c.fuseT, c.ntfs3g);
+        EXPECT_EQ(shown(footer->uninstallButton()), c.offered);
+    }
+}
 
-    machine.setPrerequisites(true, false, false);
-    checker->checkDependencies();
-    EXPECT_FALSE(panel->statusIndicators().at(2)->isOk());
+TEST_F(CheckerViews, UninstallRunsOnlyOnceConfirmedAndTheFooterShowsErrorThenProgressThenTheNote)
+{
+    make(true, true, true);
+    machine.runner->setAsyncDelay(std::chrono::milliseconds(60));
+    EXPECT_EQ(footer->statusPart(), Part::SecurityNote);
+    EXPECT_TRUE(shown(footer->securityLabel()));
+    QTest::mouseClick(footer->uninstallButton(), Qt::LeftButton);
+    ASSERT_TRUE(presenter->open);
+    EXPECT_EQ(presenter->open->title, "依存ツールをアンインストールする？");
+    EXPECT_EQ(presenter->open->message,
+              "fuse-t と ntfs-3g-mac をシステムからアンインストールするよ。本当によろしいですか、お兄ちゃん？");
+    using Role = Alert::Button::Role;
+    QList<std::pair<QString, Role>> buttons;
+    for (const Alert::Button &button : presenter->open->buttons)
+        buttons.append({button.text, button.role});
+    EXPECT_EQ(buttons, (QList<std::pair<QString, Role>>{{"アンインストールする", Role::Destructive}, {"キャンセル", Role::Cancel}}));
+    ASSERT_TRUE(presenter->choose("キャンセル"));
+    QTest::qWait(30);
+    EXPECT_TRUE(machine.runner->calls().isEmpty());
+    EXPECT_FALSE(checker->isUninstalling());
+
+    footer->setLastError(QString("Failed to unmount: Volume Data is busy"));
+    EXPECT_EQ(footer->statusPart(), Part::Error);
+    EXPECT_EQ(footer->errorLabel()->text(), "Failed to unmount: Volume Data is busy");
+    EXPECT_EQ(footer->errorLabel()->resolvedTextColor(), Toolkit::color(Toolkit::NamedColor::Red));
+    EXPECT_TRUE(shown(footer->uninstallButton()));
+
+    // Confirmed: the command goes while it runs, and the error still wins.
+    QTest::mouseClick(footer->uninstallButton(), Qt::LeftButton);
+    ASSERT_TRUE(presenter->choose("アンインストールする"));
+    ASSERT_TRUE(processEventsUntil([&] { return checker->isUninstalling(); }));
+    EXPECT_EQ(footer->statusPart(), Part::Error);
+    EXPECT_FALSE(shown(footer->progressLabel()));
+    EXPECT_FALSE(shown(footer->uninstallButton()));
+
+    footer->setLastError(std::nullopt);
+    EXPECT_EQ(footer->statusPart(), Part::Uninstalling);
+    EXPECT_TRUE(shown(footer->progressLabel()) && footer->progressSpinner()->isAnimating());
+    EXPECT_FALSE(shown(footer->securityLabel()));
+    EXPECT_FALSE(checker->installProgressMessage().isEmpty());
+    EXPECT_EQ(footer->progressLabel()->text(), checker->installProgressMessage());
+
+    // The scripted uninstall removes no files: the tools are still found, so it is offered again.
+    ASSERT_TRUE(processEventsUntil([&] { return !checker->isUninstalling(); }));
+    EXPECT_EQ(footer->statusPart(), Part::SecurityNote);
+    EXPECT_TRUE(shown(footer->uninstallButton()));
 }
