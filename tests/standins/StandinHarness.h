@@ -2,19 +2,19 @@
 
 #include "Process.h"
 
-#include <plist/plist.h>
-
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace standins::testing {
 
-// Prefix of every temporary directory and image the stand-in tests make, so that leftovers of a
-// crashed run can be recognised and removed.
+// Prefix of every temporary directory and image the stand-in tests make, followed by the id of
+// the process that made it, so that leftovers of a crashed run can be told from a running one's.
 inline constexpr const char *tempPrefix = "quorvel-standins-test-";
+
+// True for a path under /tmp/<tempPrefix><pid>-… whose process is gone (or that has no pid).
+bool isLeftover(const std::string &path);
 
 // Runs build/libexec/quorvel-ntfs-mount/<tool> with `args`; `environment` as for runProgram.
 ProgramResult runStandin(const std::string &tool, const std::vector<std::string> &args,
@@ -22,9 +22,6 @@ ProgramResult runStandin(const std::string &tool, const std::vector<std::string>
 
 // Runs a shell line (for test set-up); the result's exit code tells whether it worked.
 ProgramResult sh(const std::string &line);
-
-// Lines of `text` without their line feeds.
-std::vector<std::string> lines(const std::string &text);
 
 // A directory under /tmp, removed with everything in it when the guard goes.
 class TempDir {
@@ -42,21 +39,16 @@ private:
 
 void writeFile(const std::string &path, const std::string &content);
 
-// A parsed property list (libplist, the parser the application uses) with typed look-ups that
-// answer nothing for a missing key or a value of another type.
-class Plist {
-public:
-    static std::optional<Plist> parse(const std::string &xml);
-    plist_t root() const { return m_root.get(); }
+// A property list parsed with libplist (the parser the application uses) and written on one
+// line: {Key=value, ...} and [item, ...], keys in document order, strings as they are, integers
+// signed; nothing when it does not parse.
+std::optional<std::string> plistText(const std::string &xml);
 
-    static std::optional<std::string> string(plist_t dict, const char *key);
-    static std::optional<std::int64_t> integer(plist_t dict, const char *key);
-    static std::optional<bool> boolean(plist_t dict, const char *key);
-    static std::optional<std::vector<plist_t>> array(plist_t dict, const char *key);
-    static std::vector<std::string> keys(plist_t dict);
+// The items of the array under `key` in the top-level dictionary, each written as above.
+std::vector<std::string> plistItems(const std::string &xml, const char *key);
 
-private:
-    std::shared_ptr<void> m_root;
-};
+// A disk or partition of diskutil's listing, written as above.
+std::string diskEntry(const std::string &id, std::int64_t size, const std::string &content,
+                      const std::vector<std::string> &partitions = {});
 
 } // namespace standins::testing
