@@ -29,117 +29,83 @@ printf '%s|%s %s\n' "${DEBIAN_FRONTEND-}" "$(basename "$0")" "$*" >> "$FAKE_LOG"
 exit "${FAKE_EXIT:-0}"
 )sh";
 
+const std::vector<std::string> apt = {"apt-get", "dpkg-query"};
+const std::vector<std::string> tap = {"tap", "macos-fuse-t/homebrew-cask"}, installFuse = {"install", "--cask", "fuse-t"},
+                               installNtfs = {"install", "ntfs-3g-mac"}, removeNtfs = {"uninstall", "ntfs-3g-mac"},
+                               removeFuse = {"uninstall", "--cask", "fuse-t"};
+
 class BrewTest : public ::testing::Test {
 protected:
-    void SetUp() override
+    // The fake `tools` in a directory of their own (returned, for QUORVEL_BREW_PM_PATH), the
+    // `installed` packages and an empty log, all open to every user (one case runs as another).
+    std::string machine(const std::vector<std::string> &tools, const std::string &installed = "")
     {
-        fs::permissions(dir.path(), fs::perms::all); // the elevation test runs as another user
+        fs::remove_all(dir / "bin");
+        fs::create_directories(dir / "bin");
+        for (const auto &name : tools)
+            writeFile(dir / ("bin/" + name), fakeManager);
+        writeFile(dir / "installed", installed);
         writeFile(dir / "log", "");
-        writeFile(dir / "installed", "");
-        fs::permissions(dir / "log", fs::perms::all);
+        fs::permissions(dir.path(), fs::perms::all);
+        for (const auto &item : fs::recursive_directory_iterator(dir.path()))
+            fs::permissions(item.path(), fs::perms::all);
+        return dir / "bin";
     }
 
-    // Puts fake tools into a directory of their own and returns the path for QUORVEL_BREW_PM_PATH.
-    std::string fakeTools(const std::vector<std::string> &names)
+    ProgramResult brew(const std::vector<std::string> &args, const std::string &pmPath, std::vector<std::string> env = {})
     {
-        const std::string bin = dir / "bin";
-        fs::create_directories(bin);
-        fs::permissions(bin, fs::perms::all);
-        for (const auto &name : names) {
-            writeFile(bin + "/" + name, fakeManager);
-            fs::permissions(bin + "/" + name, fs::perms::all);
-        }
-        return bin;
-    }
-
-    ProgramResult brew(const std::vector<std::string> &args, const std::string &pmPath,
-                       std::vector<std::string> extraEnvironment = {})
-    {
-        extraEnvironment.insert(extraEnvironment.end(),
-                                {"QUORVEL_BREW_PM_PATH=" + pmPath, "FAKE_LOG=" + dir / "log",
-                                 "FAKE_INSTALLED=" + dir / "installed", "DEBIAN_FRONTEND=untouched"});
-        return runStandin("brew", args, extraEnvironment);
+        env.insert(env.end(), {"QUORVEL_BREW_PM_PATH=" + pmPath, "FAKE_LOG=" + dir / "log",
+                               "FAKE_INSTALLED=" + dir / "installed", "DEBIAN_FRONTEND=untouched"});
+        return runStandin("brew", args, env);
     }
 
     std::string log() const
     {
-        std::ifstream in(dir / "log");
         std::stringstream text;
-        text << in.rdbuf();
+        text << std::ifstream(dir / "log").rdbuf();
         return text.str();
     }
 
     TempDir dir;
 };
 
-TEST_F(BrewTest, EachKnownCommandLineDrivesAptGet)
-{
-    const std::string bin = fakeTools({"apt-get", "dpkg-query"});
-    struct Case {
-        std::vector<std::string> args;
-        std::string expectedLog;
-    };
-    const std::vector<Case> cases = {
-        {{"tap", "macos-fuse-t/homebrew-cask"}, "noninteractive|apt-get update\n"},
-        {{"install", "--cask", "fuse-t"}, "noninteractive|apt-get install -y fuse3\n"},
-        {{"install", "ntfs-3g-mac"}, "noninteractive|apt-get install -y ntfs-3g\n"},
-        {{"uninstall", "ntfs-3g-mac"}, ""}, // not installed: nothing to remove
-        {{"uninstall", "--cask", "fuse-t"}, ""},
-    };
-    for (const auto &c : cases) {
-        writeFile(dir / "log", "");
-        const auto run = brew(c.args, bin);
-        EXPECT_EQ(run.exitCode, 0) << c.args[0] << ": " << run.standardError;
-        EXPECT_EQ(log(), c.expectedLog) << c.args[0];
-        EXPECT_FALSE(run.standardOutput.empty());
-    }
-
-    // Installed packages: installs succeed without a call and say so; the removal happens.
-    writeFile(dir / "installed", "fuse3\nntfs-3g\n");
-    writeFile(dir / "log", "");
-    const auto fuse = brew({"install", "--cask", "fuse-t"}, bin);
-    EXPECT_EQ(fuse.exitCode, 0);
-    EXPECT_NE(fuse.standardOutput.find("already installed"), std::string::npos) << fuse.standardOutput;
-    EXPECT_EQ(brew({"install", "ntfs-3g-mac"}, bin).exitCode, 0);
-    EXPECT_EQ(log(), "");
-    EXPECT_EQ(brew({"uninstall", "ntfs-3g-mac"}, bin).exitCode, 0);
-    EXPECT_EQ(log(), "noninteractive|apt-get remove -y ntfs-3g\n");
-
-    // fuse-t's uninstall leaves FUSE alone even when it is installed.
-    writeFile(dir / "log", "");
-    const auto keep = brew({"uninstall", "--cask", "fuse-t"}, bin);
-    EXPECT_EQ(keep.exitCode, 0);
-    EXPECT_NE(keep.standardOutput.find("stays installed"), std::string::npos);
-    EXPECT_EQ(log(), "");
-}
-
-TEST_F(BrewTest, OtherPackageManagersGetTheirOwnCommandLines)
+TEST_F(BrewTest, EachKnownCommandLineDrivesThePackageManagerAtMostOnce)
 {
     struct Case {
         std::vector<std::string> tools;
-        std::string tap, install;
+        std::string installed;
+        std::vector<std::string> args;
+        std::string log, says;
     };
-    const std::vector<Case> cases = {
-        {{"dnf", "rpm"}, "untouched|dnf makecache\n", "untouched|dnf install -y fuse3\n"},
-        {{"zypper", "rpm"}, "untouched|zypper --non-interactive refresh\n",
-         "untouched|zypper --non-interactive install fuse3\n"},
-        {{"pacman"}, "untouched|pacman -Sy --noconfirm\n", "untouched|pacman -S --noconfirm --needed fuse3\n"},
+    const std::string both = "fuse3\nntfs-3g\n";
+    const Case cases[] = {
+        {apt, "", tap, "noninteractive|apt-get update\n", "Refreshed the package index"},
+        {apt, "", installFuse, "noninteractive|apt-get install -y fuse3\n", "installed fuse3"},
+        {apt, "", installNtfs, "noninteractive|apt-get install -y ntfs-3g\n", "installed ntfs-3g"},
+        {apt, "", removeNtfs, "", "not installed"},
+        {apt, both, installFuse, "", "already installed"},
+        {apt, both, installNtfs, "", "already installed"},
+        {apt, both, removeNtfs, "noninteractive|apt-get remove -y ntfs-3g\n", "removed ntfs-3g"},
+        {apt, both, removeFuse, "", "stays installed"}, // other parts of the system use FUSE
+        {{"dnf", "rpm"}, "", tap, "untouched|dnf makecache\n", ""},
+        {{"dnf", "rpm"}, "", installFuse, "untouched|dnf install -y fuse3\n", ""},
+        {{"zypper", "rpm"}, "", tap, "untouched|zypper --non-interactive refresh\n", ""},
+        {{"zypper", "rpm"}, "", installFuse, "untouched|zypper --non-interactive install fuse3\n", ""},
+        {{"pacman"}, "", tap, "untouched|pacman -Sy --noconfirm\n", ""},
+        {{"pacman"}, "", installFuse, "untouched|pacman -S --noconfirm --needed fuse3\n", ""},
     };
-    for (const auto &c : cases) {
-        fs::remove_all(dir / "bin");
-        const std::string bin = fakeTools(c.tools);
-        writeFile(dir / "log", "");
-        EXPECT_EQ(brew({"tap", "macos-fuse-t/homebrew-cask"}, bin).exitCode, 0);
-        EXPECT_EQ(log(), c.tap);
-        writeFile(dir / "log", "");
-        EXPECT_EQ(brew({"install", "--cask", "fuse-t"}, bin).exitCode, 0);
-        EXPECT_EQ(log(), c.install);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.tools.front() + " " + c.args.front() + " " + c.args.back() + (c.installed.empty() ? "" : " (installed)"));
+        const auto run = brew(c.args, machine(c.tools, c.installed));
+        EXPECT_EQ(run.exitCode, 0) << run.standardError;
+        EXPECT_EQ(log(), c.log);
+        EXPECT_NE(run.standardOutput.find(c.says), std::string::npos) << run.standardOutput;
     }
 }
 
-TEST_F(BrewTest, UnknownCommandLinesFailWithoutTouchingThePackageManager)
+TEST_F(BrewTest, UnknownCommandLinesAndPackageManagerFailuresAreReported)
 {
-    const std::string bin = fakeTools({"apt-get", "dpkg-query"});
+    const std::string bin = machine(apt);
     for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
              {},
              {"install", "fuse-t"},
@@ -153,19 +119,13 @@ TEST_F(BrewTest, UnknownCommandLinesFailWithoutTouchingThePackageManager)
         EXPECT_NE(run.standardError.find("brew: unsupported command line"), std::string::npos) << run.standardError;
     }
     EXPECT_EQ(log(), "");
-}
 
-TEST_F(BrewTest, FailuresOfThePackageManagerAreReported)
-{
-    const auto none = brew({"install", "ntfs-3g-mac"}, dir / "empty");
+    const auto none = brew(installNtfs, dir / "empty");
     EXPECT_NE(none.exitCode, 0);
     EXPECT_NE(none.standardError.find("no supported package manager"), std::string::npos) << none.standardError;
-
-    const std::string bin = fakeTools({"apt-get", "dpkg-query"});
-    const auto failed = brew({"install", "ntfs-3g-mac"}, bin, {"FAKE_EXIT=100"});
+    const auto failed = brew(installNtfs, bin, {"FAKE_EXIT=100"});
     EXPECT_EQ(failed.exitCode, 100);
-    EXPECT_NE(failed.standardError.find("installing ntfs-3g with apt-get failed"), std::string::npos)
-        << failed.standardError;
+    EXPECT_NE(failed.standardError.find("installing ntfs-3g with apt-get failed"), std::string::npos) << failed.standardError;
     // A failed install must not pass for "already installed" in the application's eyes.
     EXPECT_EQ(failed.standardOutput.find("already installed"), std::string::npos);
 }
@@ -174,21 +134,18 @@ TEST_F(BrewTest, AnOrdinaryUserGoesThroughPkexecWithTheEnvironmentSpelledOut)
 {
     if (::geteuid() != 0 || !fs::exists("/usr/bin/setpriv"))
         GTEST_SKIP() << "needs root and setpriv to run the stand-in as another user";
-    const std::string bin = fakeTools({"apt-get", "dpkg-query"});
     // The fake pkexec records its arguments, then either runs them (like a granted prompt) or
     // exits 126 (a dismissed one).
     writeFile(dir / "pkexec", "#!/bin/sh\nprintf 'pkexec %s\\n' \"$*\" >> \"$FAKE_LOG\"\n"
                               "[ -n \"${FAKE_DISMISS-}\" ] && exit 126\nexec env -u DEBIAN_FRONTEND \"$@\"\n");
-    fs::permissions(dir / "pkexec", fs::perms::all);
-
-    auto asNobody = [&](std::vector<std::string> extra) {
-        extra.insert(extra.end(), {"QUORVEL_BREW_PM_PATH=" + bin, "QUORVEL_BREW_PKEXEC=" + dir / "pkexec",
-                                   "FAKE_LOG=" + dir / "log", "FAKE_INSTALLED=" + dir / "installed"});
+    const std::string bin = machine(apt);
+    auto asNobody = [&](const std::string &extra) {
         return runProgram({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
                            std::string(QUORVEL_STANDINS_DIR) + "/brew", "install", "--cask", "fuse-t"},
-                          extra);
+                          {extra, "QUORVEL_BREW_PM_PATH=" + bin, "QUORVEL_BREW_PKEXEC=" + dir / "pkexec",
+                           "FAKE_LOG=" + dir / "log", "FAKE_INSTALLED=" + dir / "installed"});
     };
-    const auto granted = asNobody({});
+    const auto granted = asNobody("FAKE_DISMISS=");
     if (granted.exitCode != 0 && granted.standardError.find("Permission denied") != std::string::npos)
         GTEST_SKIP() << "the build tree is not readable by nobody: " << granted.standardError;
     EXPECT_EQ(granted.exitCode, 0) << granted.standardError;
@@ -196,7 +153,7 @@ TEST_F(BrewTest, AnOrdinaryUserGoesThroughPkexecWithTheEnvironmentSpelledOut)
                      "noninteractive|apt-get install -y fuse3\n");
 
     writeFile(dir / "log", "");
-    const auto dismissed = asNobody({"FAKE_DISMISS=1"});
+    const auto dismissed = asNobody("FAKE_DISMISS=1");
     EXPECT_EQ(dismissed.exitCode, 126);
     EXPECT_NE(dismissed.standardError.find("dismissed"), std::string::npos) << dismissed.standardError;
 }

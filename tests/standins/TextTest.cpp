@@ -35,22 +35,18 @@ TEST(RepairUtf8, KeepsValidTextAndReplacesEachIllFormedSubpart)
         EXPECT_EQ(repairUtf8(c.input), c.expected) << "input bytes: " << c.input;
 }
 
-TEST(DecodeOctalEscapes, DecodesKernelEscapesOnly)
+TEST(DecodeEscapes, DecodesTheKernelsOctalAndUdevsHexEscapesOnly)
 {
-    EXPECT_EQ(decodeOctalEscapes("/media/My\\040Disk"), "/media/My Disk");
-    EXPECT_EQ(decodeOctalEscapes("tab\\011nl\\012bs\\134end"), "tab\tnl\nbs\\end");
-    EXPECT_EQ(decodeOctalEscapes("\\343\\203\\207"), "\xE3\x83\x87"); // bytes of a UTF-8 letter
-    // Not three octal digits, or beyond a byte: left alone.
-    EXPECT_EQ(decodeOctalEscapes("a\\04"), "a\\04");
-    EXPECT_EQ(decodeOctalEscapes("a\\089"), "a\\089");
-    EXPECT_EQ(decodeOctalEscapes("a\\777"), "a\\777");
-    EXPECT_EQ(decodeOctalEscapes("trailing\\"), "trailing\\");
-}
-
-TEST(DecodeHexEscapes, DecodesUdevEscapesOnly)
-{
-    EXPECT_EQ(decodeHexEscapes("My\\x20Disk"), "My Disk");
-    EXPECT_EQ(decodeHexEscapes("\\x22quoted\\x22\\x2f"), "\"quoted\"/");
+    for (const auto &[input, expected] : std::vector<std::pair<std::string, std::string>>{
+             {"/media/My\\040Disk", "/media/My Disk"},
+             {"tab\\011nl\\012bs\\134end", "tab\tnl\nbs\\end"},
+             {"\\343\\203\\207", "\xE3\x83\x87"}, // the bytes of a UTF-8 letter
+             {"a\\04", "a\\04"},                   // not three octal digits, or beyond a byte: left alone
+             {"a\\089", "a\\089"},
+             {"a\\777", "a\\777"},
+             {"trailing\\", "trailing\\"}})
+        EXPECT_EQ(decodeOctalEscapes(input), expected);
+    EXPECT_EQ(decodeHexEscapes("My\\x20Disk \\x22quoted\\x22\\x2f"), "My Disk \"quoted\"/");
     EXPECT_EQ(decodeHexEscapes("bad\\xZZ\\x4"), "bad\\xZZ\\x4");
 }
 
@@ -59,9 +55,8 @@ TEST(NaturalLess, OrdersKernelNamesByNumberValue)
     std::vector<std::string> names = {"sda10", "loop10", "sdb", "nvme10n1", "loop2", "sda", "sda2",
                                       "nvme0n1", "loop0", "sdaa", "mmcblk1", "mmcblk0", "nvme0n10", "nvme0n2"};
     std::sort(names.begin(), names.end(), [](const auto &a, const auto &b) { return naturalLess(a, b); });
-    const std::vector<std::string> expected = {"loop0", "loop2", "loop10", "mmcblk0", "mmcblk1", "nvme0n1", "nvme0n2",
-                                               "nvme0n10", "nvme10n1", "sda", "sda2", "sda10", "sdaa", "sdb"};
-    EXPECT_EQ(names, expected);
+    EXPECT_EQ(names, (std::vector<std::string>{"loop0", "loop2", "loop10", "mmcblk0", "mmcblk1", "nvme0n1", "nvme0n2",
+                                               "nvme0n10", "nvme10n1", "sda", "sda2", "sda10", "sdaa", "sdb"}));
     // A strict order even for names equal by value.
     EXPECT_NE(naturalLess("sd01", "sd1"), naturalLess("sd1", "sd01"));
     EXPECT_FALSE(naturalLess("loop3", "loop3"));
