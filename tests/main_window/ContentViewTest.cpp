@@ -1,5 +1,5 @@
 // The main window's root view on scripted models: its sections and minimum size, the refreshes,
-// the mount and unmount flows with their operation marker and alerts; and the header's button.
+// the mount and unmount flows with their operation marker and alerts.
 #include "ui/main_window/ContentView.h"
 
 #include "ScriptedMachine.h"
@@ -224,19 +224,4 @@ TEST_F(WindowFixture, AtTheMinimumWidthNothingIsPushedOutAndLongTextIsElided)
     EXPECT_GE(instructions->height(), instructions->heightForWidth(instructions->width()));
     // The list still has room for one card.
     EXPECT_GE(content->diskList()->viewport()->height(), content->rows().first()->parentWidget()->sizeHint().height());
-}
-
-TEST(HeaderView, ScanningShowsASpinnerAndBlocksTheButton)
-{
-    HeaderView header;
-    int refreshes = 0;
-    header.setOnRefresh([&] { ++refreshes; });
-    header.show();
-    for (bool scanning : {true, false}) {
-        header.setScanning(scanning);
-        ToolkitButton *button = header.refreshButton();
-        EXPECT_EQ(button->spinner()->isVisible() && button->spinner()->isAnimating(), scanning);
-        QTest::mouseClick(button, Qt::LeftButton);
-        EXPECT_EQ(refreshes, scanning ? 0 : 1);
-    }
 }
