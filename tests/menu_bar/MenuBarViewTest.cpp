@@ -24,11 +24,7 @@ QStringList describe(const QMenu *menu)
 {
     QStringList lines;
     for (const QAction *action : menu->actions()) {
-        if (action->isSeparator()) {
-            lines << "---";
-            continue;
-        }
-        QString line = action->iconText(); // the text without mnemonic markers
+        QString line = action->isSeparator() ? "---" : action->iconText(); // without mnemonic markers
         if (action->menu())
             line.prepend("▸ ");
         if (!action->icon().isNull())
@@ -40,6 +36,18 @@ QStringList describe(const QMenu *menu)
     return lines;
 }
 
+QAction *entry(const QMenu *in, const QString &text)
+{
+    for (QAction *action : in->actions())
+        if (action->iconText() == text)
+            return action;
+    return nullptr;
+}
+
+const QString kMount = "読み書きマウント", kEject = "安全に取り出す (Unmount)", kRescan = "ディスクを再スキャン";
+const QStringList kTail = {"---", kRescan, "メイン画面を開く", "---", "アプリを終了"};
+const QStringList kEmpty = QStringList{"[off] 検出されたNTFSドライブなし"} + kTail;
+
 struct MenuFixture : ::testing::Test {
     ScriptedMachine machine;
     std::shared_ptr<RecordingNotifications> notifications = std::make_shared<RecordingNotifications>();
@@ -50,6 +58,7 @@ struct MenuFixture : ::testing::Test {
 
     void start(const QList<NTFSDisk> &disks)
     {
+        machine.setPrerequisites(false, true, true);
         machine.setDisks(disks);
         const ModelEnvironment env = machine.environment();
         diskManager = std::make_unique<DiskManager>(env);
@@ -67,19 +76,14 @@ struct MenuFixture : ::testing::Test {
         ASSERT_TRUE(testsupport::processEventsUntil(
             [&] { return !machine.runner->calls().isEmpty() && !diskManager->isScanning(); }));
     }
-    QMenu *menu() const { return view->menu(); }
-    QAction *entry(const QMenu *in, const QString &text) const
+    void rescan(const QList<NTFSDisk> &disks)
     {
-        for (QAction *action : in->actions())
-            if (action->iconText() == text)
-                return action;
-        return nullptr;
+        machine.setDisks(disks);
+        machine.runner->clearCalls();
+        trigger(view->menu(), kRescan);
+        waitForScan();
     }
-    QMenu *submenu(int index) const
-    {
-        QAction *action = menu()->actions().value(index);
-        return action ? action->menu() : nullptr;
-    }
+    QMenu *submenu(int index) const { return view->menu()->actions().at(index)->menu(); }
     void trigger(const QMenu *in, const QString &text)
     {
         QAction *action = entry(in, text);
@@ -92,97 +96,81 @@ struct MenuFixture : ::testing::Test {
     }
 };
 
-const QStringList kTail = {"---", "ディスクを再スキャン", "メイン画面を開く", "---", "アプリを終了"};
-
 } // namespace
 
-TEST_F(MenuFixture, NoDiskShowsTheGreyedOutEntryAboveTheFixedEntries)
+TEST_F(MenuFixture, NoDiskShowsTheGreyedOutEntryAndARescanRebuildsFromTheNewList)
 {
     start({});
-    EXPECT_EQ(describe(menu()), QStringList{"[off] 検出されたNTFSドライブなし"} + kTail);
+    EXPECT_EQ(describe(view->menu()), kEmpty);
+    rescan({writableDisk("disk4s1", "Data")});
+    EXPECT_EQ(describe(view->menu()), QStringList{"▸ Data"} + kTail);
+    rescan({});
+    EXPECT_EQ(describe(view->menu()), kEmpty);
+    EXPECT_TRUE(notifications->sent.isEmpty());
 }
 
-TEST_F(MenuFixture, ReadOnlyDiskOffersTheMountOnlyWithFuseTAndNtfs3g)
+TEST_F(MenuFixture, MountIsEnabledOnlyWithFuseTAndNtfs3gWhateverHomebrewSays)
 {
     start({readOnlyDisk("disk4s1", "Data")});
-    EXPECT_EQ(describe(menu()), QStringList{"▸ Data"} + kTail);
-    EXPECT_EQ(describe(submenu(0)), QStringList({"詳細情報: disk4s1", "---", "[icon] 読み書きマウント"}));
-
-    // The enabling follows every new status; Homebrew plays no part.
-    machine.setDependencies(false, true);
-    depChecker->checkDependencies();
-    EXPECT_EQ(describe(submenu(0)), QStringList({"詳細情報: disk4s1", "---", "[off] [icon] 読み書きマウント"}));
-    machine.setDependencies(true, false);
-    depChecker->checkDependencies();
-    EXPECT_EQ(describe(submenu(0)).last(), "[off] [icon] 読み書きマウント");
-    machine.setDependencies(true, true);
-    depChecker->checkDependencies();
-    ASSERT_FALSE(depChecker->status().isHomebrewInstalled);
-    EXPECT_EQ(describe(submenu(0)).last(), "[icon] 読み書きマウント");
+    const struct {
+        bool homebrew, fuseT, ntfs3g;
+        QString mount;
+    } cases[] = {{false, false, true, "[off] [icon] " + kMount},
+                 {true, true, false, "[off] [icon] " + kMount},
+                 {false, true, true, "[icon] " + kMount},
+                 {true, true, true, "[icon] " + kMount}};
+    for (const auto &c : cases) {
+        machine.setPrerequisites(c.homebrew, c.fuseT, c.ntfs3g);
+        depChecker->checkDependencies();
+        EXPECT_EQ(describe(submenu(0)), QStringList({"詳細情報: disk4s1", "---", c.mount})) << c.fuseT << c.ntfs3g;
+    }
 }
 
-TEST_F(MenuFixture, SubmenusFollowTheScanOrderOnePerDisk)
+TEST_F(MenuFixture, SubmenusFollowTheScanOrderOnePerDiskWithEjectOrMount)
 {
     // Two volumes of the same name, a writable one and an unmounted one; names are shown as
     // they are, "&" included.
     start({readOnlyDisk("disk4s1", "Data"), writableDisk("disk5s1", "Data"), unmountedDisk("disk6s2", "R&D")});
-    EXPECT_EQ(describe(menu()), QStringList({"▸ Data", "▸ Data", "▸ R&D"}) + kTail);
-    EXPECT_EQ(describe(submenu(0)), QStringList({"詳細情報: disk4s1", "---", "[icon] 読み書きマウント"}));
-    EXPECT_EQ(describe(submenu(1)), QStringList({"詳細情報: disk5s1", "---", "[icon] 安全に取り出す (Unmount)"}));
-    EXPECT_EQ(describe(submenu(2)), QStringList({"詳細情報: disk6s2", "---", "[icon] 読み書きマウント"}));
-    EXPECT_EQ(submenu(1)->menuAction()->data().toString(), "disk5s1");
-
-    // The icons are the eject and pencil symbols.
-    const QImage eject = entry(submenu(1), "安全に取り出す (Unmount)")->icon().pixmap(16).toImage();
-    EXPECT_EQ(eject, Toolkit::symbol("eject.fill").pixmap(16).toImage());
-    const QImage pencil = entry(submenu(0), "読み書きマウント")->icon().pixmap(16).toImage();
-    EXPECT_EQ(pencil, Toolkit::symbol("pencil.and.outline").pixmap(16).toImage());
+    EXPECT_EQ(describe(view->menu()), QStringList({"▸ Data", "▸ Data", "▸ R&D"}) + kTail);
+    EXPECT_EQ(describe(submenu(0)), QStringList({"詳細情報: disk4s1", "---", "[icon] " + kMount}));
+    EXPECT_EQ(describe(submenu(1)), QStringList({"詳細情報: disk5s1", "---", "[icon] " + kEject}));
+    EXPECT_EQ(describe(submenu(2)), QStringList({"詳細情報: disk6s2", "---", "[icon] " + kMount}));
+    EXPECT_EQ(entry(submenu(1), kEject)->icon().pixmap(16).toImage(), Toolkit::symbol("eject.fill").pixmap(16).toImage());
+    EXPECT_EQ(entry(submenu(0), kMount)->icon().pixmap(16).toImage(),
+              Toolkit::symbol("pencil.and.outline").pixmap(16).toImage());
 }
 
-TEST_F(MenuFixture, RescanRebuildsFromTheNewList)
+TEST_F(MenuFixture, MountAndEjectPostTheirOutcome)
 {
+    const struct {
+        NTFSDisk before;
+        QString entry, unmountError;
+        Notice expected;
+    } cases[] = {
+        {readOnlyDisk("disk4s1", "Data"), kMount, "", {"マウント成功", "「Data」を書き込み可能にしたよ、お兄ちゃん！"}},
+        {readOnlyDisk("disk5s1", "Data"), kMount, "Volume Data is busy",
+         {"マウント失敗", "Failed to unmount existing read-only volume: Volume Data is busy"}},
+        {writableDisk("disk6s1", "Data"), kEject, "", {"取り出し成功", "「Data」を安全に取り出したよ！"}},
+        {writableDisk("disk7s1", "Data"), kEject, "Resource busy", {"取り出し失敗", "Failed to unmount: Resource busy"}},
+    };
     start({});
-    machine.setDisks({writableDisk("disk4s1", "Data")});
-    trigger(menu(), "ディスクを再スキャン");
-    ASSERT_TRUE(testsupport::processEventsUntil([&] { return !diskManager->disks().isEmpty(); }));
-    EXPECT_EQ(describe(menu()), QStringList{"▸ Data"} + kTail);
-
-    machine.setDisks({});
-    trigger(menu(), "ディスクを再スキャン");
-    ASSERT_TRUE(testsupport::processEventsUntil([&] { return diskManager->disks().isEmpty(); }));
-    EXPECT_EQ(describe(menu()), QStringList{"[off] 検出されたNTFSドライブなし"} + kTail);
-    EXPECT_TRUE(notifications->sent.isEmpty());
-}
-
-TEST_F(MenuFixture, MountPostsTheOutcome)
-{
-    start({readOnlyDisk("disk4s1", "Data")});
-    machine.setDisks({writableDisk("disk4s1", "Data")});
-    trigger(submenu(0), "読み書きマウント");
-    waitForNotifications(1);
-    EXPECT_EQ(notifications->sent, QList<Notice>({{"マウント成功", "「Data」を書き込み可能にしたよ、お兄ちゃん！"}}));
-    EXPECT_TRUE(machine.runner->lines().contains(
-        "\"/opt/homebrew/bin/ntfs-3g\" /dev/disk4s1 \"/Volumes/Data\" -o local,allow_other,auto_xattr,backend=fskit"));
-    // The mount's own rescan turned the entry into the eject.
-    EXPECT_EQ(describe(submenu(0)).last(), "[icon] 安全に取り出す (Unmount)");
-
-    // A failure carries the error's description.
-    notifications->sent.clear();
-    machine.setDisks({readOnlyDisk("disk4s1", "Data")});
-    diskManager->scanDisks();
-    waitForScan();
-    machine.runner->on(ScriptedMachine::unmountLine("disk4s1"), ScriptedRunner::fail("Volume Data is busy"));
-    trigger(submenu(0), "読み書きマウント");
-    waitForNotifications(1);
-    EXPECT_EQ(notifications->sent,
-              QList<Notice>({{"マウント失敗", "Failed to unmount existing read-only volume: Volume Data is busy"}}));
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.expected.title.toStdString());
+        rescan({c.before});
+        notifications->sent.clear();
+        if (!c.unmountError.isEmpty())
+            machine.runner->on("/usr/sbin/diskutil unmount /dev/" + c.before.deviceNode, ScriptedRunner::fail(c.unmountError));
+        trigger(submenu(0), c.entry);
+        waitForNotifications(1);
+        EXPECT_EQ(notifications->sent, QList<Notice>{c.expected});
+    }
 }
 
 TEST_F(MenuFixture, TwoMountsInQuickSuccessionEachPostTheirOwnNotification)
 {
     start({unmountedDisk("disk4s1", "Data"), unmountedDisk("disk5s1", "Photos")});
-    trigger(submenu(0), "読み書きマウント");
-    trigger(submenu(1), "読み書きマウント");
+    trigger(submenu(0), kMount);
+    trigger(submenu(1), kMount);
     waitForNotifications(2);
     QStringList bodies;
     for (const Notice &notice : notifications->sent)
@@ -191,14 +179,11 @@ TEST_F(MenuFixture, TwoMountsInQuickSuccessionEachPostTheirOwnNotification)
     EXPECT_EQ(bodies, QStringList({"「Data」を書き込み可能にしたよ、お兄ちゃん！", "「Photos」を書き込み可能にしたよ、お兄ちゃん！"}));
 }
 
-TEST_F(MenuFixture, MountWithoutAnNtfs3gPathDoesNothing)
+TEST_F(MenuFixture, AStaleMountEntryWithoutAnNtfs3gPathDoesNothing)
 {
     start({readOnlyDisk("disk4s1", "Data")});
-    QAction *mount = entry(submenu(0), "読み書きマウント");
-    // The prerequisites went away after the menu was built, without a new check.
-    machine.setDependencies(true, false);
-    const DependencyStatus stale = depChecker->status();
-    ASSERT_TRUE(stale.ntfs3gPath.has_value());
+    QAction *mount = entry(submenu(0), kMount);
+    machine.setPrerequisites(false, true, false);
     depChecker->checkDependencies();
     ASSERT_FALSE(depChecker->status().ntfs3gPath.has_value());
     machine.runner->clearCalls();
@@ -208,34 +193,11 @@ TEST_F(MenuFixture, MountWithoutAnNtfs3gPathDoesNothing)
     EXPECT_TRUE(notifications->sent.isEmpty());
 }
 
-TEST_F(MenuFixture, EjectPostsTheOutcome)
-{
-    start({writableDisk("disk4s1", "Data")});
-    machine.setDisks({});
-    trigger(submenu(0), "安全に取り出す (Unmount)");
-    waitForNotifications(1);
-    EXPECT_EQ(notifications->sent, QList<Notice>({{"取り出し成功", "「Data」を安全に取り出したよ！"}}));
-    EXPECT_EQ(describe(menu()).first(), "[off] 検出されたNTFSドライブなし");
-
-    notifications->sent.clear();
-    machine.setDisks({writableDisk("disk4s1", "Data")});
-    diskManager->scanDisks();
-    waitForScan();
-    machine.runner->on(ScriptedMachine::unmountLine("disk4s1"), ScriptedRunner::fail("Resource busy"));
-    trigger(submenu(0), "安全に取り出す (Unmount)");
-    waitForNotifications(1);
-    EXPECT_EQ(notifications->sent, QList<Notice>({{"取り出し失敗", "Failed to unmount: Resource busy"}}));
-}
-
 TEST_F(MenuFixture, WindowEntriesOpenTheMainWindowAndOnlyTheTopOneActivates)
 {
     start({readOnlyDisk("disk4s1", "Data")});
     trigger(submenu(0), "詳細情報: disk4s1");
-    EXPECT_EQ(windowActions, QStringList({"open main-window"}));
-    windowActions.clear();
-    trigger(menu(), "メイン画面を開く");
-    EXPECT_EQ(windowActions, QStringList({"open main-window", "activate"}));
-    windowActions.clear();
-    trigger(menu(), "アプリを終了");
-    EXPECT_EQ(windowActions, QStringList({"quit"}));
+    trigger(view->menu(), "メイン画面を開く");
+    trigger(view->menu(), "アプリを終了");
+    EXPECT_EQ(windowActions, QStringList({"open main-window", "open main-window", "activate", "quit"}));
 }
