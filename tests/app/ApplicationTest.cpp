@@ -2,20 +2,13 @@
 // single main window.
 #include "app/QuorvelNTFSMountApp.h"
 
-#include "app/RecordingNotifications.h"
-#include "app/ScriptedMachine.h"
+#include "app/TrayTestSupport.h"
 #include "dependencies/DependencyChecker.h"
-#include "disks/DiskManager.h"
-#include "support/TestSupport.h"
 #include "ui/menu_bar/MenuBarView.h"
 
-#include <QAction>
 #include <QApplication>
-#include <QMenu>
 #include <QPointer>
 #include <QSystemTrayIcon>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -71,18 +64,7 @@ struct AppFixture : ::testing::Test {
         app.reset();
         deliverDeferredDeletes();
     }
-    void waitForScan()
-    {
-        ASSERT_TRUE(testsupport::processEventsUntil(
-            [&] { return !machine.runner->calls().isEmpty() && !app->diskManager()->isScanning(); }));
-    }
-    void trigger(QMenu *menu, const QString &text)
-    {
-        for (QAction *action : menu->actions())
-            if (action->iconText() == text)
-                return action->trigger();
-        FAIL() << "no entry " << text.toStdString();
-    }
+    void waitForScan() { ::waitForScan(machine, app->diskManager()); }
     QMenu *menu() const { return app->menuBar()->menu(); }
     QMenu *submenu(int index) const { return menu()->actions().at(index)->menu(); }
 };
@@ -96,7 +78,6 @@ TEST_F(AppFixture, StartsWithPermissionThenModelsThenTheSceneAndItsOwnMenu)
     const QString log = QString::fromStdString(testing::internal::GetCapturedStdout());
 
     EXPECT_EQ(events, QStringList({"authorization", "probe", "window content"}));
-    EXPECT_EQ(notifications->authorizationRequests, 1);
     EXPECT_TRUE(app->depChecker()->status().isAllInstalled());
     EXPECT_EQ(submenu(0)->title(), "Data");
     EXPECT_EQ(app->trayIcon()->contextMenu(), menu());

@@ -1,0 +1,52 @@
+#pragma once
+
+// What the application and tray menu tests share: the main window's scripted Mac (it serves the
+// application's models too), disk records for it, recorded notifications and menu helpers.
+#include "app/Notifications.h"
+#include "disks/DiskManager.h"
+#include "main_window/ScriptedMachine.h"
+#include "support/TestSupport.h"
+
+#include <QAction>
+#include <QMenu>
+
+#include <gtest/gtest.h>
+
+using mainwindow::ScriptedMachine;
+
+inline NTFSDisk disk(const QString &node, const QString &name, bool mounted = true, bool writable = false)
+{
+    return {node, name, 64000000000, mounted ? std::optional("/Volumes/" + name) : std::nullopt, writable, "ntfs"};
+}
+inline NTFSDisk readOnlyDisk(const QString &node, const QString &name) { return disk(node, name); }
+inline NTFSDisk writableDisk(const QString &node, const QString &name) { return disk(node, name, true, true); }
+inline NTFSDisk unmountedDisk(const QString &node, const QString &name) { return disk(node, name, false); }
+
+// Records what would have been shown, as "title / body".
+struct RecordingNotifications : NotificationService {
+    QStringList sent;
+    std::function<void()> onAuthorization = [] {};
+    void requestNotificationAuthorization() override { onAuthorization(); }
+    void sendNotification(const QString &title, const QString &body) override { sent << title + " / " + body; }
+};
+
+// Waits until a scan ran since the runner's calls were last cleared, and ended.
+inline void waitForScan(const ScriptedMachine &machine, const DiskManager *disks)
+{
+    ASSERT_TRUE(testsupport::processEventsUntil(
+        [&] { return !machine.runner->calls().isEmpty() && !disks->isScanning(); }));
+}
+
+inline QAction *entry(const QMenu *menu, const QString &text)
+{
+    for (QAction *action : menu->actions())
+        if (action->iconText() == text) // the text without mnemonic markers
+            return action;
+    return nullptr;
+}
+inline void trigger(const QMenu *menu, const QString &text)
+{
+    QAction *action = entry(menu, text);
+    ASSERT_NE(action, nullptr) << text.toStdString();
+    action->trigger();
+}
