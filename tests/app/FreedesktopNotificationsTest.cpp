@@ -6,7 +6,6 @@
 
 #include <QDBusConnection>
 #include <QDBusContext>
-#include <QDBusMessage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>

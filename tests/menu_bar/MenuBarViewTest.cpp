@@ -97,7 +97,7 @@ TEST_F(MenuFixture, MountIsEnabledOnlyWithFuseTAndNtfs3gWhateverHomebrewSays)
     }
 }
 
-TEST_F(MenuFixture, SubmenusFollowTheScanOrderOnePerDiskWithEjectOrMount)
+TEST_F(MenuFixture, SubmenusFollowTheScanOrderOnePerDiskWithEjectOrMountAndTheWindowEntries)
 {
     // Two volumes of the same name, a writable one and an unmounted one; names are shown as
     // they are, "&" included.
@@ -109,6 +109,12 @@ TEST_F(MenuFixture, SubmenusFollowTheScanOrderOnePerDiskWithEjectOrMount)
     EXPECT_EQ(entry(submenu(1), kEject)->icon().pixmap(16).toImage(), Toolkit::symbol("eject.fill").pixmap(16).toImage());
     EXPECT_EQ(entry(submenu(0), kMount)->icon().pixmap(16).toImage(),
               Toolkit::symbol("pencil.and.outline").pixmap(16).toImage());
+
+    // The window entries open the main window; only the top one activates it.
+    trigger(submenu(0), "詳細情報: disk4s1");
+    trigger(view->menu(), "メイン画面を開く");
+    trigger(view->menu(), "アプリを終了");
+    EXPECT_EQ(windowActions, QStringList({"open main-window", "open main-window", "activate", "quit"}));
 }
 
 TEST_F(MenuFixture, MountAndEjectPostTheirOutcome)
@@ -157,13 +163,4 @@ TEST_F(MenuFixture, AStaleMountEntryWithoutAnNtfs3gPathDoesNothing)
     QCoreApplication::processEvents();
     EXPECT_TRUE(machine.runner->calls().isEmpty());
     EXPECT_TRUE(notifications->sent.isEmpty());
-}
-
-TEST_F(MenuFixture, WindowEntriesOpenTheMainWindowAndOnlyTheTopOneActivates)
-{
-    start({readOnlyDisk("disk4s1", "Data")});
-    trigger(submenu(0), "詳細情報: disk4s1");
-    trigger(view->menu(), "メイン画面を開く");
-    trigger(view->menu(), "アプリを終了");
-    EXPECT_EQ(windowActions, QStringList({"open main-window", "open main-window", "activate", "quit"}));
 }
