@@ -50,6 +50,14 @@ grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainf
   fail "the metainfo does not launch $app_id.desktop"
 grep -q '@[A-Z_]*@' "$desktop" "$metainfo" && fail "a placeholder was left unreplaced"
 
+# AppStream's own look at the tree: the metainfo together with the launcher it names.
+if command -v appstreamcli >/dev/null; then
+  appstreamcli validate-tree --no-net "$scratch" >"$scratch/appstream" 2>&1 ||
+    fail "appstreamcli validate-tree: $(cat "$scratch/appstream")"
+else
+  echo "note: appstreamcli is not installed; the tree's AppStream check is left out"
+fi
+
 icon=$(key Icon)
 [ -f "$usr/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "no scalable icon $icon.svg"
 # Width and height from the PNG header, big-endian at bytes 16 and 20.
