@@ -91,8 +91,11 @@ set(CPACK_PACKAGE_VENDOR "Quorvel")
 set(CPACK_PACKAGE_CONTACT "Quorvel NTFS Mount maintainers <quorvel-ntfs-mount@localhost>" CACHE STRING
   "Maintainer field of the Debian package")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Mount NTFS drives read-write from a tray menu")
-set(CPACK_PACKAGE_DESCRIPTION
-  "Quorvel NTFS Mount finds the NTFS partitions of attached disks, lists them in a tray menu and a main window, remounts one read-write through ntfs-3g on FUSE with administrator rights (pkexec), safely ejects it again and reports every outcome. It can also install and remove its own prerequisites.")
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Quorvel NTFS Mount finds the NTFS partitions of attached disks, lists them in a"
+  "tray menu and a main window, remounts one read-write through ntfs-3g on FUSE"
+  "with administrator rights (pkexec), safely ejects it again and reports every"
+  "outcome. It can also install and remove its own prerequisites.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
