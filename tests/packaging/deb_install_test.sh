@@ -132,6 +132,7 @@ export QT_QPA_PLATFORM=xcb NO_AT_BRIDGE=1
 
 "$wait_for_open" 60 "$libexec/diskutil" >"$scratch/watch" &
 watcher=$!
+pids+=($watcher)
 wait_for 50 grep -q watching "$scratch/watch" || { echo "FAIL: cannot watch $libexec/diskutil"; exit 1; }
 session=()
 command -v dbus-run-session >/dev/null && session=(dbus-run-session --)
