@@ -12,6 +12,9 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(AppInfo::executableName());
     QApplication::setApplicationDisplayName(AppInfo::title());
     QApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
+#ifdef QUORVEL_DESKTOP_FILE_NAME
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUORVEL_DESKTOP_FILE_NAME));
+#endif
     Toolkit::applyApplicationLook();
     QApplication::setWindowIcon(Toolkit::symbol(QStringLiteral("opticaldiscdrive.fill")));
 

@@ -1,0 +1,174 @@
+#!/usr/bin/env bash
+# Builds the Debian package from the build tree (or takes $QUORVEL_TEST_DEB), installs it on this
+# machine with dpkg -i, and checks the installed application: the package's dependencies, a scan
+# through the installed stand-ins that finds an NTFS image on a loop device, and the application
+# under Xvfb showing its main window after starting the installed diskutil. The package is purged
+# again on every way out, and nothing of it may stay behind.
+# Usage: deb_install_test.sh BUILD_DIR WAIT_FOR_OPEN [--sanitized]
+set -uo pipefail
+build=$1
+wait_for_open=$2
+package=quorvel-ntfs-mount
+libexec=/usr/libexec/quorvel-ntfs-mount
+title='Quorvel NTFS Mount'
+
+skip() { echo "skipped: $*"; exit 77; }
+[ "${3:-}" = --sanitized ] && skip "sanitizer build: the package is made from the plain build"
+[ "$(id -u)" -eq 0 ] || skip "needs root to install a package"
+for tool in dpkg dpkg-deb cpack; do command -v "$tool" >/dev/null || skip "$tool is not installed"; done
+for tool in Xvfb xdotool xprop; do
+  command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/setup test installs it)"
+done
+case "$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null)" in
+  "" | *not-installed) ;;
+  *) skip "$package is already installed here; the test will not replace it" ;;
+esac
+
+scratch=$(mktemp -d)
+pids=()
+loop=""
+installed=""
+status=0
+fail() { echo "FAIL: $*"; status=1; }
+
+# dpkg refuses at once while another dpkg or apt holds its lock: try again for a while.
+dpkg_locked() {
+  local tries=120 out
+  while :; do
+    out=$("$@" 2>&1) && { printf '%s\n' "$out"; return 0; }
+    if grep -q -i 'lock' <<<"$out" && [ $((tries--)) -gt 0 ]; then
+      sleep 1
+    else
+      printf '%s\n' "$out"
+      return 1
+    fi
+  done
+}
+
+cleanup() {
+  local pid
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    pid=${pids[i]}
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done
+  if [ -n "$loop" ]; then
+    partx -d "$loop" 2>/dev/null
+    losetup -d "$loop"
+  fi
+  if [ -n "$installed" ]; then
+    dpkg_locked dpkg --purge "$package" >/dev/null || echo "FAIL: dpkg --purge $package"
+    [ -z "$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -v not-installed)" ] ||
+      echo "FAIL: $package is still known to dpkg"
+  fi
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+wait_for() {
+  local tries=$1
+  shift
+  until "$@" >/dev/null 2>&1; do
+    [ $((tries--)) -gt 0 ] || return 1
+    sleep 0.2
+  done
+}
+
+# ---- The package ----
+deb=${QUORVEL_TEST_DEB:-}
+if [ -z "$deb" ]; then
+  (cd "$build" && cpack -G DEB -B "$scratch/cpack") >"$scratch/cpack.log" 2>&1 ||
+    { cat "$scratch/cpack.log"; echo "FAIL: cpack"; exit 1; }
+  deb=$(ls "$scratch"/cpack/*.deb)
+fi
+echo "package: $deb"
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+echo "Recommends: $(dpkg-deb -f "$deb" Recommends)"
+# Each library family comes from dpkg-shlibdeps; each program the application starts is named.
+for dependency in 'libqt6core6' 'libqt6widgets6' 'libqt6dbus6' 'libqcoro6' 'libplist' 'libblkid1' \
+  'ntfs-3g' 'fuse3' 'pkexec' 'xdg-utils'; do
+  grep -q -E "(^|, )$dependency" <<<"$depends" || fail "Depends lacks $dependency"
+done
+[ "$(dpkg-deb -f "$deb" Recommends)" = fonts-noto-cjk ] || fail "fonts-noto-cjk is not recommended"
+[ "$(dpkg-deb -f "$deb" Version)" = 1.0.0 ] || fail "version $(dpkg-deb -f "$deb" Version), not 1.0.0"
+
+installed=yes
+dpkg_locked dpkg -i "$deb" >"$scratch/dpkg.log" ||
+  { cat "$scratch/dpkg.log"; echo "FAIL: dpkg -i (missing dependencies? scripts/setup test installs them)"; exit 1; }
+dpkg -L "$package" >"$scratch/files"
+
+# ---- A scan through the installed stand-ins finds an NTFS volume ----
+label="QuorvelPkg$$"
+if command -v mkntfs >/dev/null && command -v sfdisk >/dev/null && [ -e /dev/loop-control ]; then
+  truncate -s 16M "$scratch/disk.img"
+  printf 'label: dos\n,,7\n' | sfdisk -q "$scratch/disk.img"
+  loop=$(losetup -f --show -P "$scratch/disk.img") || loop=""
+  if [ -n "$loop" ]; then
+    partx -a "$loop" 2>/dev/null
+    wait_for 50 test -b "${loop}p1" || fail "the partition of $loop did not appear"
+    mkntfs -q -f -Q -L "$label" "${loop}p1" >/dev/null 2>&1 || fail "mkntfs ${loop}p1"
+    listing=$(/usr/bin/quorvel-disks 2>&1)
+    grep -q "${loop#/dev/}p1 *$label" <<<"$listing" ||
+      fail "the installed quorvel-disks did not find $label on ${loop}p1: $listing"
+    partx -d "$loop" 2>/dev/null
+    losetup -d "$loop"
+    loop=""
+  else
+    echo "note: no free loop device; the scan of an NTFS image is left out"
+  fi
+else
+  echo "note: no loop devices or NTFS tools; the scan of an NTFS image is left out"
+fi
+
+# ---- The installed application under Xvfb ----
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$scratch/display" >"$scratch/xvfb.log" 2>&1 &
+pids+=($!)
+wait_for 50 test -s "$scratch/display" || { cat "$scratch/xvfb.log"; echo "FAIL: Xvfb did not start"; exit 1; }
+export DISPLAY=":$(head -n 1 "$scratch/display")"
+unset WAYLAND_DISPLAY
+export QT_QPA_PLATFORM=xcb NO_AT_BRIDGE=1
+
+"$wait_for_open" 60 "$libexec/diskutil" >"$scratch/watch" &
+watcher=$!
+pids+=($watcher)
+wait_for 50 grep -q watching "$scratch/watch" || { echo "FAIL: cannot watch $libexec/diskutil"; exit 1; }
+session=()
+command -v dbus-run-session >/dev/null && session=(dbus-run-session --)
+"${session[@]}" /usr/bin/quorvel-ntfs-mount >"$scratch/app.log" 2>&1 &
+launcher=$!
+pids+=($launcher)
+
+if wait_for 150 xdotool search --onlyvisible --name "^$title\$"; then
+  window=$(xdotool search --onlyvisible --name "^$title\$" | head -n 1)
+  # Docks group the window under the launcher whose StartupWMClass names its class.
+  wm_class=$(xprop -id "$window" WM_CLASS)
+  launcher_file=$(grep '^/usr/share/applications/.*\.desktop$' "$scratch/files")
+  startup_class=$(sed -n 's/^StartupWMClass=//p' "$launcher_file")
+  grep -q "\"$startup_class\"" <<<"$wm_class" || fail "window class $wm_class, launcher says '$startup_class'"
+else
+  fail "the main window \"$title\" did not appear"
+fi
+wait "$watcher" || fail "the installed application did not start $libexec/diskutil"
+app_pid=$launcher
+[ ${#session[@]} -eq 0 ] || { app_pid=$(pgrep -P "$launcher" -x quorvel-ntfs-mo) && pids+=($app_pid); }
+if [ -z "$app_pid" ] || ! kill -0 "$app_pid" 2>/dev/null; then
+  fail "the application ended early"
+elif [ "$(readlink "/proc/$app_pid/exe")" != /usr/bin/quorvel-ntfs-mount ]; then
+  fail "not the installed program running: $(readlink "/proc/$app_pid/exe")"
+fi
+[ $status -eq 0 ] || { echo "application output:"; sed 's/^/  /' "$scratch/app.log"; }
+
+# ---- Removal leaves nothing behind ----
+for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; wait "${pids[i]}" 2>/dev/null; done
+pids=()
+dpkg_locked dpkg --purge "$package" >/dev/null || fail "dpkg --purge $package"
+installed=""
+while read -r path; do
+  # Shared folders (/usr, /usr/share/icons/hicolor/...) stay; the package's own files and folders go.
+  if { [ -f "$path" ] || [ "$path" = "$libexec" ]; } && [ -e "$path" ]; then fail "left behind: $path"; fi
+done <"$scratch/files"
+
+[ $status -eq 0 ] && echo "package install: ok"
+exit $status

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Installs the build tree into a scratch directory (cmake --install, prefix /usr) and checks what
+# a desktop and the package rely on: the programs and the stand-ins, executable, where the
+# application looks for them; the launcher, the metainfo and every icon size they name.
+# Usage: installed_tree_test.sh BUILD_DIR APP_ID WAIT_FOR_OPEN
+set -uo pipefail
+build=$1
+app_id=$2
+wait_for_open=$3
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+status=0
+fail() { echo "FAIL: $*"; status=1; }
+
+DESTDIR="$scratch" cmake --install "$build" --prefix /usr >"$scratch.log" 2>&1 ||
+  { cat "$scratch.log"; rm -f "$scratch.log"; echo "FAIL: cmake --install"; exit 1; }
+rm -f "$scratch.log"
+usr=$scratch/usr
+
+for program in bin/quorvel-ntfs-mount bin/quorvel-disks \
+  libexec/quorvel-ntfs-mount/diskutil libexec/quorvel-ntfs-mount/mount libexec/quorvel-ntfs-mount/brew; do
+  [ -f "$usr/$program" ] && [ -x "$usr/$program" ] || fail "$program is missing or not executable"
+done
+# The stand-ins answer as themselves from the installed place (brew needs no package manager
+# to refuse a command line it does not know).
+"$usr/libexec/quorvel-ntfs-mount/diskutil" list -plist 2>/dev/null | grep -q '<plist' ||
+  fail "the installed diskutil does not list"
+"$usr/libexec/quorvel-ntfs-mount/brew" frobnicate >/dev/null 2>&1 && fail "the installed brew accepted nonsense"
+
+# The programs look for the stand-ins relative to their own bin/ folder: a scan from the installed
+# quorvel-disks must start the installed diskutil.
+"$wait_for_open" 20 "$usr/libexec/quorvel-ntfs-mount/diskutil" >"$scratch/watch" &
+watcher=$!
+for _ in $(seq 100); do grep -q watching "$scratch/watch" 2>/dev/null && break; sleep 0.1; done
+"$usr/bin/quorvel-disks" >"$scratch/disks" 2>&1 || fail "the installed quorvel-disks failed: $(cat "$scratch/disks")"
+wait "$watcher" || fail "the installed quorvel-disks did not start the installed diskutil"
+
+# Launcher and metainfo agree with each other and with what is installed.
+desktop=$usr/share/applications/$app_id.desktop
+metainfo=$usr/share/metainfo/$app_id.metainfo.xml
+[ -f "$desktop" ] || fail "no launcher $desktop"
+[ -f "$metainfo" ] || fail "no metainfo $metainfo"
+key() { sed -n "s/^$1=//p" "$desktop"; }
+exec_line=$(key Exec)
+[ -x "$usr/bin/${exec_line%% *}" ] || fail "the launcher starts '$exec_line', not an installed program"
+grep -q "^Comment\[ja\]=" "$desktop" && grep -q "^Name\[ja\]=" "$desktop" ||
+  fail "the launcher has no Japanese name and comment"
+grep -q "<id>$app_id</id>" "$metainfo" || fail "the metainfo is not about $app_id"
+grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
+  fail "the metainfo does not launch $app_id.desktop"
+grep -q '@[A-Z_]*@' "$desktop" "$metainfo" && fail "a placeholder was left unreplaced"
+
+# AppStream's own look at the tree: the metainfo together with the launcher it names.
+if command -v appstreamcli >/dev/null; then
+  appstreamcli validate-tree --no-net "$scratch" >"$scratch/appstream" 2>&1 ||
+    fail "appstreamcli validate-tree: $(cat "$scratch/appstream")"
+else
+  echo "note: appstreamcli is not installed; the tree's AppStream check is left out"
+fi
+
+icon=$(key Icon)
+[ -f "$usr/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "no scalable icon $icon.svg"
+# Width and height from the PNG header, big-endian at bytes 16 and 20.
+png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{ printf "%dx%d", $3 * 256 + $4, $7 * 256 + $8 }'; }
+for size in 16 22 24 32 48 64 128 256; do
+  png=$usr/share/icons/hicolor/${size}x${size}/apps/$icon.png
+  if [ ! -f "$png" ]; then
+    fail "no ${size}x${size} icon"
+  elif [ "$(head -c 8 "$png" | od -An -tx1 | tr -d ' ')" != 89504e470d0a1a0a ]; then
+    fail "${size}x${size} icon is not a PNG"
+  elif [ "$(png_size "$png")" != "${size}x${size}" ]; then
+    fail "${size}x${size} icon is $(png_size "$png")"
+  fi
+done
+
+# Nothing of the build or the tests gets into the installed tree.
+unexpected=$(cd "$usr" && find . -type f | grep -v -E '^\./(bin/quorvel-(ntfs-mount|disks)|libexec/quorvel-ntfs-mount/(diskutil|mount|brew)|share/(applications|metainfo|icons/hicolor/[^/]+/apps)/[^/]+)$')
+[ -z "$unexpected" ] || fail "unexpected installed files: $unexpected"
+
+[ $status -eq 0 ] && echo "installed tree: ok"
+exit $status
