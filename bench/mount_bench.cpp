@@ -55,10 +55,13 @@ int spawnLine(const QString &line)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// What a signal handler may still undo: the mount, the loop device and the image.
+// What a signal handler may still undo: the mount, the loop device, the image and the scratch
+// directories (the mount directory, the mount root and the one holding both and the image).
 char g_mountDirectory[4096];
 char g_loopDevice[64];
 char g_image[4096];
+char g_mountRoot[4096];
+char g_scratch[4096];
 
 void undoAndExit(int signal)
 {
@@ -73,6 +76,9 @@ void undoAndExit(int signal)
     }
     if (g_image[0])
         ::unlink(g_image);
+    for (const char *directory : {g_mountDirectory, g_mountRoot, g_scratch})
+        if (directory[0])
+            ::rmdir(directory);
     ::_exit(128 + signal);
 }
 
@@ -84,6 +90,7 @@ public:
     {
         const std::string image = m_dir.filePath("disk.img").toStdString();
         std::snprintf(g_image, sizeof g_image, "%s", image.c_str());
+        std::snprintf(g_scratch, sizeof g_scratch, "%s", qPrintable(m_dir.path()));
         shell("truncate -s 20M " + image);
         shell("printf 'label: gpt\\n,16M,EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\\n' | sfdisk -q " + image
               + " >/dev/null 2>&1");
@@ -103,6 +110,7 @@ public:
         if (shell("mkntfs -q -f -Q -L Bench " + m_loop + "p1 >/dev/null 2>&1") != 0)
             return;
         m_mountRoot = m_dir.filePath("media/");
+        std::snprintf(g_mountRoot, sizeof g_mountRoot, "%s", qPrintable(m_mountRoot));
         std::snprintf(g_mountDirectory, sizeof g_mountDirectory, "%s", qPrintable(m_mountRoot + "Bench"));
         shell("mkdir -p '" + m_mountRoot.toStdString() + "'");
         m_ready = true;
@@ -113,7 +121,7 @@ public:
             ::umount2(g_mountDirectory, MNT_DETACH);
         if (!m_loop.empty())
             shell("partx -d " + m_loop + " 2>/dev/null; losetup -d " + m_loop);
-        g_mountDirectory[0] = g_loopDevice[0] = g_image[0] = '\0';
+        g_mountDirectory[0] = g_loopDevice[0] = g_image[0] = g_mountRoot[0] = g_scratch[0] = '\0';
     }
     bool ready() const { return m_ready; }
     // The partition's node without /dev/, as the disk records name it.
