@@ -10,9 +10,11 @@
 #include <QThread>
 #include <QTimer>
 
+#include <benchmark/benchmark.h>
+
 #include <algorithm>
-#include <cstdio>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -65,12 +67,6 @@ double longestGap(const std::function<QCoro::Task<>()> &operation)
     return double(longest) / 1e6;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -86,19 +82,22 @@ int main(int argc, char **argv)
     QCoro::waitFor(disks.scanDisks());
     const NTFSDisk disk{"disk4s1", "Data", 1000, QString("/Volumes/Data"), false, "ntfs"};
 
-    const std::vector<std::pair<const char *, std::function<QCoro::Task<>()>>> operations = {
+    const std::vector<std::pair<std::string, std::function<QCoro::Task<>()>>> operations = {
         {"scanDisks", [&]() -> QCoro::Task<> { co_await disks.scanDisks(); }},
         {"mountReadWrite", [&]() -> QCoro::Task<> { co_await disks.mountReadWrite(disk, "/opt/homebrew/bin/ntfs-3g"); }},
         {"unmount", [&]() -> QCoro::Task<> { co_await disks.unmount(disk); }},
         {"installDependencies", [&]() -> QCoro::Task<> { co_await checker.installDependencies(); }},
         {"uninstallDependencies", [&]() -> QCoro::Task<> { co_await checker.uninstallDependencies(); }},
     };
-    std::printf("%-24s %18s %8s\n", "operation", "longest gap (ms)", "target");
+    // One operation per iteration; its time is the operation's, the gap a counter beside it.
     for (const auto &[name, operation] : operations) {
-        std::vector<double> gaps;
-        for (int i = 0; i < 5; ++i)
-            gaps.push_back(longestGap(operation));
-        std::printf("%-24s %18.2f %8s\n", name, median(gaps), "16");
+        benchmark::RegisterBenchmark(("BM_LongestGap/" + name).c_str(), [operation = operation](benchmark::State &state) {
+            for (auto _ : state)
+                state.counters["gap_ms"] = longestGap(operation);
+        })->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true);
     }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
     return 0;
 }

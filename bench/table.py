@@ -1,0 +1,126 @@
+#!/usr/bin/env python3
+"""Prints one table from the benchmarks' JSON files: each median beside its floor or peer from the
+same run, the ratio, the target and whether it held. Usage: table.py RESULT.json..."""
+import json
+import re
+import sys
+
+# Segments Google Benchmark adds to a name: repetitions, fixed iterations, the timing mode.
+DECORATION = re.compile(r"/(repeats|iterations|min_time|threads):[^/]*|/(real|manual)_time")
+
+
+def medians(paths):
+    """{"BM_Name/arg": median aggregate} from every readable file."""
+    found = {}
+    for path in paths:
+        try:
+            with open(path, encoding="utf-8") as f:
+                runs = json.load(f).get("benchmarks", [])
+        except (OSError, ValueError):
+            continue
+        for run in runs:
+            if run.get("aggregate_name", "median") != "median" or run.get("error_occurred"):
+                continue
+            key = DECORATION.sub("", run.get("run_name", run["name"]))
+            found.setdefault(key, run)
+    return found
+
+
+def ms(run):
+    scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[run.get("time_unit", "ns")]
+    return run["real_time"] * scale
+
+
+class Table:
+    def __init__(self, results):
+        self.results = results
+        self.rows = []
+
+    def value(self, key, counter=None, scale=1.0):
+        run = self.results.get(key)
+        if run is None or (counter and counter not in run):
+            return None
+        return run[counter] * scale if counter else ms(run)
+
+    def add(self, name, figure, unit, beside=None, beside_figure=None, target=None, against_ratio=False):
+        """`target` is an upper limit: on the ratio when `against_ratio`, else on the figure."""
+        ratio = figure / beside_figure if figure is not None and beside_figure else None
+        checked = ratio if against_ratio else figure
+        if target is None:
+            verdict = ""
+        elif checked is None:
+            verdict = "not run"
+        else:
+            verdict = "held" if checked <= target else "MISSED"
+        limit = "" if target is None else ("<= %.1f x" % target if against_ratio else "<= %g %s" % (target, unit))
+        self.rows.append([
+            name,
+            fmt(figure, unit),
+            beside or "",
+            fmt(beside_figure, unit) if beside else "",
+            "" if ratio is None else "%.2f" % ratio,
+            limit,
+            verdict,
+        ])
+
+    def print(self):
+        header = ["Benchmark", "Median", "Beside it", "Its median", "Ratio", "Target", "Result"]
+        widths = [max(len(r[i]) for r in self.rows + [header]) for i in range(len(header))]
+        right = {1, 3, 4}
+
+        def line(cells):
+            return "  ".join(c.rjust(w) if i in right else c.ljust(w)
+                             for i, (c, w) in enumerate(zip(cells, widths))).rstrip()
+
+        print(line(header))
+        print(line(["-" * w for w in widths]))
+        for row in self.rows:
+            print(line(row))
+
+
+def fmt(value, unit):
+    if value is None:
+        return "not run"
+    if unit == "ms" and value < 1:
+        return "%.1f us" % (value * 1000)
+    return "%.1f %s" % (value, unit)
+
+
+def main(paths):
+    t = Table(medians(paths))
+    v = t.value
+
+    for count in (1, 8, 32):
+        scan = v("BM_Scan/%d" % count)
+        label = "scan, %d partition%s" % (count, "" if count == 1 else "s")
+        t.add(label, scan, "ms", "floor: bare children", v("BM_ChildFloor/%d" % count),
+              1.5 if count == 8 else None, against_ratio=True)
+        if count == 8:
+            t.add(label, scan, "ms", "peer: one lsblk", v("BM_Lsblk/8"), 50)
+
+    for operation in ("scanDisks", "mountReadWrite", "unmount", "installDependencies", "uninstallDependencies"):
+        t.add("longest event-loop gap, " + operation, v("BM_LongestGap/" + operation, "gap_ms"), "ms",
+              target=16)
+
+    model = v("BM_ModelMountUnmount")
+    floor = v("BM_DirectMountUnmount")
+    t.add("mount + unmount (no settle wait)", model, "ms", "floor: same lines by sh", floor, 1.3,
+          against_ratio=True)
+    if model is not None:
+        t.add("  of which the two rescans", v("BM_ModelMountUnmount", "rescans_ms"), "ms")
+        t.add("  without the rescans", v("BM_ModelMountUnmount", "without_rescans_ms"), "ms",
+              "floor: same lines by sh", floor)
+
+    t.add("start-up to window with first scan", v("BM_StartUp"), "ms", target=400)
+    t.add("resident memory 5 s later", v("BM_StartUp", "rss_mib"), "MiB", target=60)
+
+    bare = v("BM_BareSpawn")
+    t.add("HelperShell::run of true", v("BM_RunBlocking"), "ms", "peer: bare fork/exec", bare, 1.2,
+          against_ratio=True)
+    t.add("HelperShell::runAsync of true", v("BM_RunAwaited"), "ms", "peer: bare fork/exec", bare, 1.2,
+          against_ratio=True)
+    t.print()
+
+
+if __name__ == "__main__":
+    main(sys.argv[1:])

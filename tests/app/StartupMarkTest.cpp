@@ -1,0 +1,67 @@
+// The start-up mark: once, and only when the window is on screen and the first scan has ended,
+// whichever comes last.
+#include "app/StartupMark.h"
+
+#include "app/TrayTestSupport.h"
+
+#include <QWidget>
+#include <QWindow>
+
+namespace {
+
+struct StartupMarkTest : ::testing::Test {
+    ScriptedMachine machine;
+    QWidget window;
+    std::unique_ptr<DiskManager> disks;
+    std::unique_ptr<StartupMark> mark;
+    int reached = 0;
+
+    void build()
+    {
+        disks = std::make_unique<DiskManager>(machine.environment());
+        mark = std::make_unique<StartupMark>(&window, disks.get());
+        QObject::connect(mark.get(), &StartupMark::reached, [this] { ++reached; });
+    }
+    bool exposed() const { return window.windowHandle() && window.windowHandle()->isExposed(); }
+    // Rescans and shows the window again: neither may fire the mark a second time.
+    void startOver()
+    {
+        testsupport::await(disks->scanDisks());
+        window.hide();
+        window.show();
+        ASSERT_TRUE(testsupport::processEventsUntil([&] { return exposed(); }));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(reached, 1);
+    }
+};
+
+} // namespace
+
+TEST_F(StartupMarkTest, WindowFirstThenTheScansEnd)
+{
+    machine.setDisks({readOnlyDisk("disk4s1", "Data")});
+    machine.runner->setAsyncDelay(std::chrono::milliseconds(300)); // the listing outlasts the exposure
+    build();
+    window.show();
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return exposed(); }));
+    EXPECT_EQ(reached, 0);
+    EXPECT_FALSE(mark->isReached());
+
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return reached > 0; }));
+    EXPECT_EQ(disks->disks().size(), 1); // the list was there when the mark fired
+    EXPECT_TRUE(mark->isReached());
+    startOver();
+}
+
+TEST_F(StartupMarkTest, ScanEndsFirstThenTheWindowComesUp)
+{
+    build();
+    waitForScan(machine, disks.get());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(reached, 0);
+
+    window.show();
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return reached > 0; }));
+    EXPECT_TRUE(exposed());
+    startOver();
+}
