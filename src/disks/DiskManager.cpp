@@ -255,9 +255,10 @@ QCoro::Task<std::optional<DiskError>> DiskManager::unmount(NTFSDisk disk)
     const std::shared_ptr<Context> context = m_context;
     const Platform &platform = context->platform;
     const ShellResult result = co_await context->runner->runAsync(platform.diskutil, unmountArguments(disk));
-    // Where the unmount leaves our mount directory behind, it goes while empty (rmdir removes
-    // nothing else); a directory outside the mount root or still mounted on is left alone.
-    if (result.isSuccess && platform.unmountKeepsDirectory && disk.mountPoint
+    // Where the unmount leaves our mount directory behind, it goes once nothing is mounted on
+    // it, whatever the run reported (a killed unmount may still have unmounted); rmdir removes
+    // only an empty directory, and one outside the mount root is left alone.
+    if (platform.unmountKeepsDirectory && disk.mountPoint
         && MountPaths::isMountDirectoryFor(platform.mountRoot, disk, *disk.mountPoint)
         && context->files->exists(*disk.mountPoint) && !context->files->isMountPoint(*disk.mountPoint))
         co_await context->runner->runPrivilegedAsync(MountPaths::rmdirLine(*disk.mountPoint));

@@ -160,7 +160,7 @@ TEST_F(MountFixture, UnmountAlwaysRescansAndReportsItsFailureAfterwards)
 }
 
 // Where the unmount keeps the mount directory (the Linux stand-in does), the model removes it:
-// only after a successful unmount, only one of ours, only while it is there and not mounted on.
+// only one of ours, only while it is there and no longer mounted on, even after a failed run.
 TEST_F(MountFixture, DirectoryKeptByTheUnmountIsRemovedWhenItIsOursAndFree)
 {
     struct Case {
@@ -180,6 +180,7 @@ TEST_F(MountFixture, DirectoryKeptByTheUnmountIsRemovedWhenItIsOursAndFree)
         {"a numbered directory", numbered, true, {"/Volumes/Data 2"}, {}, true},
         {"gone with the unmount", mounted, true, {}, {}, false},
         {"unmount failed", mounted, false, {"/Volumes/Data"}, {"/Volumes/Data"}, false},
+        {"unmount failed after unmounting", mounted, false, {"/Volumes/Data"}, {}, true},
         {"another mount beneath", mounted, true, {"/Volumes/Data"}, {"/Volumes/Data"}, false},
         {"outside the mount root", elsewhere, true, {"/mnt/data"}, {}, false},
     };

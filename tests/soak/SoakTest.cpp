@@ -145,23 +145,27 @@ protected:
         soakDirectory = mountRoot + kVolume;
         ASSERT_TRUE(QDir().mkpath(mountRoot));
         // Stand-ins for children that die by SIGKILL: ntfs-3g before and after it mounted, and
-        // the disk utility as soon as it is asked to unmount.
+        // the disk utility before or after it unmounts, as the file diskutil-fault says.
         const QString real = testsupport::linuxProfile().diskutil;
         ASSERT_TRUE(QDir().mkpath(scratch + "/bin"));
         script("ntfs-3g-killed-early", "kill -KILL $$\n");
         script("ntfs-3g-killed-late", kNtfs3g + " \"$@\" || exit\nkill -KILL $$\n");
-        script("diskutil-killed-on-unmount", "[ \"$1\" = unmount ] && kill -KILL $$\nexec " + real + " \"$@\"\n");
+        script("diskutil", "fault=$(cat " + scratch + "/bin/diskutil-fault 2>/dev/null)\n"
+                           "[ \"$1 $fault\" = 'unmount before' ] && kill -KILL $$\n"
+                           + real + " \"$@\" || exit\n"
+                           "[ \"$1 $fault\" = 'unmount after' ] && kill -KILL $$\n"
+                           "exit 0\n");
 
         Platform profile = testsupport::linuxProfile();
         profile.mountRoot = mountRoot;
         profile.opener = "/bin/true"; // no file browser in tests
         manager = std::make_unique<DiskManager>(profile, std::make_shared<HelperShell>(profile),
                                                 std::make_shared<SystemFileProbe>());
-        profile.diskutil = scratch + "/bin/diskutil-killed-on-unmount";
-        killingManager = std::make_unique<DiskManager>(profile, std::make_shared<HelperShell>(profile),
+        profile.diskutil = scratch + "/bin/diskutil";
+        faultyManager = std::make_unique<DiskManager>(profile, std::make_shared<HelperShell>(profile),
                                                        std::make_shared<SystemFileProbe>());
         await(manager->scanDisks());
-        await(killingManager->scanDisks());
+        await(faultyManager->scanDisks());
         ASSERT_TRUE(record(soakNode)) << "the soak volume is not listed";
         ASSERT_TRUE(record(damagedNode)) << "the second volume is not listed";
 
@@ -174,7 +178,7 @@ protected:
     void TearDown() override
     {
         manager.reset();
-        killingManager.reset();
+        faultyManager.reset();
         if (!dir)
             return;
         // Mounts go before anything below them is deleted; lazily when still busy.
@@ -347,9 +351,9 @@ protected:
         ASSERT_NO_FATAL_FAILURE(unmount());
     }
 
-    // Children killed by SIGKILL: ntfs-3g before it mounted and after it mounted (both code 3,
-    // nothing left mounted or created), and the disk utility asked to unmount (code 4, the
-    // volume stays up with everything on it and unmounts normally afterwards).
+    // Children killed by SIGKILL: ntfs-3g before and after it mounted (both code 3, nothing left
+    // mounted or created); the disk utility before it unmounts (code 4, the volume stays up with
+    // everything on it and unmounts normally afterwards) and after (code 4, nothing left).
     void killedChildren()
     {
         for (const QString wrapper : {"ntfs-3g-killed-early", "ntfs-3g-killed-late"}) {
@@ -364,10 +368,21 @@ protected:
         }
 
         ASSERT_NO_FATAL_FAILURE(mount());
-        const auto error = await(killingManager->unmount(soak()));
+        writeFile((scratch + "/bin/diskutil-fault").toStdString(), "before");
+        auto error = await(faultyManager->unmount(soak()));
         ASSERT_TRUE(error);
         EXPECT_EQ(error->code, DiskError::UnmountFailed);
         ASSERT_NO_FATAL_FAILURE(expectMounted());
+        ASSERT_NO_FATAL_FAILURE(verifyAll());
+        ASSERT_NO_FATAL_FAILURE(unmount());
+
+        ASSERT_NO_FATAL_FAILURE(mount());
+        writeFile((scratch + "/bin/diskutil-fault").toStdString(), "after");
+        error = await(faultyManager->unmount(soak()));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code, DiskError::UnmountFailed);
+        ASSERT_NO_FATAL_FAILURE(expectNothingLeftOf(soakNode));
+        ASSERT_NO_FATAL_FAILURE(mount());
         ASSERT_NO_FATAL_FAILURE(verifyAll());
         ASSERT_NO_FATAL_FAILURE(unmount());
     }
@@ -391,7 +406,7 @@ protected:
     QString soakNode, damagedNode;
     QString mountRoot, soakDirectory;
     std::unique_ptr<DiskManager> manager;
-    std::unique_ptr<DiskManager> killingManager; // its disk utility dies on unmount
+    std::unique_ptr<DiskManager> faultyManager; // its disk utility may die on unmount
 
     quint32 seed = 0;
     QRandomGenerator random;
@@ -437,7 +452,7 @@ TEST_F(SoakTest, CyclesWithFaultsLoseNothingAndLeaveNothing)
     // Nothing left: the models are gone, so are their finished processes (deleted from the
     // event loop) and the ntfs-3g daemons, which end after their unmount.
     manager.reset();
-    killingManager.reset();
+    faultyManager.reset();
     settleDeferredDeletes();
     auto opened = [&] {
         QStringList added;
