@@ -222,7 +222,12 @@ QCoro::Task<std::optional<DiskError>> DiskManager::mountReadWrite(NTFSDisk disk,
     const ShellResult mounted = co_await runner.runPrivilegedAsync(
         MountPaths::ntfs3gLine(ntfs3gPath, disk.deviceNode, directory, platform.ntfs3gOptions));
     if (!mounted.isSuccess) {
-        co_await runner.runPrivilegedAsync(MountPaths::rmdirLine(directory));
+        // A run can fail after the volume came up (the shell killed once ntfs-3g had mounted):
+        // then the mount goes too, so that a failure never leaves a volume behind.
+        const QString cleanUp = context->files->isMountPoint(directory)
+            ? MountPaths::unmountAndRemoveLine(platform.unmountCommand, directory)
+            : MountPaths::rmdirLine(directory);
+        co_await runner.runPrivilegedAsync(cleanUp);
         co_return co_await failAfterRescan(self, systemMountRemoved, mountFailed(mounted));
     }
 
@@ -248,7 +253,15 @@ QCoro::Task<std::optional<DiskError>> DiskManager::unmount(NTFSDisk disk)
 {
     QPointer<DiskManager> self(this);
     const std::shared_ptr<Context> context = m_context;
-    const ShellResult result = co_await context->runner->runAsync(context->platform.diskutil, unmountArguments(disk));
+    const Platform &platform = context->platform;
+    const ShellResult result = co_await context->runner->runAsync(platform.diskutil, unmountArguments(disk));
+    // Where the unmount leaves our mount directory behind, it goes once nothing is mounted on
+    // it, whatever the run reported (a killed unmount may still have unmounted); rmdir removes
+    // only an empty directory, and one outside the mount root is left alone.
+    if (platform.unmountKeepsDirectory && disk.mountPoint
+        && MountPaths::isMountDirectoryFor(platform.mountRoot, disk, *disk.mountPoint)
+        && context->files->exists(*disk.mountPoint) && !context->files->isMountPoint(*disk.mountPoint))
+        co_await context->runner->runPrivilegedAsync(MountPaths::rmdirLine(*disk.mountPoint));
     if (self)
         co_await self->scanDisks();
     if (!result.isSuccess)

@@ -33,6 +33,8 @@ struct Platform {
     QString mountListing;   // mount-table listing
     QString opener;         // file-browser opener
     QString unmountCommand; // unmounts a directory (used with administrator rights)
+    // The disk utility's unmount leaves the mount directory behind; the model removes it.
+    bool unmountKeepsDirectory = false;
     QString mountRoot;      // ends with "/"
     QString ntfs3gOptions;  // the -o argument of ntfs-3g
 

@@ -1,6 +1,7 @@
 // Mount and unmount on the macOS profile: exact command lines, their order, the errors, and
 // the fixes (free directory, read-only mounts refused, rescans after partial failures).
 #include "disks/DiskManager.h"
+#include "disks/MountPaths.h"
 #include "PlistFixtures.h"
 #include "support/ScriptedFileProbe.h"
 #include "support/ScriptedRunner.h"
@@ -103,6 +104,19 @@ TEST_F(MountFixture, Ntfs3gFailureRemovesTheDirectoryExactlyOnce)
                                    + rescan());
 }
 
+TEST_F(MountFixture, Ntfs3gFailingAfterTheVolumeCameUpTakesTheMountDownToo)
+{
+    // The privileged shell killed once ntfs-3g had mounted: the run fails, the volume is up.
+    runner->on(kNtfs3gLine, ScriptedRunner::fail(QString(), 9));
+    runner->onCall = [&](const Call &call) {
+        if (call.line == kNtfs3gLine)
+            files->mountPoints.insert("/Volumes/Data");
+    };
+    EXPECT_EQ(mount(unmounted), (DiskError{3, "Mount failed: "}));
+    EXPECT_EQ(runner->lines(),
+              QStringList({kMkdir, kNtfs3gLine, "/sbin/umount \"/Volumes/Data\" && rmdir \"/Volumes/Data\""}));
+}
+
 TEST_F(MountFixture, ReadOnlyResultOfNtfs3gIsUndoneAndReportedAsAFailure)
 {
     runner->on(kNtfs3gLine, ScriptedRunner::ok("Windows is hibernated, mounted as read-only."));
@@ -143,6 +157,62 @@ TEST_F(MountFixture, UnmountAlwaysRescansAndReportsItsFailureAfterwards)
               (DiskError{4, "Failed to unmount: Volume Data on disk4s1 failed to unmount: dissented by PID 42"}));
     EXPECT_EQ(runner->calls(), QList<Call>({{Kind::Run, kUnmount}}) + rescan());
     EXPECT_EQ(DiskError::domain(), "DiskManager");
+}
+
+// Where the unmount keeps the mount directory (the Linux stand-in does), the model removes it:
+// only one of ours, only while it is there and no longer mounted on, even after a failed run.
+TEST_F(MountFixture, DirectoryKeptByTheUnmountIsRemovedWhenItIsOursAndFree)
+{
+    struct Case {
+        const char *what;
+        NTFSDisk disk;
+        bool unmounts;
+        QSet<QString> existing;
+        QSet<QString> mountPoints;
+        bool removes;
+    };
+    NTFSDisk numbered = mounted;
+    numbered.mountPoint = "/Volumes/Data 2";
+    NTFSDisk elsewhere = mounted;
+    elsewhere.mountPoint = "/mnt/data";
+    const Case cases[] = {
+        {"left behind", mounted, true, {"/Volumes/Data"}, {}, true},
+        {"a numbered directory", numbered, true, {"/Volumes/Data 2"}, {}, true},
+        {"gone with the unmount", mounted, true, {}, {}, false},
+        {"unmount failed", mounted, false, {"/Volumes/Data"}, {"/Volumes/Data"}, false},
+        {"unmount failed after unmounting", mounted, false, {"/Volumes/Data"}, {}, true},
+        {"another mount beneath", mounted, true, {"/Volumes/Data"}, {"/Volumes/Data"}, false},
+        {"outside the mount root", elsewhere, true, {"/mnt/data"}, {}, false},
+    };
+    bool unmounts = true;
+    runner->setHandler([&](const Call &call) -> std::optional<ShellResult> {
+        if (call.line == kUnmount)
+            return unmounts ? ScriptedRunner::ok() : ScriptedRunner::fail("busy");
+        return std::nullopt;
+    });
+
+    // The macOS disk utility takes its directory away itself: nothing more is run there.
+    files->existing = {"/Volumes/Data"};
+    EXPECT_EQ(testsupport::await(manager->unmount(mounted)), std::nullopt);
+    EXPECT_EQ(runner->calls(), QList<Call>({{Kind::Run, kUnmount}}) + rescan());
+
+    Platform keeping = Platform::macOS();
+    keeping.unmountKeepsDirectory = true;
+    runner->clearCalls();
+    manager = std::make_unique<DiskManager>(keeping, runner, files);
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return runner->calls().size() == 2 && !manager->isScanning(); }));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        runner->clearCalls();
+        unmounts = c.unmounts;
+        files->existing = c.existing;
+        files->mountPoints = c.mountPoints;
+        testsupport::await(manager->unmount(c.disk));
+        QList<Call> expected{{Kind::Run, kUnmount}};
+        if (c.removes)
+            expected.append({Kind::Privileged, "rmdir " + MountPaths::doubleQuoted(*c.disk.mountPoint)});
+        EXPECT_EQ(runner->calls(), expected + rescan());
+    }
 }
 
 TEST_F(MountFixture, TheEventLoopRunsWhileCommandsRun)

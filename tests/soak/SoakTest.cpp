@@ -1,0 +1,478 @@
+// The disk model under load on real devices: many cycles of read-write mount, 200 files of random
+// contents written and synced, unmount, remount, a check of every file ever written, unmount; a
+// damaged volume, a busy volume and children killed by SIGKILL on the way. The Linux profile with
+// the real runner and stand-ins, under a scratch mount root. Nothing written before a successful
+// unmount may be lost, and at the end nothing may be left: no mount, directory, loop device, open
+// descriptor, unreaped child or ntfs-3g still holding the device.
+//
+// QUORVEL_SOAK_CYCLES sets the number of cycles (50), QUORVEL_SOAK_SEED the random seed (printed).
+#include "StandinHarness.h"
+#include "disks/DiskManager.h"
+#include "shell/HelperShell.h"
+#include "support/Leftovers.h"
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QRandomGenerator>
+#include <QSet>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <iterator>
+#include <filesystem>
+#include <iostream>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+using namespace standins::testing;
+using testsupport::await;
+namespace fs = std::filesystem;
+
+namespace {
+
+const QString kNtfs3g = "/usr/bin/ntfs-3g";
+const QString kVolume = "Soak Data"; // the blank travels through every quoted command line
+constexpr int kFilesPerCycle = 200;
+constexpr int kSlots = 4;            // the cycles write into four directories in turn
+constexpr int kRemovedPerCycle = 10; // files of the next directory removed in each cycle
+constexpr qint64 KiB = 1024;
+
+// A size for one file: some empty, some past 64 KiB, some on the edges NTFS cares about
+// (small files live inside their MFT record, larger ones in clusters), the rest up to 16 KiB.
+qint64 fileSize(QRandomGenerator &random)
+{
+    static const qint64 edges[] = {1, 700, 4095, 4096, 4097, 64 * KiB, 64 * KiB + 1};
+    switch (random.bounded(10)) {
+    case 0: return 0;
+    case 1: return 64 * KiB + 1 + random.bounded(int(192 * KiB));
+    case 2: return edges[random.bounded(int(std::size(edges)))];
+    default: return 1 + random.bounded(int(16 * KiB));
+    }
+}
+
+QByteArray randomContent(QRandomGenerator &random, qint64 size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qint64 at = 0; at < size; at += 4) {
+        const quint32 word = random.generate();
+        std::memcpy(bytes.data() + at, &word, size_t(std::min<qint64>(4, size - at)));
+    }
+    return bytes;
+}
+
+QByteArray sha256(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+}
+
+// Writes `content` to `path` and syncs it to the volume; the first failure, or nothing.
+QString writeSynced(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return "open: " + file.errorString();
+    if (file.write(content) != content.size() || !file.flush())
+        return "write: " + file.errorString();
+    if (::fsync(file.handle()) != 0)
+        return QString("fsync: ") + std::strerror(errno);
+    file.close();
+    return file.error() == QFileDevice::NoError ? QString() : "close: " + file.errorString();
+}
+
+QStringList entriesOf(const QString &directory)
+{
+    return QDir(directory).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                                     QDir::Name);
+}
+
+// Overwrites the first record of the volume's $MFT mirror with noise. libblkid reads the label
+// from the $MFT itself, so the volume is still listed; ntfs-3g compares the two and refuses it.
+QString damageMftMirror(const QString &partition)
+{
+    QFile device(partition);
+    if (!device.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
+        return device.errorString();
+    const QByteArray boot = device.read(512);
+    if (boot.size() != 512 || boot.mid(3, 8) != "NTFS    ")
+        return "no NTFS boot sector";
+    quint16 bytesPerSector = 0;
+    qint64 mirrorCluster = 0;
+    std::memcpy(&bytesPerSector, boot.constData() + 0x0B, 2);
+    std::memcpy(&mirrorCluster, boot.constData() + 0x38, 8);
+    const qint64 offset = mirrorCluster * bytesPerSector * quint8(boot[0x0D]);
+    QRandomGenerator noise(7);
+    if (!device.seek(offset) || device.write(randomContent(noise, 1024)) != 1024)
+        return device.errorString();
+    return ::fsync(device.handle()) == 0 ? QString() : QString(std::strerror(errno));
+}
+
+class SoakTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const QString reason = testsupport::realDeviceSkipReason();
+        if (!reason.isEmpty())
+            GTEST_SKIP() << reason.toStdString();
+        if (!QFileInfo(kNtfs3g).isExecutable())
+            GTEST_SKIP() << kNtfs3g.toStdString() << " is missing";
+
+        dir = std::make_unique<TempDir>();
+        scratch = QString::fromStdString(dir->path());
+        step("truncate -s 96M " + *dir / "disk.img");
+        step("printf 'label: dos\\n,64M,7\\n,,7\\n' | sfdisk -q " + *dir / "disk.img");
+        const auto attach = sh("losetup -P --show -f " + *dir / "disk.img");
+        ASSERT_EQ(attach.exitCode, 0) << attach.standardError;
+        loop = QString::fromStdString(attach.standardOutput).trimmed();
+        sh("partx -a " + loop.toStdString() + " 2>/dev/null");
+        soakNode = loop.mid(5) + "p1";
+        damagedNode = loop.mid(5) + "p2";
+        // Without their block device nodes, the steps below would write plain files into /dev.
+        for (const QString &node : {soakNode, damagedNode})
+            ASSERT_TRUE(fs::is_block_file(("/dev/" + node).toStdString())) << "no block device /dev/" << node.toStdString();
+        step("mkntfs -q -f -Q -L '" + kVolume.toStdString() + "' /dev/" + soakNode.toStdString());
+        step("mkntfs -q -f -Q -L Damaged /dev/" + damagedNode.toStdString());
+
+        mountRoot = scratch + "/media/";
+        soakDirectory = mountRoot + kVolume;
+        ASSERT_TRUE(QDir().mkpath(mountRoot));
+        // Stand-ins for children that die by SIGKILL: ntfs-3g before and after it mounted, and
+        // the disk utility before or after it unmounts, as the file diskutil-fault says.
+        const QString real = testsupport::linuxProfile().diskutil;
+        ASSERT_TRUE(QDir().mkpath(scratch + "/bin"));
+        script("ntfs-3g-killed-early", "kill -KILL $$\n");
+        script("ntfs-3g-killed-late", kNtfs3g + " \"$@\" || exit\nkill -KILL $$\n");
+        script("diskutil", "fault=$(cat " + scratch + "/bin/diskutil-fault 2>/dev/null)\n"
+                           "[ \"$1 $fault\" = 'unmount before' ] && kill -KILL $$\n"
+                           + real + " \"$@\" || exit\n"
+                           "[ \"$1 $fault\" = 'unmount after' ] && kill -KILL $$\n"
+                           "exit 0\n");
+
+        Platform profile = testsupport::linuxProfile();
+        profile.mountRoot = mountRoot;
+        profile.opener = "/bin/true"; // no file browser in tests
+        manager = std::make_unique<DiskManager>(profile, std::make_shared<HelperShell>(profile),
+                                                std::make_shared<SystemFileProbe>());
+        profile.diskutil = scratch + "/bin/diskutil";
+        faultyManager = std::make_unique<DiskManager>(profile, std::make_shared<HelperShell>(profile),
+                                                       std::make_shared<SystemFileProbe>());
+        await(manager->scanDisks());
+        await(faultyManager->scanDisks());
+        ASSERT_TRUE(record(soakNode)) << "the soak volume is not listed";
+        ASSERT_TRUE(record(damagedNode)) << "the second volume is not listed";
+
+        const QByteArray seedText = qgetenv("QUORVEL_SOAK_SEED");
+        seed = seedText.isEmpty() ? QRandomGenerator::global()->generate() : seedText.toUInt();
+        random.seed(seed);
+        std::cout << "soak: seed " << seed << " (QUORVEL_SOAK_SEED repeats it)\n";
+    }
+
+    void TearDown() override
+    {
+        manager.reset();
+        faultyManager.reset();
+        if (!dir)
+            return;
+        // Mounts go before anything below them is deleted; lazily when still busy.
+        const QStringList mounts = testsupport::mountPointsUnder(scratch);
+        for (auto it = mounts.crbegin(); it != mounts.crend(); ++it)
+            if (::umount2(QFile::encodeName(*it).constData(), 0) != 0)
+                ::umount2(QFile::encodeName(*it).constData(), MNT_DETACH);
+        for (const QString &device : testsupport::loopDevicesBackedUnder(scratch))
+            sh("partx -d " + device.toStdString() + " 2>/dev/null; losetup -d " + device.toStdString());
+        dir.reset();
+    }
+
+    void step(const std::string &line)
+    {
+        const auto result = sh(line);
+        ASSERT_EQ(result.exitCode, 0) << line << "\n" << result.standardError;
+    }
+
+    void script(const QString &name, const QString &body)
+    {
+        const QString path = scratch + "/bin/" + name;
+        writeFile(path.toStdString(), ("#!/bin/sh\n" + body).toStdString());
+        ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+
+    std::optional<NTFSDisk> record(const QString &node) const
+    {
+        for (const NTFSDisk &disk : manager->disks())
+            if (disk.deviceNode == node)
+                return disk;
+        return std::nullopt;
+    }
+    NTFSDisk soak() const { return record(soakNode).value_or(NTFSDisk{soakNode, kVolume, 0, std::nullopt, false, "ntfs"}); }
+
+    // The soak volume is mounted read-write on its directory, by the model's own account too.
+    void expectMounted()
+    {
+        const NTFSDisk disk = soak();
+        EXPECT_EQ(disk.mountPoint, soakDirectory);
+        EXPECT_TRUE(disk.isWritable);
+        ASSERT_EQ(testsupport::mountPointsOf("/dev/" + soakNode), QStringList{soakDirectory});
+    }
+    // Nothing of a volume is mounted, and nothing is left in the mount root.
+    void expectNothingLeftOf(const QString &node)
+    {
+        EXPECT_EQ(testsupport::mountPointsOf("/dev/" + node), QStringList());
+        EXPECT_EQ(entriesOf(mountRoot), QStringList());
+    }
+
+    void mount()
+    {
+        const auto error = await(manager->mountReadWrite(soak(), kNtfs3g));
+        ASSERT_FALSE(error) << error->description.toStdString();
+        ASSERT_NO_FATAL_FAILURE(expectMounted());
+    }
+    void unmount()
+    {
+        const auto error = await(manager->unmount(soak()));
+        ASSERT_FALSE(error) << error->description.toStdString();
+        EXPECT_FALSE(soak().mountPoint);
+        ASSERT_NO_FATAL_FAILURE(expectNothingLeftOf(soakNode));
+    }
+
+    static QString slot(int cycle) { return QString("slot-%1").arg(cycle % kSlots); }
+
+    // 200 files of random sizes and contents into this cycle's directory (replacing what an
+    // earlier cycle left there), and a few files of the next directory removed.
+    void writeFiles(int cycle)
+    {
+        ASSERT_TRUE(QDir(soakDirectory).mkpath(slot(cycle)));
+        for (int i = 0; i < kFilesPerCycle; ++i) {
+            const QString name = slot(cycle) + QString("/file-%1.bin").arg(i, 3, 10, QChar('0'));
+            const QByteArray content = randomContent(random, fileSize(random));
+            const QString failure = writeSynced(soakDirectory + "/" + name, content);
+            ASSERT_TRUE(failure.isEmpty()) << name.toStdString() << ": " << failure.toStdString();
+            expected[name] = sha256(content);
+            removed.remove(name);
+            bytesWritten += content.size();
+        }
+        filesWritten += kFilesPerCycle;
+        for (int i = 0; i < kRemovedPerCycle; ++i) {
+            const QString name = slot(cycle + 1) + QString("/file-%1.bin").arg(random.bounded(kFilesPerCycle), 3, 10, QChar('0'));
+            if (!expected.contains(name))
+                continue;
+            ASSERT_TRUE(QFile::remove(soakDirectory + "/" + name)) << name.toStdString();
+            expected.remove(name);
+            removed.insert(name);
+        }
+    }
+
+    // Every file written so far has its last contents, every removed file stays away, and
+    // nothing else is there.
+    void verifyAll()
+    {
+        QStringList problems;
+        for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+            QFile file(soakDirectory + "/" + it.key());
+            QCryptographicHash hash(QCryptographicHash::Sha256);
+            if (!file.open(QIODevice::ReadOnly))
+                problems << it.key() + ": " + file.errorString();
+            else if (!hash.addData(&file) || hash.result() != it.value())
+                problems << it.key() + QString(": other contents (%1 bytes)").arg(file.size());
+        }
+        for (const QString &name : removed)
+            if (QFileInfo::exists(soakDirectory + "/" + name))
+                problems << name + ": removed, but back";
+        QStringList present;
+        for (const QString &directory : entriesOf(soakDirectory))
+            for (const QString &name : entriesOf(soakDirectory + "/" + directory))
+                present << directory + "/" + name;
+        for (const QString &name : present)
+            if (!expected.contains(name) && !removed.contains(name))
+                problems << name + ": never written";
+        ++verifications;
+        ASSERT_TRUE(problems.isEmpty()) << problems.size() << " problems after " << filesWritten
+                                        << " files written, first ones:\n"
+                                        << problems.mid(0, 20).join('\n').toStdString();
+    }
+
+    void cycle(int number)
+    {
+        ASSERT_NO_FATAL_FAILURE(mount());
+        ASSERT_NO_FATAL_FAILURE(writeFiles(number));
+        ASSERT_NO_FATAL_FAILURE(unmount());
+        ASSERT_NO_FATAL_FAILURE(mount());
+        ASSERT_NO_FATAL_FAILURE(verifyAll());
+        ASSERT_NO_FATAL_FAILURE(unmount());
+    }
+
+    // A second volume whose $MFT mirror no longer matches: its mount fails with code 3 and
+    // leaves nothing, while the soak volume, mounted meanwhile, keeps working.
+    void damagedVolume()
+    {
+        const QString failure = damageMftMirror("/dev/" + damagedNode);
+        ASSERT_TRUE(failure.isEmpty()) << failure.toStdString();
+        ASSERT_NO_FATAL_FAILURE(mount());
+        const std::optional<NTFSDisk> damaged = record(damagedNode);
+        ASSERT_TRUE(damaged) << "the damaged volume is no longer listed";
+        const auto error = await(manager->mountReadWrite(*damaged, kNtfs3g));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code, DiskError::MountFailed);
+        EXPECT_TRUE(error->description.startsWith("Mount failed: ")) << error->description.toStdString();
+        EXPECT_GT(error->description.size(), QString("Mount failed: ").size()); // ntfs-3g's reason
+        EXPECT_EQ(testsupport::mountPointsOf("/dev/" + damagedNode), QStringList());
+        EXPECT_EQ(entriesOf(mountRoot), QStringList{kVolume});
+        ASSERT_NO_FATAL_FAILURE(expectMounted());
+        ASSERT_NO_FATAL_FAILURE(verifyAll());
+        ASSERT_NO_FATAL_FAILURE(unmount());
+    }
+
+    // A file held open keeps the volume busy: the unmount fails with code 4 and the volume stays
+    // up with everything on it; once the file is closed, the unmount works and nothing is lost.
+    void busyVolume(int number)
+    {
+        ASSERT_NO_FATAL_FAILURE(mount());
+        ASSERT_NO_FATAL_FAILURE(writeFiles(number));
+        QFile holder(soakDirectory + "/" + slot(number) + "/file-000.bin");
+        ASSERT_TRUE(holder.open(QIODevice::ReadOnly));
+        const auto error = await(manager->unmount(soak()));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code, DiskError::UnmountFailed);
+        EXPECT_TRUE(error->description.startsWith("Failed to unmount: ")) << error->description.toStdString();
+        EXPECT_TRUE(error->description.contains("busy")) << error->description.toStdString();
+        ASSERT_NO_FATAL_FAILURE(expectMounted());
+        ASSERT_NO_FATAL_FAILURE(verifyAll());
+        holder.close();
+        ASSERT_NO_FATAL_FAILURE(unmount());
+        ASSERT_NO_FATAL_FAILURE(mount());
+        ASSERT_NO_FATAL_FAILURE(verifyAll());
+        ASSERT_NO_FATAL_FAILURE(unmount());
+    }
+
+    // Children killed by SIGKILL: ntfs-3g before and after it mounted (both code 3, nothing left
+    // mounted or created); the disk utility before it unmounts (code 4, the volume stays up with
+    // everything on it and unmounts normally afterwards) and after (code 4, nothing left).
+    void killedChildren()
+    {
+        for (const QString wrapper : {"ntfs-3g-killed-early", "ntfs-3g-killed-late"}) {
+            SCOPED_TRACE(wrapper.toStdString());
+            const auto error = await(manager->mountReadWrite(soak(), scratch + "/bin/" + wrapper));
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->code, DiskError::MountFailed);
+            EXPECT_TRUE(error->description.startsWith("Mount failed: ")) << error->description.toStdString();
+            ASSERT_NO_FATAL_FAILURE(expectNothingLeftOf(soakNode));
+            await(manager->scanDisks());
+            EXPECT_FALSE(soak().mountPoint);
+        }
+
+        ASSERT_NO_FATAL_FAILURE(mount());
+        writeFile((scratch + "/bin/diskutil-fault").toStdString(), "before");
+        auto error = await(faultyManager->unmount(soak()));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code, DiskError::UnmountFailed);
+        ASSERT_NO_FATAL_FAILURE(expectMounted());
+        ASSERT_NO_FATAL_FAILURE(verifyAll());
+        ASSERT_NO_FATAL_FAILURE(unmount());
+
+        ASSERT_NO_FATAL_FAILURE(mount());
+        writeFile((scratch + "/bin/diskutil-fault").toStdString(), "after");
+        error = await(faultyManager->unmount(soak()));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code, DiskError::UnmountFailed);
+        ASSERT_NO_FATAL_FAILURE(expectNothingLeftOf(soakNode));
+        ASSERT_NO_FATAL_FAILURE(mount());
+        ASSERT_NO_FATAL_FAILURE(verifyAll());
+        ASSERT_NO_FATAL_FAILURE(unmount());
+    }
+
+    // Finished processes are deleted from the event loop; this lets it get to them.
+    static void settleDeferredDeletes()
+    {
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    // Waits (a safety net, not a timing check) until `condition` holds; whether it does.
+    static bool settles(const std::function<bool()> &condition)
+    {
+        return testsupport::processEventsUntil(condition, 10000);
+    }
+
+    std::unique_ptr<TempDir> dir;
+    QString scratch;
+    QString loop; // "/dev/loopN"
+    QString soakNode, damagedNode;
+    QString mountRoot, soakDirectory;
+    std::unique_ptr<DiskManager> manager;
+    std::unique_ptr<DiskManager> faultyManager; // its disk utility may die on unmount
+
+    quint32 seed = 0;
+    QRandomGenerator random;
+    QHash<QString, QByteArray> expected; // file → SHA-256 of its last contents
+    QSet<QString> removed;               // files that must stay away
+    qint64 filesWritten = 0, bytesWritten = 0;
+    int verifications = 0;
+};
+
+} // namespace
+
+TEST_F(SoakTest, CyclesWithFaultsLoseNothingAndLeaveNothing)
+{
+    int cycles = 50;
+    if (qEnvironmentVariableIsSet("QUORVEL_SOAK_CYCLES")) {
+        bool ok = false;
+        cycles = qEnvironmentVariableIntValue("QUORVEL_SOAK_CYCLES", &ok);
+        ASSERT_TRUE(ok && cycles > 0) << "QUORVEL_SOAK_CYCLES must be a positive number";
+    }
+    settleDeferredDeletes();
+    const QStringList descriptors = testsupport::openDescriptors();
+
+    QElapsedTimer clock;
+    clock.start();
+    for (int number = 0; number < cycles; ++number) {
+        SCOPED_TRACE("cycle " + std::to_string(number));
+        ASSERT_NO_FATAL_FAILURE(cycle(number));
+        // The faults come a quarter, a half and three quarters of the way through.
+        if (number == cycles / 4) {
+            ASSERT_NO_FATAL_FAILURE(damagedVolume());
+        }
+        if (number == cycles / 2) {
+            ASSERT_NO_FATAL_FAILURE(busyVolume(number));
+        }
+        if (number == cycles * 3 / 4) {
+            ASSERT_NO_FATAL_FAILURE(killedChildren());
+        }
+    }
+    std::cout << "soak: " << cycles << " cycles, " << filesWritten << " files (" << bytesWritten / KiB
+              << " KiB) written, " << verifications << " full checks of up to " << expected.size()
+              << " files, in " << clock.elapsed() / 1000.0 << " s\n";
+
+    // Nothing left: the models are gone, so are their finished processes (deleted from the
+    // event loop) and the ntfs-3g daemons, which end after their unmount.
+    manager.reset();
+    faultyManager.reset();
+    settleDeferredDeletes();
+    auto opened = [&] {
+        QStringList added;
+        for (const QString &descriptor : testsupport::openDescriptors())
+            if (!descriptors.contains(descriptor))
+                added << descriptor;
+        return added;
+    };
+    EXPECT_EQ(opened(), QStringList());
+    EXPECT_EQ(testsupport::mountPointsUnder(scratch), QStringList());
+    EXPECT_EQ(entriesOf(mountRoot), QStringList());
+    for (const QString &node : {soakNode, damagedNode}) {
+        EXPECT_EQ(testsupport::mountPointsOf("/dev/" + node), QStringList());
+        EXPECT_TRUE(settles([&] { return testsupport::processesHolding("/dev/" + node).isEmpty(); }))
+            << node.toStdString() << " held by " << testsupport::processesHolding("/dev/" + node).join(", ").toStdString();
+    }
+    EXPECT_EQ(testsupport::zombieChildren(), QList<int>());
+
+    // A loop device still in use stays attached after `losetup -d` (it is only marked to go).
+    step("partx -d " + loop.toStdString() + " 2>/dev/null; losetup -d " + loop.toStdString());
+    EXPECT_TRUE(settles([&] { return testsupport::loopDevicesBackedUnder(scratch).isEmpty(); }))
+        << testsupport::loopDevicesBackedUnder(scratch).join(", ").toStdString();
+}
