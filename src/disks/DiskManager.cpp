@@ -28,6 +28,11 @@ QStringList listArguments()
     return {QStringLiteral("list"), QStringLiteral("-plist")};
 }
 
+QStringList detailArguments(const QString &deviceNode)
+{
+    return {QStringLiteral("info"), QStringLiteral("-plist"), deviceNode};
+}
+
 // The four failures of the disk operations. (Built outside the coroutines: GCC 12 cannot
 // keep string literals alive across a suspension point in the same expression.)
 DiskError unmountReadOnlyFailed(const ShellResult &result)
@@ -144,9 +149,15 @@ QList<NTFSDisk> DiskManager::discover(const Context &context, const QByteArray &
     const DiskDiscovery::Listing listing = DiskDiscovery::parseListing(listingOutput);
     if (!listing.parseError.isEmpty())
         writeLogLine(QStringLiteral("Plist parsing error in scan: ") + listing.parseError);
+    // The detail reads may overlap; their records keep the listing's order.
+    QList<CommandRunner::Command> reads;
+    reads.reserve(listing.candidates.size());
+    for (const DiskDiscovery::Candidate &candidate : listing.candidates)
+        reads.append({context.platform.diskutil, detailArguments(candidate.deviceNode)});
+    const QList<ShellResult> results = context.runner->runEach(reads);
     QList<NTFSDisk> disks;
-    for (const DiskDiscovery::Candidate &candidate : listing.candidates) {
-        if (auto disk = readCandidateDetail(context, candidate))
+    for (qsizetype i = 0; i < listing.candidates.size() && i < results.size(); ++i) {
+        if (auto disk = diskFromDetail(listing.candidates[i], results[i]))
             disks.append(std::move(*disk));
     }
     return applyMountTable(context, std::move(disks));
@@ -154,21 +165,17 @@ QList<NTFSDisk> DiskManager::discover(const Context &context, const QByteArray &
 
 std::optional<NTFSDisk> DiskManager::readDiskDetail(const Context &context, const QString &deviceNode, qint64 size)
 {
-    return readCandidateDetail(context, DiskDiscovery::Candidate{deviceNode, size, false});
+    return diskFromDetail(DiskDiscovery::Candidate{deviceNode, size, false},
+                          context.runner->run(context.platform.diskutil, detailArguments(deviceNode)));
 }
 
-std::optional<NTFSDisk> DiskManager::readCandidateDetail(const Context &context,
-                                                         const DiskDiscovery::Candidate &candidate)
+std::optional<NTFSDisk> DiskManager::diskFromDetail(const DiskDiscovery::Candidate &candidate, const ShellResult &result)
 {
-    const QString &deviceNode = candidate.deviceNode;
-    const ShellResult result =
-        context.runner->run(context.platform.diskutil, {QStringLiteral("info"), QStringLiteral("-plist"), deviceNode});
     if (!result.isSuccess)
         return std::nullopt;
-    const DiskDiscovery::Detail detail =
-        DiskDiscovery::parseDetail(candidate, result.output.toUtf8());
+    const DiskDiscovery::Detail detail = DiskDiscovery::parseDetail(candidate, result.output.toUtf8());
     if (const auto *error = std::get_if<DiskDiscovery::ParseError>(&detail)) {
-        writeLogLine(QStringLiteral("Detail plist parse error for ") + deviceNode + QStringLiteral(": ")
+        writeLogLine(QStringLiteral("Detail plist parse error for ") + candidate.deviceNode + QStringLiteral(": ")
                      + error->description);
         return std::nullopt;
     }
