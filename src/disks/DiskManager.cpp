@@ -9,11 +9,17 @@
 #include <QCoro/QCoroFuture>
 #include <QCoro/QCoroTimer>
 #include <QPointer>
+#include <QPromise>
+#include <QRunnable>
+#include <QThreadPool>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <chrono>
 #include <utility>
+
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
 
 namespace {
 
@@ -26,6 +32,11 @@ QStringList unmountArguments(const NTFSDisk &disk)
 QStringList listArguments()
 {
     return {QStringLiteral("list"), QStringLiteral("-plist")};
+}
+
+QStringList detailArguments(const QString &deviceNode)
+{
+    return {QStringLiteral("info"), QStringLiteral("-plist"), deviceNode};
 }
 
 // The four failures of the disk operations. (Built outside the coroutines: GCC 12 cannot
@@ -52,15 +63,64 @@ DiskError unmountFailed(const ShellResult &result)
 // Enough numbered variants for any real clash; past this ntfs-3g reports the busy directory.
 constexpr int kMaxDirectoryVariants = 999;
 
-// The scan's background task: it holds the context weakly and finds nothing once it is gone.
-QFuture<QList<NTFSDisk>> discoverInBackground(std::weak_ptr<DiskManager::Context> weakContext, QByteArray listing)
+// ThreadSanitizer cannot see the synchronisation inside Qt (which is not built for it) that hands a
+// task to a pool thread, and its end back to the waiting thread; these mark the two edges for it.
+void handOver([[maybe_unused]] void *token)
 {
-    return QtConcurrent::run([weakContext = std::move(weakContext), listing = std::move(listing)] {
-        const std::shared_ptr<DiskManager::Context> context = weakContext.lock();
-        if (!context)
-            return QList<NTFSDisk>();
-        return DiskManager::discover(*context, listing);
-    });
+#if defined(__SANITIZE_THREAD__)
+    __tsan_release(token);
+#endif
+}
+void takeOver([[maybe_unused]] void *token)
+{
+#if defined(__SANITIZE_THREAD__)
+    __tsan_acquire(token);
+#endif
+}
+
+// What the scan's background task finds: written on the pool thread, read once it has finished.
+struct Found {
+    QList<NTFSDisk> disks;
+};
+
+// The scan's background task: it holds the context weakly and finds nothing once it is gone.
+class DiscoveryTask final : public QRunnable {
+public:
+    DiscoveryTask(std::weak_ptr<DiskManager::Context> context, QByteArray listing, std::shared_ptr<Found> found)
+        : m_context(std::move(context))
+        , m_listing(std::move(listing))
+        , m_found(std::move(found))
+    {
+        m_done.start();
+    }
+    QFuture<void> future() { return m_done.future(); }
+
+    void run() override
+    {
+        takeOver(this);
+        if (const std::shared_ptr<DiskManager::Context> context = m_context.lock())
+            m_found->disks = DiskManager::discover(*context, m_listing);
+        handOver(m_found.get());
+        m_done.finish();
+    }
+
+private:
+    std::weak_ptr<DiskManager::Context> m_context;
+    QByteArray m_listing;
+    std::shared_ptr<Found> m_found;
+    QPromise<void> m_done;
+};
+
+QCoro::Task<QList<NTFSDisk>> discoverInBackground(std::weak_ptr<DiskManager::Context> weakContext, QByteArray listing)
+{
+    const auto found = std::make_shared<Found>();
+    auto *task = new DiscoveryTask(std::move(weakContext), std::move(listing), found);
+    const QFuture<void> done = task->future();
+    handOver(task);
+    QThreadPool::globalInstance()->start(task); // the pool deletes the task once it has run
+    co_await done;
+    takeOver(found.get());
+    co_return std::move(found->disks);
 }
 
 // A failure after the system mount is gone rescans first, so the list shows what is left.
@@ -144,9 +204,15 @@ QList<NTFSDisk> DiskManager::discover(const Context &context, const QByteArray &
     const DiskDiscovery::Listing listing = DiskDiscovery::parseListing(listingOutput);
     if (!listing.parseError.isEmpty())
         writeLogLine(QStringLiteral("Plist parsing error in scan: ") + listing.parseError);
+    // The detail reads may overlap; their records keep the listing's order.
+    QList<CommandRunner::Command> reads;
+    reads.reserve(listing.candidates.size());
+    for (const DiskDiscovery::Candidate &candidate : listing.candidates)
+        reads.append({context.platform.diskutil, detailArguments(candidate.deviceNode)});
+    const QList<ShellResult> results = context.runner->runEach(reads);
     QList<NTFSDisk> disks;
-    for (const DiskDiscovery::Candidate &candidate : listing.candidates) {
-        if (auto disk = readCandidateDetail(context, candidate))
+    for (qsizetype i = 0; i < listing.candidates.size() && i < results.size(); ++i) {
+        if (auto disk = diskFromDetail(listing.candidates[i], results[i]))
             disks.append(std::move(*disk));
     }
     return applyMountTable(context, std::move(disks));
@@ -154,21 +220,17 @@ QList<NTFSDisk> DiskManager::discover(const Context &context, const QByteArray &
 
 std::optional<NTFSDisk> DiskManager::readDiskDetail(const Context &context, const QString &deviceNode, qint64 size)
 {
-    return readCandidateDetail(context, DiskDiscovery::Candidate{deviceNode, size, false});
+    return diskFromDetail(DiskDiscovery::Candidate{deviceNode, size, false},
+                          context.runner->run(context.platform.diskutil, detailArguments(deviceNode)));
 }
 
-std::optional<NTFSDisk> DiskManager::readCandidateDetail(const Context &context,
-                                                         const DiskDiscovery::Candidate &candidate)
+std::optional<NTFSDisk> DiskManager::diskFromDetail(const DiskDiscovery::Candidate &candidate, const ShellResult &result)
 {
-    const QString &deviceNode = candidate.deviceNode;
-    const ShellResult result =
-        context.runner->run(context.platform.diskutil, {QStringLiteral("info"), QStringLiteral("-plist"), deviceNode});
     if (!result.isSuccess)
         return std::nullopt;
-    const DiskDiscovery::Detail detail =
-        DiskDiscovery::parseDetail(candidate, result.output.toUtf8());
+    const DiskDiscovery::Detail detail = DiskDiscovery::parseDetail(candidate, result.output.toUtf8());
     if (const auto *error = std::get_if<DiskDiscovery::ParseError>(&detail)) {
-        writeLogLine(QStringLiteral("Detail plist parse error for ") + deviceNode + QStringLiteral(": ")
+        writeLogLine(QStringLiteral("Detail plist parse error for ") + candidate.deviceNode + QStringLiteral(": ")
                      + error->description);
         return std::nullopt;
     }

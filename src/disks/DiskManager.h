@@ -64,8 +64,9 @@ Q_SIGNALS:
     void lastErrorChanged();
 
 private:
-    // The detail read of a listing candidate; a "Microsoft Basic Data" one must say NTFS.
-    static std::optional<NTFSDisk> readCandidateDetail(const Context &context, const DiskDiscovery::Candidate &candidate);
+    // The record of a listing candidate from its detail read; a "Microsoft Basic Data" one must
+    // say NTFS.
+    static std::optional<NTFSDisk> diskFromDetail(const DiskDiscovery::Candidate &candidate, const ShellResult &result);
     void setDisks(QList<NTFSDisk> disks);
     void setIsScanning(bool scanning);
     void setLastError(std::optional<QString> error);

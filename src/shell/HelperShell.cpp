@@ -4,9 +4,12 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QStringDecoder>
+#include <QThread>
 
 #include <coroutine>
+#include <memory>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -114,12 +117,45 @@ ShellResult HelperShell::execute(const Invocation &invocation, const QString &fa
     QProcess process;
     prepare(process);
     process.start(invocation.program, invocation.arguments);
+    return finish(process, failurePrefix, privileged);
+}
+
+ShellResult HelperShell::finish(QProcess &process, const QString &failurePrefix, bool privileged) const
+{
     if (!process.waitForStarted(-1))
         return {false, failurePrefix + process.errorString(), -1};
     process.waitForFinished(-1);
     ShellResult result = makeResult(process.readAllStandardOutput(), process.readAllStandardError(),
                                     terminationStatus(process));
     return privileged ? adjustPrivileged(std::move(result)) : result;
+}
+
+int HelperShell::concurrency()
+{
+    return QThread::idealThreadCount() + 1;
+}
+
+QList<ShellResult> HelperShell::runEach(const QList<Command> &commands)
+{
+    // A window over the commands: the oldest child is waited for while the next ones run. Each
+    // child's output waits in its pipe until its turn comes, so none can hold up the one waited for.
+    std::vector<std::unique_ptr<QProcess>> children(size_t(commands.size()));
+    QList<ShellResult> results;
+    results.reserve(commands.size());
+    qsizetype started = 0;
+    for (qsizetype i = 0; i < commands.size(); ++i) {
+        for (; started < commands.size() && started < i + concurrency(); ++started) {
+            const Command &command = commands[started];
+            const Invocation invocation = shellInvocation(m_platform, joinCommandLine(command.command, command.arguments));
+            auto &child = children[size_t(started)];
+            child = std::make_unique<QProcess>();
+            prepare(*child);
+            child->start(invocation.program, invocation.arguments);
+        }
+        results.append(finish(*children[size_t(i)], kRunFailurePrefix, false));
+        children[size_t(i)].reset();
+    }
+    return results;
 }
 
 QCoro::Task<ShellResult> HelperShell::executeAsync(Invocation invocation, QString failurePrefix, bool privileged)

@@ -58,6 +58,10 @@ std::optional<BlockDevice> findBlockDevice(const SystemPaths &paths, std::string
 // may not read /dev/sdX), falls back to udev's database, which holds the same facts.
 ProbeResult probeBlockDevice(const SystemPaths &paths, const BlockDevice &device);
 
+// probeBlockDevice for each of `devices`, in their order. The devices are opened, and their
+// reads started, together before the first one is probed, so their reads overlap.
+std::vector<ProbeResult> probeBlockDevices(const SystemPaths &paths, const std::vector<BlockDevice> &devices);
+
 // The "Content" text: "Windows_NTFS" for NTFS, the partition-scheme name for a whole disk with a
 // table, otherwise the file-system type, or empty.
 std::string contentOf(const ProbeResult &probe);

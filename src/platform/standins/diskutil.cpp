@@ -41,35 +41,43 @@ std::string withoutDevPrefix(std::string id)
     return id.rfind("/dev/", 0) == 0 ? id.substr(5) : id;
 }
 
-ProbeResult probeOrWarn(const SystemPaths &paths, const BlockDevice &device)
-{
-    ProbeResult probe = probeBlockDevice(paths, device);
-    if (!probe.ok)
-        std::cerr << "diskutil: " << repairUtf8(probe.error) << '\n';
-    return probe;
-}
-
 int listCommand(const SystemPaths &paths)
 {
+    // Every disk followed by its partitions, probed together.
+    const std::vector<BlockDevice> disks = listWholeDisks(paths);
+    std::vector<std::vector<BlockDevice>> partitionsOf;
+    std::vector<BlockDevice> devices;
+    for (const BlockDevice &disk : disks) {
+        partitionsOf.push_back(listPartitions(paths, disk));
+        devices.push_back(disk);
+        devices.insert(devices.end(), partitionsOf.back().begin(), partitionsOf.back().end());
+    }
+    const std::vector<ProbeResult> probes = probeBlockDevices(paths, devices);
+    for (const ProbeResult &probe : probes)
+        if (!probe.ok)
+            std::cerr << "diskutil: " << repairUtf8(probe.error) << '\n';
+
     PropertyListWriter plist;
     plist.beginDict();
     plist.key("AllDisksAndPartitions");
     plist.beginArray();
-    for (const BlockDevice &disk : listWholeDisks(paths)) {
-        const ProbeResult probe = probeOrWarn(paths, disk);
-        const std::vector<BlockDevice> partitions = listPartitions(paths, disk);
+    auto probe = probes.begin();
+    for (std::size_t d = 0; d < disks.size(); ++d) {
+        const BlockDevice &disk = disks[d];
+        const ProbeResult &diskProbe = *probe++;
+        const std::vector<BlockDevice> &partitions = partitionsOf[d];
         plist.beginDict();
         plist.stringEntry("DeviceIdentifier", disk.name);
         plist.integerEntry("Size", disk.size);
-        plist.stringEntry("Content", contentOf(probe));
-        if (!probe.tableType.empty() || !partitions.empty()) {
+        plist.stringEntry("Content", contentOf(diskProbe));
+        if (!diskProbe.tableType.empty() || !partitions.empty()) {
             plist.key("Partitions");
             plist.beginArray();
             for (const BlockDevice &partition : partitions) {
                 plist.beginDict();
                 plist.stringEntry("DeviceIdentifier", partition.name);
                 plist.integerEntry("Size", partition.size);
-                plist.stringEntry("Content", contentOf(probeOrWarn(paths, partition)));
+                plist.stringEntry("Content", contentOf(*probe++));
                 plist.endDict();
             }
             plist.endArray();
