@@ -68,7 +68,7 @@ Platform Platform::linux(const QString &libexecDir)
     p.mountListing = libexec + QStringLiteral("/mount");
     p.opener = QStringLiteral("/usr/bin/xdg-open");
     p.unmountCommand = QStringLiteral("/bin/umount");
-    p.unmountKeepsDirectory = true; // the stand-in unmounts like umount(8)
+    p.unmountKeepsDirectory = true; // the stand-in can leave it: killed midway, or no right to remove it
     p.mountRoot = QStringLiteral("/media/");
     p.ntfs3gOptions = QStringLiteral("allow_other,uid=%1,gid=%2").arg(::getuid()).arg(::getgid());
     p.homebrewPaths = {libexec + QStringLiteral("/brew")};

@@ -33,7 +33,7 @@ struct Platform {
     QString mountListing;   // mount-table listing
     QString opener;         // file-browser opener
     QString unmountCommand; // unmounts a directory (used with administrator rights)
-    // The disk utility's unmount leaves the mount directory behind; the model removes it.
+    // The disk utility's unmount can leave the mount directory behind; the model removes it then.
     bool unmountKeepsDirectory = false;
     QString mountRoot;      // ends with "/"
     QString ntfs3gOptions;  // the -o argument of ntfs-3g

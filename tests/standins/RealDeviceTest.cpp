@@ -236,26 +236,31 @@ TEST_F(RealDeviceTest, InfoAndListingFollowNtfs3gMountsReadWriteAndReadOnly)
         EXPECT_EQ(run.standardError, "");
         EXPECT_EQ(info(id), volume(id, 12 * MiB, "My Disk"));
         EXPECT_EQ(mountLine("/dev/" + id), "");
+        EXPECT_TRUE(fs::is_directory(dir) && fs::is_directory(bound)) << "directories outside the mount root are left alone";
     }
 }
 
 TEST_F(RealDeviceTest, BusyVolumeStaysMountedAndSaysWhyOnOneLine)
 {
+    // The test's directory stands in for the mount root: a mount directory there goes with the
+    // unmount, but only once the unmount has happened.
+    const std::vector<std::string> mountRoot{"QUORVEL_MOUNT_ROOT=" + m_dir->path() + "/"};
     const std::string id = gpt.part(1), dir = mountDir("Say \"Hi\"");
     STEP("ntfs-3g /dev/" + id + " " + quoted(dir));
     std::ofstream held(dir + "/held.txt");
     ASSERT_TRUE(held.is_open());
 
-    const auto busy = unmount(id);
+    const auto busy = runStandin("diskutil", {"unmount", "/dev/" + id}, mountRoot);
     EXPECT_EQ(busy.exitCode, 1);
     EXPECT_EQ(busy.standardOutput, "");
     EXPECT_EQ(busy.standardError, "diskutil: Volume Say \"Hi\" on " + id + " failed to unmount from " + dir + ": target is busy\n");
     EXPECT_EQ(info(id), volume(id, 12 * MiB, "Say \"Hi\"", dir, true)) << "a busy volume must not be detached";
 
     held.close();
-    const auto freed = unmount(id);
+    const auto freed = runStandin("diskutil", {"unmount", "/dev/" + id}, mountRoot);
     EXPECT_EQ(freed.exitCode, 0) << freed.standardError;
     EXPECT_EQ(freed.standardOutput, "Volume Say \"Hi\" on " + id + " unmounted\n");
+    EXPECT_FALSE(fs::exists(dir)) << "the emptied mount directory under the mount root stays behind";
 }
 
 TEST_F(RealDeviceTest, UnmountOfAVolumeThatIsNotMountedSucceeds)

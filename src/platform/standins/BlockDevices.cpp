@@ -145,6 +145,7 @@ SystemPaths SystemPaths::fromEnvironment()
     paths.dev = environmentOr("QUORVEL_DEV_ROOT", paths.dev);
     paths.mountInfo = environmentOr("QUORVEL_MOUNTINFO", paths.mountInfo);
     paths.udevData = environmentOr("QUORVEL_UDEV_DATA", paths.udevData);
+    paths.mountRoot = environmentOr("QUORVEL_MOUNT_ROOT", paths.mountRoot);
     return paths;
 }
 

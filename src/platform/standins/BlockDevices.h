@@ -18,6 +18,7 @@ struct SystemPaths {
     std::string dev = "/dev";
     std::string mountInfo = "/proc/self/mountinfo";
     std::string udevData = "/run/udev/data";
+    std::string mountRoot = "/media"; // where the application makes its mount directories
 
     static SystemPaths fromEnvironment();
 };

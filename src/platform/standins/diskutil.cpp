@@ -161,12 +161,28 @@ std::vector<std::string> fusermountPrograms()
     return programs;
 }
 
-// Unmounts one mount; the reason when it stays mounted. Never detaches lazily: a busy volume
-// must stay busy rather than vanish from view with its data still unwritten.
-std::optional<std::string> unmountOne(const MountEntry &entry)
+// Whether `directory` is one the application made for a mount: a direct child of the mount root.
+bool isMountRootChild(const SystemPaths &paths, const std::string &directory)
 {
-    if (::umount2(entry.mountPoint.c_str(), 0) == 0)
+    std::string root = paths.mountRoot;
+    while (root.size() > 1 && root.back() == '/')
+        root.pop_back();
+    const std::filesystem::path path(directory);
+    return path.parent_path() == std::filesystem::path(root) && !path.filename().empty() && path.filename() != "."
+        && path.filename() != "..";
+}
+
+// Unmounts one mount; the reason when it stays mounted. Never detaches lazily: a busy volume
+// must stay busy rather than vanish from view with its data still unwritten. With
+// `removeDirectory` the emptied mount directory goes too, as the system disk utility removes
+// its own mount points; rmdir takes only an empty directory, and one that stays is no failure.
+std::optional<std::string> unmountOne(const MountEntry &entry, bool removeDirectory)
+{
+    if (::umount2(entry.mountPoint.c_str(), 0) == 0) {
+        if (removeDirectory)
+            ::rmdir(entry.mountPoint.c_str());
         return std::nullopt;
+    }
     const int error = errno;
     if ((error != EPERM && error != EACCES) || ::geteuid() == 0)
         return describeError(error);
@@ -178,7 +194,12 @@ std::optional<std::string> unmountOne(const MountEntry &entry)
             if (runProgram({program, "-u", entry.mountPoint}).exitCode == 0)
                 return std::nullopt;
     }
-    const ProgramResult elevated = runProgram({pkexecPath, umountPath, entry.mountPoint});
+    // One prompt for both steps: the directory belongs to the administrator as well.
+    const ProgramResult elevated = removeDirectory
+        ? runProgram({pkexecPath, "/bin/sh", "-c",
+                      std::string(umountPath) + " -- \"$1\" && { /bin/rmdir -- \"$1\" 2>/dev/null; true; }", "sh",
+                      entry.mountPoint})
+        : runProgram({pkexecPath, umountPath, entry.mountPoint});
     if (elevated.exitCode == 0)
         return std::nullopt;
     if (elevated.exitCode == 126)
@@ -233,7 +254,7 @@ int unmountCommand(const SystemPaths &paths, const std::string &argument)
         if (!attempted.insert(target.id).second)
             return fail("Volume " + volume + " on " + id + " is still mounted on " + target.mountPoint
                         + " after unmounting it");
-        if (const auto reason = unmountOne(target))
+        if (const auto reason = unmountOne(target, isMountRootChild(paths, target.mountPoint)))
             return fail("Volume " + volume + " on " + id + " failed to unmount from " + target.mountPoint
                         + ": " + *reason);
         mounts = readMounts();
