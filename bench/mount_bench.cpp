@@ -113,6 +113,9 @@ public:
         std::snprintf(g_mountRoot, sizeof g_mountRoot, "%s", qPrintable(m_mountRoot));
         std::snprintf(g_mountDirectory, sizeof g_mountDirectory, "%s", qPrintable(m_mountRoot + "Bench"));
         shell("mkdir -p '" + m_mountRoot.toStdString() + "'");
+        // The disk utility stand-in removes an emptied mount directory under this root, as it does
+        // under /media, so the model needs no rmdir of its own.
+        ::setenv("QUORVEL_MOUNT_ROOT", g_mountRoot, 1);
         m_ready = true;
     }
     ~Volume()
@@ -145,6 +148,7 @@ public:
         , m_diskutil(platform.diskutil)
         , m_mountListing(platform.mountListing)
     {
+        clock.start(); // restarted for each iteration; valid already for the first scan
     }
     ShellResult run(const QString &command, const QStringList &arguments) override
     {
@@ -155,6 +159,15 @@ public:
         if (command == m_mountListing)
             rescans += clock.nsecsElapsed() - scanStarted;
         return result;
+    }
+    // The scan's detail reads, overlapping as in the application.
+    QList<ShellResult> runEach(const QList<Command> &commands) override
+    {
+        const qint64 start = clock.nsecsElapsed();
+        QList<ShellResult> results = m_shell.runEach(commands);
+        for (const Command &command : commands)
+            trace(start, joinCommandLine(command.command, command.arguments));
+        return results;
     }
     ShellResult runPrivileged(const QString &commandLine) override { return m_shell.runPrivileged(commandLine); }
     QCoro::Task<ShellResult> runAsync(QString command, QStringList arguments) override
