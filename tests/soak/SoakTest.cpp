@@ -182,9 +182,7 @@ protected:
 
     void script(const QString &name, const QString &body)
     {
-        const QString path = scratch + "/bin/" + name;
-        writeFile(path.toStdString(), ("#!/bin/sh\n" + body).toStdString());
-        ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        ASSERT_TRUE(testsupport::writeScript(scratch + "/bin/" + name, body.toUtf8())) << name.toStdString();
     }
 
     std::optional<NTFSDisk> record(const QString &node) const
