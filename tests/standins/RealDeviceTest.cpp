@@ -158,7 +158,7 @@ TEST_F(RealDeviceTest, InfoReadsEveryKindOfLabel)
     EXPECT_EQ(info("/dev/" + gpt.part(1)), info(gpt.part(1))); // the same device
 }
 
-TEST_F(RealDeviceTest, InfoAndListingFollowNtfs3gMountsReadWriteAndReadOnly)
+TEST_F(RealDeviceTest, InfoListingAndUnmountFollowNtfs3gMountsReadWriteAndReadOnly)
 {
     const std::string id = mbr.part(1), dir = mountDir("My Disk"), bound = mountDir("bound");
     const std::regex shape("/dev/" + id + " on " + dir + R"( \(fuseblk(, [a-z-]+)*\))");
@@ -181,6 +181,11 @@ TEST_F(RealDeviceTest, InfoAndListingFollowNtfs3gMountsReadWriteAndReadOnly)
         EXPECT_EQ(mountLine("/dev/" + id), "");
         EXPECT_TRUE(fs::is_directory(dir) && fs::is_directory(bound)) << "directories outside the mount root are left alone";
     }
+    // Unmounting what is no longer mounted succeeds and says so.
+    const auto again = unmount(id);
+    EXPECT_EQ(again.exitCode, 0) << again.standardError;
+    EXPECT_EQ(again.standardOutput, "Volume My Disk on " + id + " was not mounted\n");
+    EXPECT_EQ(again.standardError, "");
 }
 
 TEST_F(RealDeviceTest, BusyVolumeStaysMountedAndSaysWhyOnOneLine)
@@ -204,14 +209,6 @@ TEST_F(RealDeviceTest, BusyVolumeStaysMountedAndSaysWhyOnOneLine)
     EXPECT_EQ(freed.exitCode, 0) << freed.standardError;
     EXPECT_EQ(freed.standardOutput, "Volume Say \"Hi\" on " + id + " unmounted\n");
     EXPECT_FALSE(fs::exists(dir)) << "the emptied mount directory under the mount root stays behind";
-}
-
-TEST_F(RealDeviceTest, UnmountOfAVolumeThatIsNotMountedSucceeds)
-{
-    const auto run = unmount(gpt.part(2));
-    EXPECT_EQ(run.exitCode, 0) << run.standardError;
-    EXPECT_EQ(run.standardOutput, "Volume My Disk on " + gpt.part(2) + " was not mounted\n");
-    EXPECT_EQ(run.standardError, "");
 }
 
 } // namespace
