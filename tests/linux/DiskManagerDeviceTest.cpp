@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,7 +53,7 @@ protected:
         profile.opener = "/bin/true"; // no file browser in tests
         manager = std::make_unique<DiskManager>(profile, std::make_shared<HelperShell>(profile),
                                                 std::make_shared<SystemFileProbe>());
-        scan();
+        testsupport::await(manager->scanDisks());
     }
 
     void TearDown() override
@@ -64,8 +63,6 @@ protected:
             removeWhere(under(dir->path())); // mounts go before anything below them is deleted
         dir.reset();
     }
-
-    void scan() { testsupport::await(manager->scanDisks()); }
 
     // The records of this test's disk, in discovery order.
     QList<NTFSDisk> ours() const
