@@ -23,8 +23,7 @@ void write(const QString &path, const QByteArray &content)
 
 // `diskutil info` logs "+ ID" when it starts and "- ID" when it ends. disk1s1 does not end before
 // disk1s2 has started (or ten seconds have passed); the others take a little while.
-const QByteArray kDiskutil = R"(#!/bin/sh
-dir=$(dirname "$0")
+const QByteArray kDiskutil = R"(dir=$(dirname "$0")
 case "$1" in
 list) cat "$dir/listing" ;;
 info)
@@ -46,8 +45,7 @@ TEST(DetailReads, OverlapBoundedYetRecordsAndLogLinesKeepTheListingOrder)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    write(dir.filePath("diskutil"), kDiskutil);
-    ASSERT_TRUE(QFile::setPermissions(dir.filePath("diskutil"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    ASSERT_TRUE(testsupport::writeScript(dir.filePath("diskutil"), kDiskutil));
     QStringList partitions;
     for (int i = 1; i <= 8; ++i)
         partitions << partition(QString("disk1s%1").arg(i), i * 1000, "Windows_NTFS");

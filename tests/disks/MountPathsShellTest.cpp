@@ -81,13 +81,7 @@ TEST(MountPaths, HostileNamesCreateExactlyTheirDirectoryThroughARealShell)
 
         // The ntfs-3g line hands the directory over as one word, unchanged.
         const QString fake = scratch.path() + "/ntfs-3g";
-        {
-            QFile script(fake);
-            ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-            script.write("#!/bin/sh\nprintf '%s\\n' \"$#\" \"$2\"\n");
-            script.close();
-            script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        }
+        ASSERT_TRUE(testsupport::writeScript(fake, "printf '%s\\n' \"$#\" \"$2\"\n"));
         const ShellResult args = shell.run(MountPaths::ntfs3gLine(fake, disk.deviceNode, dir, "a,b"), {});
         EXPECT_EQ(args.output, "4\n" + dir) << name.toStdString();
 

@@ -13,46 +13,14 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace standins::testing;
-namespace fs = std::filesystem;
 
 namespace {
 
 const QString kNtfs3g = "/usr/bin/ntfs-3g";
-
-// Unmounts everything at or below `prefix`, innermost first (lazily when busy).
-void unmountUnder(const std::string &prefix)
-{
-    std::ifstream table("/proc/self/mounts");
-    std::vector<std::string> points;
-    std::string source, point, rest;
-    while (table >> source >> point && std::getline(table, rest))
-        if (point.rfind(prefix, 0) == 0)
-            points.push_back(point);
-    for (auto it = points.rbegin(); it != points.rend(); ++it)
-        if (::umount2(it->c_str(), 0) != 0)
-            ::umount2(it->c_str(), MNT_DETACH);
-}
-
-// Loop devices whose image lies in `dir`.
-void detachLoopsOf(const std::string &dir)
-{
-    std::error_code error;
-    for (const auto &item : fs::directory_iterator("/sys/block", error)) {
-        std::ifstream backing(item.path() / "loop" / "backing_file");
-        std::string file;
-        if (std::getline(backing, file) && file.rfind(dir, 0) == 0)
-            sh("partx -d /dev/" + item.path().filename().string() + " 2>/dev/null; losetup -d /dev/"
-               + item.path().filename().string());
-    }
-}
 
 QByteArray randomBytes(int size)
 {
@@ -73,16 +41,9 @@ protected:
         dir = std::make_unique<TempDir>();
         step("truncate -s 48M " + *dir / "disk.img");
         step("printf 'label: dos\\n,14M,7\\n,14M,7\\n,,83\\n' | sfdisk -q " + *dir / "disk.img");
-        const auto attach = sh("losetup -P --show -f " + *dir / "disk.img");
-        ASSERT_EQ(attach.exitCode, 0) << attach.standardError;
-        loop = QString::fromStdString(attach.standardOutput).trimmed().mid(5).toStdString();
-        sh("partx -a /dev/" + loop + " 2>/dev/null");
-        // Without their block device nodes, the steps below would write plain files into /dev.
-        for (int part = 1; part <= 3; ++part)
-            ASSERT_TRUE(fs::is_block_file("/dev/" + loop + "p" + std::to_string(part)))
-                << "no block device for partition " << part << " of " << loop;
-        step("LC_ALL=C.UTF-8 mkntfs -q -f -Q -L Alpha /dev/" + loop + "p1");
-        step("LC_ALL=C.UTF-8 mkntfs -q -f -Q -L 'Beta \"Q\" データ' /dev/" + loop + "p2");
+        loop = attachLoop(*dir / "disk.img", 3);
+        step("mkntfs -q -f -Q -L Alpha /dev/" + loop + "p1");
+        step("mkntfs -q -f -Q -L 'Beta \"Q\" データ' /dev/" + loop + "p2");
         step("mkfs.ext4 -q /dev/" + loop + "p3");
         mountRoot = QString::fromStdString(*dir / "media/");
         ASSERT_TRUE(QDir().mkpath(mountRoot));
@@ -92,27 +53,16 @@ protected:
         profile.opener = "/bin/true"; // no file browser in tests
         manager = std::make_unique<DiskManager>(profile, std::make_shared<HelperShell>(profile),
                                                 std::make_shared<SystemFileProbe>());
-        scan();
+        testsupport::await(manager->scanDisks());
     }
 
     void TearDown() override
     {
         manager.reset();
-        if (dir) {
-            // Mounts go before anything below them is deleted.
-            unmountUnder(dir->path());
-            detachLoopsOf(dir->path());
-        }
+        if (dir)
+            removeWhere(under(dir->path())); // mounts go before anything below them is deleted
         dir.reset();
     }
-
-    void step(const std::string &line)
-    {
-        const auto result = sh(line);
-        ASSERT_EQ(result.exitCode, 0) << line << "\n" << result.standardError;
-    }
-
-    void scan() { testsupport::await(manager->scanDisks()); }
 
     // The records of this test's disk, in discovery order.
     QList<NTFSDisk> ours() const

@@ -15,8 +15,7 @@ title='Quorvel NTFS Mount'
 skip() { echo "skipped: $*"; exit 77; }
 [ "${3:-}" = --sanitized ] && skip "sanitizer build: the package is made from the plain build"
 [ "$(id -u)" -eq 0 ] || skip "needs root to install a package"
-for tool in dpkg dpkg-deb cpack; do command -v "$tool" >/dev/null || skip "$tool is not installed"; done
-for tool in Xvfb xdotool xprop; do
+for tool in dpkg dpkg-deb cpack Xvfb xdotool xprop; do
   command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/setup test installs it)"
 done
 case "$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null)" in
@@ -45,13 +44,14 @@ dpkg_locked() {
   done
 }
 
+# The started processes end, newest first.
+stop_all() {
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; wait "${pids[i]}" 2>/dev/null; done
+  pids=()
+}
+
 cleanup() {
-  local pid
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    pid=${pids[i]}
-    kill "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-  done
+  stop_all
   if [ -n "$loop" ]; then
     partx -d "$loop" 2>/dev/null
     losetup -d "$loop"
@@ -161,8 +161,7 @@ fi
 [ $status -eq 0 ] || { echo "application output:"; sed 's/^/  /' "$scratch/app.log"; }
 
 # ---- Removal leaves nothing behind ----
-for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; wait "${pids[i]}" 2>/dev/null; done
-pids=()
+stop_all
 dpkg_locked dpkg --purge "$package" >/dev/null || fail "dpkg --purge $package"
 installed=""
 while read -r path; do

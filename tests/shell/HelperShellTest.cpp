@@ -30,13 +30,8 @@ ShellResult runBoth(HelperShell &shell, const QString &command, const QStringLis
 
 QString writeScript(const QTemporaryDir &dir, const QString &name, const QByteArray &body)
 {
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("#!/bin/sh\n" + body);
-    file.close();
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return path;
+    EXPECT_TRUE(testsupport::writeScript(dir.filePath(name), body)) << name.toStdString();
+    return dir.filePath(name);
 }
 
 // What the AppleScript host does to a string literal before its shell sees it.

@@ -25,17 +25,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iostream>
 #include <functional>
 #include <iterator>
-#include <filesystem>
-#include <iostream>
 
-#include <sys/mount.h>
 #include <unistd.h>
 
 using namespace standins::testing;
 using testsupport::await;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -69,11 +66,6 @@ QByteArray randomContent(QRandomGenerator &random, qint64 size)
     return bytes;
 }
 
-QByteArray sha256(const QByteArray &bytes)
-{
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
-}
-
 // Writes `content` to `path` and syncs it to the volume; the first failure, or nothing.
 QString writeSynced(const QString &path, const QByteArray &content)
 {
@@ -86,6 +78,15 @@ QString writeSynced(const QString &path, const QByteArray &content)
         return QString("fsync: ") + std::strerror(errno);
     file.close();
     return file.error() == QFileDevice::NoError ? QString() : "close: " + file.errorString();
+}
+
+// Where /dev/<node> is mounted, in mount order.
+QStringList mountsOf(const QString &node)
+{
+    QStringList points;
+    for (const std::string &point : mountPointsOf("/dev/" + node.toStdString()))
+        points << QString::fromStdString(point);
+    return points;
 }
 
 QStringList entriesOf(const QString &directory)
@@ -129,25 +130,18 @@ protected:
         scratch = QString::fromStdString(dir->path());
         step("truncate -s 96M " + *dir / "disk.img");
         step("printf 'label: dos\\n,64M,7\\n,,7\\n' | sfdisk -q " + *dir / "disk.img");
-        const auto attach = sh("losetup -P --show -f " + *dir / "disk.img");
-        ASSERT_EQ(attach.exitCode, 0) << attach.standardError;
-        loop = QString::fromStdString(attach.standardOutput).trimmed();
-        sh("partx -a " + loop.toStdString() + " 2>/dev/null");
-        soakNode = loop.mid(5) + "p1";
-        damagedNode = loop.mid(5) + "p2";
-        // Without their block device nodes, the steps below would write plain files into /dev.
-        for (const QString &node : {soakNode, damagedNode})
-            ASSERT_TRUE(fs::is_block_file(("/dev/" + node).toStdString())) << "no block device /dev/" << node.toStdString();
+        loop = QString::fromStdString(attachLoop(*dir / "disk.img", 2));
+        soakNode = loop + "p1";
+        damagedNode = loop + "p2";
         step("mkntfs -q -f -Q -L '" + kVolume.toStdString() + "' /dev/" + soakNode.toStdString());
         step("mkntfs -q -f -Q -L Damaged /dev/" + damagedNode.toStdString());
 
         mountRoot = scratch + "/media/";
         soakDirectory = mountRoot + kVolume;
-        ASSERT_TRUE(QDir().mkpath(mountRoot));
+        ASSERT_TRUE(QDir().mkpath(mountRoot) && QDir().mkpath(scratch + "/bin"));
         // Stand-ins for children that die by SIGKILL: ntfs-3g before and after it mounted, and
         // the disk utility before or after it unmounts, as the file diskutil-fault says.
         const QString real = testsupport::linuxProfile().diskutil;
-        ASSERT_TRUE(QDir().mkpath(scratch + "/bin"));
         script("ntfs-3g-killed-early", "kill -KILL $$\n");
         script("ntfs-3g-killed-late", kNtfs3g + " \"$@\" || exit\nkill -KILL $$\n");
         script("diskutil", "fault=$(cat " + scratch + "/bin/diskutil-fault 2>/dev/null)\n"
@@ -159,18 +153,20 @@ protected:
         Platform profile = testsupport::linuxProfile();
         profile.mountRoot = mountRoot;
         profile.opener = "/bin/true"; // no file browser in tests
-        manager = std::make_unique<DiskManager>(profile, std::make_shared<HelperShell>(profile),
-                                                std::make_shared<SystemFileProbe>());
+        const auto make = [&] {
+            auto made = std::make_unique<DiskManager>(profile, std::make_shared<HelperShell>(profile),
+                                                      std::make_shared<SystemFileProbe>());
+            await(made->scanDisks());
+            return made;
+        };
+        manager = make();
         profile.diskutil = scratch + "/bin/diskutil";
-        faultyManager = std::make_unique<DiskManager>(profile, std::make_shared<HelperShell>(profile),
-                                                       std::make_shared<SystemFileProbe>());
-        await(manager->scanDisks());
-        await(faultyManager->scanDisks());
+        faultyManager = make();
         ASSERT_TRUE(record(soakNode)) << "the soak volume is not listed";
         ASSERT_TRUE(record(damagedNode)) << "the second volume is not listed";
 
         const QByteArray seedText = qgetenv("QUORVEL_SOAK_SEED");
-        seed = seedText.isEmpty() ? QRandomGenerator::global()->generate() : seedText.toUInt();
+        const quint32 seed = seedText.isEmpty() ? QRandomGenerator::global()->generate() : seedText.toUInt();
         random.seed(seed);
         std::cout << "soak: seed " << seed << " (QUORVEL_SOAK_SEED repeats it)\n";
     }
@@ -179,29 +175,14 @@ protected:
     {
         manager.reset();
         faultyManager.reset();
-        if (!dir)
-            return;
-        // Mounts go before anything below them is deleted; lazily when still busy.
-        const QStringList mounts = testsupport::mountPointsUnder(scratch);
-        for (auto it = mounts.crbegin(); it != mounts.crend(); ++it)
-            if (::umount2(QFile::encodeName(*it).constData(), 0) != 0)
-                ::umount2(QFile::encodeName(*it).constData(), MNT_DETACH);
-        for (const QString &device : testsupport::loopDevicesBackedUnder(scratch))
-            sh("partx -d " + device.toStdString() + " 2>/dev/null; losetup -d " + device.toStdString());
+        if (dir)
+            removeWhere(under(dir->path())); // mounts go before anything below them is deleted
         dir.reset();
-    }
-
-    void step(const std::string &line)
-    {
-        const auto result = sh(line);
-        ASSERT_EQ(result.exitCode, 0) << line << "\n" << result.standardError;
     }
 
     void script(const QString &name, const QString &body)
     {
-        const QString path = scratch + "/bin/" + name;
-        writeFile(path.toStdString(), ("#!/bin/sh\n" + body).toStdString());
-        ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        ASSERT_TRUE(testsupport::writeScript(scratch + "/bin/" + name, body.toUtf8())) << name.toStdString();
     }
 
     std::optional<NTFSDisk> record(const QString &node) const
@@ -219,12 +200,12 @@ protected:
         const NTFSDisk disk = soak();
         EXPECT_EQ(disk.mountPoint, soakDirectory);
         EXPECT_TRUE(disk.isWritable);
-        ASSERT_EQ(testsupport::mountPointsOf("/dev/" + soakNode), QStringList{soakDirectory});
+        ASSERT_EQ(mountsOf(soakNode), QStringList{soakDirectory});
     }
     // Nothing of a volume is mounted, and nothing is left in the mount root.
     void expectNothingLeftOf(const QString &node)
     {
-        EXPECT_EQ(testsupport::mountPointsOf("/dev/" + node), QStringList());
+        EXPECT_EQ(mountsOf(node), QStringList());
         EXPECT_EQ(entriesOf(mountRoot), QStringList());
     }
 
@@ -242,30 +223,32 @@ protected:
         ASSERT_NO_FATAL_FAILURE(expectNothingLeftOf(soakNode));
     }
 
-    static QString slot(int cycle) { return QString("slot-%1").arg(cycle % kSlots); }
+    static QString fileName(int cycle, int index)
+    {
+        return QString("slot-%1/file-%2.bin").arg(cycle % kSlots).arg(index, 3, 10, QChar('0'));
+    }
 
     // 200 files of random sizes and contents into this cycle's directory (replacing what an
     // earlier cycle left there), and a few files of the next directory removed.
     void writeFiles(int cycle)
     {
-        ASSERT_TRUE(QDir(soakDirectory).mkpath(slot(cycle)));
+        ASSERT_TRUE(QDir(soakDirectory).mkpath(QFileInfo(fileName(cycle, 0)).path()));
         for (int i = 0; i < kFilesPerCycle; ++i) {
-            const QString name = slot(cycle) + QString("/file-%1.bin").arg(i, 3, 10, QChar('0'));
+            const QString name = fileName(cycle, i);
             const QByteArray content = randomContent(random, fileSize(random));
             const QString failure = writeSynced(soakDirectory + "/" + name, content);
             ASSERT_TRUE(failure.isEmpty()) << name.toStdString() << ": " << failure.toStdString();
-            expected[name] = sha256(content);
+            expected[name] = QCryptographicHash::hash(content, QCryptographicHash::Sha256);
             removed.remove(name);
             bytesWritten += content.size();
         }
         filesWritten += kFilesPerCycle;
         for (int i = 0; i < kRemovedPerCycle; ++i) {
-            const QString name = slot(cycle + 1) + QString("/file-%1.bin").arg(random.bounded(kFilesPerCycle), 3, 10, QChar('0'));
-            if (!expected.contains(name))
-                continue;
-            ASSERT_TRUE(QFile::remove(soakDirectory + "/" + name)) << name.toStdString();
-            expected.remove(name);
-            removed.insert(name);
+            const QString name = fileName(cycle + 1, random.bounded(kFilesPerCycle));
+            if (expected.remove(name)) {
+                ASSERT_TRUE(QFile::remove(soakDirectory + "/" + name)) << name.toStdString();
+                removed.insert(name);
+            }
         }
     }
 
@@ -285,27 +268,36 @@ protected:
         for (const QString &name : removed)
             if (QFileInfo::exists(soakDirectory + "/" + name))
                 problems << name + ": removed, but back";
-        QStringList present;
         for (const QString &directory : entriesOf(soakDirectory))
             for (const QString &name : entriesOf(soakDirectory + "/" + directory))
-                present << directory + "/" + name;
-        for (const QString &name : present)
-            if (!expected.contains(name) && !removed.contains(name))
-                problems << name + ": never written";
+                if (!expected.contains(directory + "/" + name) && !removed.contains(directory + "/" + name))
+                    problems << directory + "/" + name + ": never written";
         ++verifications;
         ASSERT_TRUE(problems.isEmpty()) << problems.size() << " problems after " << filesWritten
                                         << " files written, first ones:\n"
                                         << problems.mid(0, 20).join('\n').toStdString();
     }
 
+    // Mounts, checks every file and unmounts again.
+    void remountAndVerify()
+    {
+        ASSERT_NO_FATAL_FAILURE(mount());
+        ASSERT_NO_FATAL_FAILURE(verifyAll());
+        ASSERT_NO_FATAL_FAILURE(unmount());
+    }
     void cycle(int number)
     {
         ASSERT_NO_FATAL_FAILURE(mount());
         ASSERT_NO_FATAL_FAILURE(writeFiles(number));
         ASSERT_NO_FATAL_FAILURE(unmount());
-        ASSERT_NO_FATAL_FAILURE(mount());
-        ASSERT_NO_FATAL_FAILURE(verifyAll());
-        ASSERT_NO_FATAL_FAILURE(unmount());
+        ASSERT_NO_FATAL_FAILURE(remountAndVerify());
+    }
+    // The error of a failed operation has `code` and starts with `prefix`.
+    static void expectError(const std::optional<DiskError> &error, DiskError::Code code, const QString &prefix)
+    {
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code, code);
+        EXPECT_TRUE(error->description.startsWith(prefix)) << error->description.toStdString();
     }
 
     // A second volume whose $MFT mirror no longer matches: its mount fails with code 3 and
@@ -318,11 +310,9 @@ protected:
         const std::optional<NTFSDisk> damaged = record(damagedNode);
         ASSERT_TRUE(damaged) << "the damaged volume is no longer listed";
         const auto error = await(manager->mountReadWrite(*damaged, kNtfs3g));
-        ASSERT_TRUE(error);
-        EXPECT_EQ(error->code, DiskError::MountFailed);
-        EXPECT_TRUE(error->description.startsWith("Mount failed: ")) << error->description.toStdString();
+        ASSERT_NO_FATAL_FAILURE(expectError(error, DiskError::MountFailed, "Mount failed: "));
         EXPECT_GT(error->description.size(), QString("Mount failed: ").size()); // ntfs-3g's reason
-        EXPECT_EQ(testsupport::mountPointsOf("/dev/" + damagedNode), QStringList());
+        EXPECT_EQ(mountsOf(damagedNode), QStringList());
         EXPECT_EQ(entriesOf(mountRoot), QStringList{kVolume});
         ASSERT_NO_FATAL_FAILURE(expectMounted());
         ASSERT_NO_FATAL_FAILURE(verifyAll());
@@ -335,20 +325,16 @@ protected:
     {
         ASSERT_NO_FATAL_FAILURE(mount());
         ASSERT_NO_FATAL_FAILURE(writeFiles(number));
-        QFile holder(soakDirectory + "/" + slot(number) + "/file-000.bin");
+        QFile holder(soakDirectory + "/" + fileName(number, 0));
         ASSERT_TRUE(holder.open(QIODevice::ReadOnly));
         const auto error = await(manager->unmount(soak()));
-        ASSERT_TRUE(error);
-        EXPECT_EQ(error->code, DiskError::UnmountFailed);
-        EXPECT_TRUE(error->description.startsWith("Failed to unmount: ")) << error->description.toStdString();
+        ASSERT_NO_FATAL_FAILURE(expectError(error, DiskError::UnmountFailed, "Failed to unmount: "));
         EXPECT_TRUE(error->description.contains("busy")) << error->description.toStdString();
         ASSERT_NO_FATAL_FAILURE(expectMounted());
         ASSERT_NO_FATAL_FAILURE(verifyAll());
         holder.close();
         ASSERT_NO_FATAL_FAILURE(unmount());
-        ASSERT_NO_FATAL_FAILURE(mount());
-        ASSERT_NO_FATAL_FAILURE(verifyAll());
-        ASSERT_NO_FATAL_FAILURE(unmount());
+        ASSERT_NO_FATAL_FAILURE(remountAndVerify());
     }
 
     // Children killed by SIGKILL: ntfs-3g before and after it mounted (both code 3, nothing left
@@ -359,32 +345,27 @@ protected:
         for (const QString wrapper : {"ntfs-3g-killed-early", "ntfs-3g-killed-late"}) {
             SCOPED_TRACE(wrapper.toStdString());
             const auto error = await(manager->mountReadWrite(soak(), scratch + "/bin/" + wrapper));
-            ASSERT_TRUE(error);
-            EXPECT_EQ(error->code, DiskError::MountFailed);
-            EXPECT_TRUE(error->description.startsWith("Mount failed: ")) << error->description.toStdString();
+            ASSERT_NO_FATAL_FAILURE(expectError(error, DiskError::MountFailed, "Mount failed: "));
             ASSERT_NO_FATAL_FAILURE(expectNothingLeftOf(soakNode));
             await(manager->scanDisks());
             EXPECT_FALSE(soak().mountPoint);
         }
 
-        ASSERT_NO_FATAL_FAILURE(mount());
-        writeFile((scratch + "/bin/diskutil-fault").toStdString(), "before");
-        auto error = await(faultyManager->unmount(soak()));
-        ASSERT_TRUE(error);
-        EXPECT_EQ(error->code, DiskError::UnmountFailed);
-        ASSERT_NO_FATAL_FAILURE(expectMounted());
-        ASSERT_NO_FATAL_FAILURE(verifyAll());
-        ASSERT_NO_FATAL_FAILURE(unmount());
-
-        ASSERT_NO_FATAL_FAILURE(mount());
-        writeFile((scratch + "/bin/diskutil-fault").toStdString(), "after");
-        error = await(faultyManager->unmount(soak()));
-        ASSERT_TRUE(error);
-        EXPECT_EQ(error->code, DiskError::UnmountFailed);
-        ASSERT_NO_FATAL_FAILURE(expectNothingLeftOf(soakNode));
-        ASSERT_NO_FATAL_FAILURE(mount());
-        ASSERT_NO_FATAL_FAILURE(verifyAll());
-        ASSERT_NO_FATAL_FAILURE(unmount());
+        for (const bool before : {true, false}) {
+            SCOPED_TRACE(before ? "diskutil killed before it unmounts" : "diskutil killed after it unmounted");
+            ASSERT_NO_FATAL_FAILURE(mount());
+            writeFile((scratch + "/bin/diskutil-fault").toStdString(), before ? "before" : "after");
+            const auto error = await(faultyManager->unmount(soak()));
+            ASSERT_NO_FATAL_FAILURE(expectError(error, DiskError::UnmountFailed, ""));
+            if (before) {
+                ASSERT_NO_FATAL_FAILURE(expectMounted());
+                ASSERT_NO_FATAL_FAILURE(verifyAll());
+                ASSERT_NO_FATAL_FAILURE(unmount());
+            } else {
+                ASSERT_NO_FATAL_FAILURE(expectNothingLeftOf(soakNode));
+                ASSERT_NO_FATAL_FAILURE(remountAndVerify());
+            }
+        }
     }
 
     // Finished processes are deleted from the event loop; this lets it get to them.
@@ -394,21 +375,13 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    // Waits (a safety net, not a timing check) until `condition` holds; whether it does.
-    static bool settles(const std::function<bool()> &condition)
-    {
-        return testsupport::processEventsUntil(condition, 10000);
-    }
-
     std::unique_ptr<TempDir> dir;
     QString scratch;
-    QString loop; // "/dev/loopN"
+    QString loop; // "loopN"
     QString soakNode, damagedNode;
     QString mountRoot, soakDirectory;
     std::unique_ptr<DiskManager> manager;
     std::unique_ptr<DiskManager> faultyManager; // its disk utility may die on unmount
-
-    quint32 seed = 0;
     QRandomGenerator random;
     QHash<QString, QByteArray> expected; // file → SHA-256 of its last contents
     QSet<QString> removed;               // files that must stay away
@@ -420,12 +393,9 @@ protected:
 
 TEST_F(SoakTest, CyclesWithFaultsLoseNothingAndLeaveNothing)
 {
-    int cycles = 50;
-    if (qEnvironmentVariableIsSet("QUORVEL_SOAK_CYCLES")) {
-        bool ok = false;
-        cycles = qEnvironmentVariableIntValue("QUORVEL_SOAK_CYCLES", &ok);
-        ASSERT_TRUE(ok && cycles > 0) << "QUORVEL_SOAK_CYCLES must be a positive number";
-    }
+    const char *const cyclesVariable = "QUORVEL_SOAK_CYCLES";
+    const int cycles = qEnvironmentVariableIsSet(cyclesVariable) ? qEnvironmentVariableIntValue(cyclesVariable) : 50;
+    ASSERT_TRUE(cycles > 0) << "QUORVEL_SOAK_CYCLES must be a positive number";
     settleDeferredDeletes();
     const QStringList descriptors = testsupport::openDescriptors();
 
@@ -435,15 +405,12 @@ TEST_F(SoakTest, CyclesWithFaultsLoseNothingAndLeaveNothing)
         SCOPED_TRACE("cycle " + std::to_string(number));
         ASSERT_NO_FATAL_FAILURE(cycle(number));
         // The faults come a quarter, a half and three quarters of the way through.
-        if (number == cycles / 4) {
+        if (number == cycles / 4)
             ASSERT_NO_FATAL_FAILURE(damagedVolume());
-        }
-        if (number == cycles / 2) {
+        if (number == cycles / 2)
             ASSERT_NO_FATAL_FAILURE(busyVolume(number));
-        }
-        if (number == cycles * 3 / 4) {
+        if (number == cycles * 3 / 4)
             ASSERT_NO_FATAL_FAILURE(killedChildren());
-        }
     }
     std::cout << "soak: " << cycles << " cycles, " << filesWritten << " files (" << bytesWritten / KiB
               << " KiB) written, " << verifications << " full checks of up to " << expected.size()
@@ -454,25 +421,21 @@ TEST_F(SoakTest, CyclesWithFaultsLoseNothingAndLeaveNothing)
     manager.reset();
     faultyManager.reset();
     settleDeferredDeletes();
-    auto opened = [&] {
-        QStringList added;
-        for (const QString &descriptor : testsupport::openDescriptors())
-            if (!descriptors.contains(descriptor))
-                added << descriptor;
-        return added;
-    };
-    EXPECT_EQ(opened(), QStringList());
-    EXPECT_EQ(testsupport::mountPointsUnder(scratch), QStringList());
+    QStringList opened = testsupport::openDescriptors();
+    opened.removeIf([&](const QString &descriptor) { return descriptors.contains(descriptor); });
+    EXPECT_EQ(opened, QStringList());
+    EXPECT_EQ(mountPointsWhere(under(dir->path())), std::vector<std::string>());
     EXPECT_EQ(entriesOf(mountRoot), QStringList());
+    const auto settles = [](const std::function<bool()> &condition) { return testsupport::processEventsUntil(condition, 10000); };
     for (const QString &node : {soakNode, damagedNode}) {
-        EXPECT_EQ(testsupport::mountPointsOf("/dev/" + node), QStringList());
+        EXPECT_EQ(mountsOf(node), QStringList());
         EXPECT_TRUE(settles([&] { return testsupport::processesHolding("/dev/" + node).isEmpty(); }))
             << node.toStdString() << " held by " << testsupport::processesHolding("/dev/" + node).join(", ").toStdString();
     }
     EXPECT_EQ(testsupport::zombieChildren(), QList<int>());
 
     // A loop device still in use stays attached after `losetup -d` (it is only marked to go).
-    step("partx -d " + loop.toStdString() + " 2>/dev/null; losetup -d " + loop.toStdString());
-    EXPECT_TRUE(settles([&] { return testsupport::loopDevicesBackedUnder(scratch).isEmpty(); }))
-        << testsupport::loopDevicesBackedUnder(scratch).join(", ").toStdString();
+    step("partx -d /dev/" + loop.toStdString() + " 2>/dev/null; losetup -d /dev/" + loop.toStdString());
+    EXPECT_TRUE(settles([&] { return loopsWhere(under(dir->path())).empty(); }))
+        << testing::PrintToString(loopsWhere(under(dir->path())));
 }

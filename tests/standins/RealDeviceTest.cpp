@@ -1,7 +1,6 @@
 // The stand-ins against real block devices: sparse NTFS images on loop devices, mounted with
 // ntfs-3g. Root only; every mount, loop device and file is removed afterwards, also when a step
 // fails, and leftovers of an interrupted run are removed before the next one starts.
-#include "MountInfo.h"
 #include "StandinHarness.h"
 #include "Text.h"
 #include "support/TestSupport.h"
@@ -11,11 +10,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <regex>
 #include <sstream>
 
-#include <sys/mount.h>
 #include <unistd.h>
 
 using namespace standins;
@@ -35,65 +32,11 @@ std::string quoted(const std::string &text)
     return out + "'";
 }
 
-// Runs a set-up step and fails the test, with the step's messages, when it does not work.
-#define STEP(line)                                                                                \
-    do {                                                                                          \
-        const auto step_ = sh(line);                                                              \
-        ASSERT_EQ(step_.exitCode, 0) << (line) << "\n" << step_.standardOutput << step_.standardError; \
-    } while (false)
-
-using PathTest = std::function<bool(const std::string &)>;
-
-// The loop devices ("/dev/loopN") whose image passes `test`.
-std::vector<std::string> loopsWhere(const PathTest &test)
-{
-    std::vector<std::string> nodes;
-    std::error_code error;
-    for (const auto &item : fs::directory_iterator("/sys/block", error)) {
-        std::ifstream backing(item.path() / "loop" / "backing_file");
-        std::string file;
-        if (std::getline(backing, file) && test(file))
-            nodes.push_back("/dev/" + item.path().filename().string());
-    }
-    return nodes;
-}
-
-// Unmounts (innermost first; lazily when busy, so that clean-up never stops half-way), detaches
-// and deletes what lies in the directories under /tmp that pass `test`.
-void removeWhere(const PathTest &test)
-{
-    const auto mounts = readMountInfo("/proc/self/mountinfo").value_or(std::vector<MountEntry>{});
-    for (auto it = mounts.rbegin(); it != mounts.rend(); ++it)
-        if (test(it->mountPoint) && ::umount2(it->mountPoint.c_str(), 0) != 0)
-            ::umount2(it->mountPoint.c_str(), MNT_DETACH);
-    for (const std::string &node : loopsWhere(test))
-        sh("partx -d " + node + " 2>/dev/null; losetup -d " + node);
-    std::error_code error;
-    for (const auto &item : fs::directory_iterator("/tmp", error))
-        if (test(item.path().string()))
-            fs::remove_all(item.path(), error);
-}
-
 // A disk image attached to a loop device, with its partitions added.
 struct Disk {
     std::string name; // "loopN"
     std::string part(int number) const { return name + "p" + std::to_string(number); }
 };
-
-Disk attach(const std::string &image)
-{
-    // Another process may be taking loop devices at the same moment: a few tries.
-    ProgramResult run;
-    for (int tries = 5; (run = sh("losetup -P --show -f " + quoted(image))).exitCode != 0 && --tries > 0;)
-        ::sleep(1);
-    const std::string node(trimmed(run.standardOutput));
-    if (run.exitCode != 0 || node.rfind("/dev/", 0) != 0)
-        throw std::runtime_error("losetup failed: " + run.standardError);
-    // The kernel here does not scan a loop device's table by itself. partx fails when there is no
-    // table, which is fine.
-    sh("partx -a " + node + " 2>/dev/null");
-    return {node.substr(5)};
-}
 
 // diskutil info's answer for an NTFS volume, or an ext4 one without a label, as plistText writes it.
 std::string volume(const std::string &id, std::int64_t size, const std::optional<std::string> &label,
@@ -117,18 +60,18 @@ protected:
         m_dir = std::make_unique<TempDir>();
         const TempDir &dir = *m_dir;
 
-        STEP("truncate -s 48M " + dir / "mbr.img" + " " + dir / "gpt.img" + " && truncate -s 16M " + dir / "raw.img");
-        STEP("printf 'label: dos\\n,12M,7\\n,12M,7\\n,,83\\n' | sfdisk -q " + dir / "mbr.img");
-        STEP("printf 'label: gpt\\n,12M," + ntfsType + "\\n,10M," + ntfsType + "\\n' | sfdisk -q " + dir / "gpt.img");
-        STEP("mkntfs -q -F -f -Q -L 'Raw Volume' " + dir / "raw.img");
-        mbr = attach(dir / "mbr.img");
-        gpt = attach(dir / "gpt.img");
-        raw = attach(dir / "raw.img");
-        STEP("mkntfs -q -f -Q -L 'My Disk' /dev/" + mbr.part(1));
-        STEP("mkntfs -q -f -Q -L 'データ' /dev/" + mbr.part(2));
-        STEP("mkfs.ext4 -q /dev/" + mbr.part(3));
-        STEP("mkntfs -q -f -Q -L 'Say \"Hi\"' /dev/" + gpt.part(1));
-        STEP("mkntfs -q -f -Q -L 'My Disk' /dev/" + gpt.part(2));
+        step("truncate -s 48M " + dir / "mbr.img" + " " + dir / "gpt.img" + " && truncate -s 16M " + dir / "raw.img");
+        step("printf 'label: dos\\n,12M,7\\n,12M,7\\n,,83\\n' | sfdisk -q " + dir / "mbr.img");
+        step("printf 'label: gpt\\n,12M," + ntfsType + "\\n,10M," + ntfsType + "\\n' | sfdisk -q " + dir / "gpt.img");
+        step("mkntfs -q -F -f -Q -L 'Raw Volume' " + dir / "raw.img");
+        mbr = {attachLoop(dir / "mbr.img", 3)};
+        gpt = {attachLoop(dir / "gpt.img", 2)};
+        raw = {attachLoop(dir / "raw.img")};
+        step("mkntfs -q -f -Q -L 'My Disk' /dev/" + mbr.part(1));
+        step("mkntfs -q -f -Q -L 'データ' /dev/" + mbr.part(2));
+        step("mkfs.ext4 -q /dev/" + mbr.part(3));
+        step("mkntfs -q -f -Q -L 'Say \"Hi\"' /dev/" + gpt.part(1));
+        step("mkntfs -q -f -Q -L 'My Disk' /dev/" + gpt.part(2));
     }
 
     // Everything goes, also after a failed step; then nothing of it may be left.
@@ -137,7 +80,7 @@ protected:
         if (!m_dir)
             return;
         const std::string path = m_dir->path();
-        const PathTest ours = [&](const std::string &item) { return item.rfind(path, 0) == 0; };
+        const PathTest ours = under(path);
         removeWhere(ours);
         m_dir.reset();
         std::ifstream table("/proc/self/mounts");
@@ -215,20 +158,20 @@ TEST_F(RealDeviceTest, InfoReadsEveryKindOfLabel)
     EXPECT_EQ(info("/dev/" + gpt.part(1)), info(gpt.part(1))); // the same device
 }
 
-TEST_F(RealDeviceTest, InfoAndListingFollowNtfs3gMountsReadWriteAndReadOnly)
+TEST_F(RealDeviceTest, InfoListingAndUnmountFollowNtfs3gMountsReadWriteAndReadOnly)
 {
     const std::string id = mbr.part(1), dir = mountDir("My Disk"), bound = mountDir("bound");
     const std::regex shape("/dev/" + id + " on " + dir + R"( \(fuseblk(, [a-z-]+)*\))");
     for (const bool writable : {true, false}) {
         SCOPED_TRACE(writable ? "read-write" : "read-only");
-        STEP("ntfs-3g " + std::string(writable ? "" : "-o ro ") + "/dev/" + id + " " + quoted(dir));
+        step("ntfs-3g " + std::string(writable ? "" : "-o ro ") + "/dev/" + id + " " + quoted(dir));
         EXPECT_EQ(info(id), volume(id, 12 * MiB, "My Disk", dir, writable));
         const std::string line = mountLine("/dev/" + id);
         EXPECT_TRUE(std::regex_match(line, shape)) << line;
         EXPECT_EQ(line.find(", read-only") != std::string::npos, !writable) << line;
 
         // Bound elsewhere too: info keeps to the first mount, and unmount takes both.
-        STEP("mount --bind " + quoted(dir) + " " + bound);
+        step("mount --bind " + quoted(dir) + " " + bound);
         EXPECT_EQ(info(id), volume(id, 12 * MiB, "My Disk", dir, writable));
         const auto run = unmount(id);
         EXPECT_EQ(run.exitCode, 0) << run.standardError;
@@ -238,6 +181,11 @@ TEST_F(RealDeviceTest, InfoAndListingFollowNtfs3gMountsReadWriteAndReadOnly)
         EXPECT_EQ(mountLine("/dev/" + id), "");
         EXPECT_TRUE(fs::is_directory(dir) && fs::is_directory(bound)) << "directories outside the mount root are left alone";
     }
+    // Unmounting what is no longer mounted succeeds and says so.
+    const auto again = unmount(id);
+    EXPECT_EQ(again.exitCode, 0) << again.standardError;
+    EXPECT_EQ(again.standardOutput, "Volume My Disk on " + id + " was not mounted\n");
+    EXPECT_EQ(again.standardError, "");
 }
 
 TEST_F(RealDeviceTest, BusyVolumeStaysMountedAndSaysWhyOnOneLine)
@@ -246,7 +194,7 @@ TEST_F(RealDeviceTest, BusyVolumeStaysMountedAndSaysWhyOnOneLine)
     // unmount, but only once the unmount has happened.
     const std::vector<std::string> mountRoot{"QUORVEL_MOUNT_ROOT=" + m_dir->path() + "/"};
     const std::string id = gpt.part(1), dir = mountDir("Say \"Hi\"");
-    STEP("ntfs-3g /dev/" + id + " " + quoted(dir));
+    step("ntfs-3g /dev/" + id + " " + quoted(dir));
     std::ofstream held(dir + "/held.txt");
     ASSERT_TRUE(held.is_open());
 
@@ -261,14 +209,6 @@ TEST_F(RealDeviceTest, BusyVolumeStaysMountedAndSaysWhyOnOneLine)
     EXPECT_EQ(freed.exitCode, 0) << freed.standardError;
     EXPECT_EQ(freed.standardOutput, "Volume Say \"Hi\" on " + id + " unmounted\n");
     EXPECT_FALSE(fs::exists(dir)) << "the emptied mount directory under the mount root stays behind";
-}
-
-TEST_F(RealDeviceTest, UnmountOfAVolumeThatIsNotMountedSucceeds)
-{
-    const auto run = unmount(gpt.part(2));
-    EXPECT_EQ(run.exitCode, 0) << run.standardError;
-    EXPECT_EQ(run.standardOutput, "Volume My Disk on " + gpt.part(2) + " was not mounted\n");
-    EXPECT_EQ(run.standardError, "");
 }
 
 } // namespace

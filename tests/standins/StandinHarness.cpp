@@ -1,5 +1,8 @@
 #include "StandinHarness.h"
 
+#include "MountInfo.h"
+#include "Text.h"
+
 #include <plist/plist.h>
 
 #include <cerrno>
@@ -10,6 +13,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace standins::testing {
@@ -35,6 +39,84 @@ ProgramResult sh(const std::string &line)
 {
     // A UTF-8 locale, so that tools such as mkntfs take non-ASCII labels.
     return runProgram({"/bin/sh", "-c", line}, {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LC_ALL=C.UTF-8"});
+}
+
+void step(const std::string &line)
+{
+    const auto result = sh(line);
+    if (result.exitCode != 0)
+        throw std::runtime_error("failed: " + line + "\n" + result.standardOutput + result.standardError);
+}
+
+std::string attachLoop(const std::string &image, int partitions)
+{
+    ProgramResult run;
+    for (int tries = 5; (run = sh("losetup -P --show -f '" + image + "'")).exitCode != 0 && --tries > 0;)
+        ::sleep(1);
+    const std::string node(trimmed(run.standardOutput));
+    if (run.exitCode != 0 || node.rfind("/dev/", 0) != 0)
+        throw std::runtime_error("losetup failed: " + run.standardError);
+    // Without udev nothing scans the table; partx fails when there is none, which is fine.
+    sh("partx -a " + node + " 2>/dev/null");
+    for (int part = 1; part <= partitions; ++part)
+        if (!std::filesystem::is_block_file(node + "p" + std::to_string(part))) {
+            sh("partx -d " + node + " 2>/dev/null; losetup -d " + node);
+            throw std::runtime_error("no block device " + node + "p" + std::to_string(part));
+        }
+    return node.substr(5);
+}
+
+std::vector<std::string> loopsWhere(const PathTest &test)
+{
+    std::vector<std::string> nodes;
+    std::error_code error;
+    for (const auto &item : std::filesystem::directory_iterator("/sys/block", error)) {
+        std::ifstream backing(item.path() / "loop" / "backing_file");
+        std::string file;
+        if (std::getline(backing, file) && test(file))
+            nodes.push_back("/dev/" + item.path().filename().string());
+    }
+    return nodes;
+}
+
+namespace {
+std::vector<std::string> mountPoints(const std::function<bool(const MountEntry &)> &test)
+{
+    std::vector<std::string> points;
+    for (const MountEntry &mount : readMountInfo("/proc/self/mountinfo").value_or(std::vector<MountEntry>{}))
+        if (test(mount))
+            points.push_back(mount.mountPoint);
+    return points;
+}
+} // namespace
+
+std::vector<std::string> mountPointsWhere(const PathTest &test)
+{
+    return mountPoints([&](const MountEntry &mount) { return test(mount.mountPoint); });
+}
+
+std::vector<std::string> mountPointsOf(const std::string &device)
+{
+    return mountPoints([&](const MountEntry &mount) { return mount.source == device; });
+}
+
+void removeWhere(const PathTest &test)
+{
+    const auto points = mountPointsWhere(test);
+    for (auto it = points.rbegin(); it != points.rend(); ++it)
+        if (::umount2(it->c_str(), 0) != 0)
+            ::umount2(it->c_str(), MNT_DETACH);
+    for (const std::string &node : loopsWhere(test))
+        sh("partx -d " + node + " 2>/dev/null; losetup -d " + node);
+    std::error_code error;
+    for (const auto &item : std::filesystem::directory_iterator("/tmp", error))
+        if (test(item.path().string()))
+            std::filesystem::remove_all(item.path(), error);
+}
+
+PathTest under(const std::string &prefix)
+{
+    return [prefix](const std::string &path) { return path.rfind(prefix, 0) == 0; };
 }
 
 TempDir::TempDir()

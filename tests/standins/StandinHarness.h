@@ -3,6 +3,7 @@
 #include "Process.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,32 @@ ProgramResult runStandin(const std::string &tool, const std::vector<std::string>
 
 // Runs a shell line (for test set-up); the result's exit code tells whether it worked.
 ProgramResult sh(const std::string &line);
+
+// Runs a set-up step; throws, with the step's messages, when it does not work (the test stops).
+void step(const std::string &line);
+
+// Attaches `image` to a free loop device (a few tries: other processes take loop devices too),
+// adds its partitions and checks that /dev holds a block device for each of the first
+// `partitions`; "loopN". Throws when any of that fails, so that nothing writes into /dev.
+std::string attachLoop(const std::string &image, int partitions = 0);
+
+using PathTest = std::function<bool(const std::string &)>;
+
+// The loop devices ("/dev/loopN") whose image passes `test`.
+std::vector<std::string> loopsWhere(const PathTest &test);
+
+// Mount points, in mount order (as /proc/self/mountinfo lists them, escapes decoded), of the
+// mounts whose point passes `test`, or whose source is `device` ("/dev/loop3p1").
+std::vector<std::string> mountPointsWhere(const PathTest &test);
+std::vector<std::string> mountPointsOf(const std::string &device);
+
+// Unmounts (innermost first; lazily when busy, so that clean-up never stops half-way) what is
+// mounted at paths passing `test`, detaches the loop devices whose image passes it, and deletes
+// the entries of /tmp that pass it.
+void removeWhere(const PathTest &test);
+
+// A test for paths at or below `prefix`.
+PathTest under(const std::string &prefix);
 
 // A directory under /tmp, removed with everything in it when the guard goes.
 class TempDir {

@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -11,54 +10,6 @@
 namespace testsupport {
 
 namespace {
-
-// mountinfo writes space, tab, newline and backslash as three octal digits after a backslash.
-QString decodeMountField(const QByteArray &field)
-{
-    QByteArray out;
-    out.reserve(field.size());
-    for (qsizetype i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size()) {
-            bool ok = false;
-            const int value = field.mid(i + 1, 3).toInt(&ok, 8);
-            if (ok && value < 256) {
-                out += char(value);
-                i += 3;
-                continue;
-            }
-        }
-        out += field[i];
-    }
-    return QString::fromUtf8(out);
-}
-
-struct Mount {
-    QString source;
-    QString point;
-};
-
-QList<Mount> readMounts()
-{
-    QList<Mount> mounts;
-    QFile table(QStringLiteral("/proc/self/mountinfo"));
-    if (!table.open(QIODevice::ReadOnly))
-        return mounts;
-    // ID PARENT MAJ:MIN ROOT POINT OPTIONS [OPTIONAL...] - TYPE SOURCE SUPER-OPTIONS
-    for (const QByteArray &line : table.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        const qsizetype separator = fields.indexOf("-");
-        if (fields.size() < 5 || separator < 0 || separator + 2 >= fields.size())
-            continue;
-        mounts.append({decodeMountField(fields[separator + 2]), decodeMountField(fields[4])});
-    }
-    return mounts;
-}
-
-bool isAtOrBelow(const QString &path, const QString &prefix)
-{
-    const QString base = prefix.endsWith(QLatin1Char('/')) ? prefix.chopped(1) : prefix;
-    return path == base || path.startsWith(base + QLatin1Char('/'));
-}
 
 QByteArray readSmallFile(const QString &path)
 {
@@ -88,37 +39,6 @@ QStringList numericEntries(const QString &directory)
 }
 
 } // namespace
-
-QStringList mountPointsUnder(const QString &prefix)
-{
-    QStringList out;
-    for (const Mount &mount : readMounts())
-        if (isAtOrBelow(mount.point, prefix))
-            out << mount.point;
-    return out;
-}
-
-QStringList mountPointsOf(const QString &device)
-{
-    QStringList out;
-    for (const Mount &mount : readMounts())
-        if (mount.source == device)
-            out << mount.point;
-    return out;
-}
-
-QStringList loopDevicesBackedUnder(const QString &prefix)
-{
-    QStringList out;
-    for (const QString &name : QDir(QStringLiteral("/sys/block")).entryList({QStringLiteral("loop*")}, QDir::AllEntries)) {
-        // The kernel appends " (deleted)" once the image is gone.
-        QString backing = QString::fromUtf8(readSmallFile("/sys/block/" + name + "/loop/backing_file")).trimmed();
-        backing.remove(QRegularExpression(QStringLiteral(" \\(deleted\\)$")));
-        if (!backing.isEmpty() && isAtOrBelow(backing, prefix))
-            out << QStringLiteral("/dev/") + name;
-    }
-    return out;
-}
 
 QStringList openDescriptors()
 {

@@ -18,6 +18,14 @@ Platform linuxProfile()
     return Platform::linux(buildLibexecDir());
 }
 
+bool writeScript(const QString &path, const QByteArray &body)
+{
+    QFile file(path);
+    const QByteArray text = "#!/bin/sh\n" + body;
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.flush()
+        && file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
 QString realDeviceSkipReason()
 {
     if (::geteuid() != 0)

@@ -13,6 +13,9 @@ QString buildLibexecDir();
 // The Linux profile pointing at the build tree's stand-ins.
 Platform linuxProfile();
 
+// Writes an executable shell script, "#!/bin/sh" and then `body`; whether that worked.
+bool writeScript(const QString &path, const QByteArray &body);
+
 // Empty when the test may use loop devices, FUSE and root; otherwise the reason it may not.
 QString realDeviceSkipReason();
 
