@@ -17,7 +17,8 @@ namespace {
 
 // Logs "DEBIAN_FRONTEND|arguments" for every call but the queries, which it answers from the list
 // of installed packages; fails with FAKE_EXIT (100 unless set) when the arguments match the
-// pattern FAKE_FAIL; adds what it installs to the list.
+// pattern FAKE_FAIL; lists FAKE_NEEDS as needing the package in the removal dry runs, each in its
+// manager's words; adds what it installs to the list.
 constexpr const char *fakeManager = R"sh(#!/bin/sh
 for last; do :; done
 tool=$(basename "$0")
@@ -30,6 +31,13 @@ esac
 printf '%s|%s %s\n' "${DEBIAN_FRONTEND-}" "$tool" "$*" >> "$FAKE_LOG"
 case "$*" in ${FAKE_FAIL-}) exit "${FAKE_EXIT:-100}" ;; esac
 case "$tool $*" in
+  "apt-get -s "*) for name in "$last" ${FAKE_NEEDS-}; do echo "Remv $name [1.0-1]"; done ;;
+  "rpm -e "*)
+    for name in ${FAKE_NEEDS-}; do printf '\t%s is needed by (installed) %s-1.0-1.x86_64\n' "$last" "$name" >&2; done
+    [ -z "${FAKE_NEEDS-}" ] ;;
+  "pacman -R --print "*)
+    for name in ${FAKE_NEEDS-}; do echo ":: removing $last breaks dependency '$last' required by $name" >&2; done
+    [ -z "${FAKE_NEEDS-}" ] && echo "$last" ;;
   *" install "*|"pacman -S "*) for word; do case $word in -*|install) ;; *) echo "$word" >> "$FAKE_INSTALLED" ;; esac; done ;;
 esac
 )sh";
@@ -83,7 +91,8 @@ TEST_F(BrewTest, EachKnownCommandLineDrivesEveryPackageManager)
         std::string log, says, env = "";
         int exitCode = 0;
     };
-    const std::string both = "fuse3\nntfs-3g\n";
+    const std::string both = "fuse3\nntfs-3g\n", needs = "FAKE_NEEDS=quorvel-ntfs-mount foo",
+                      refused = "removing ntfs-3g would also remove quorvel-ntfs-mount, foo; nothing was removed";
     const std::vector<std::string> dnf = {"dnf", "rpm"}, zypper = {"zypper", "rpm"}, pacman = {"pacman"};
     const Case cases[] = {
         {apt, "", tap, "", "nothing to tap"},
@@ -98,15 +107,29 @@ TEST_F(BrewTest, EachKnownCommandLineDrivesEveryPackageManager)
         {apt, "", removeNtfs, "", "not installed"},
         {apt, both, installFuse, "", "already installed"},
         {apt, both, installNtfs, "", "already installed"},
-        {apt, both, removeNtfs, "noninteractive|apt-get remove -y ntfs-3g\n", "removed ntfs-3g"},
+        {apt, both, removeNtfs, "untouched|apt-get -s remove ntfs-3g\nnoninteractive|apt-get remove -y ntfs-3g\n",
+         "removed ntfs-3g"},
+        {apt, both, removeNtfs, "untouched|apt-get -s remove ntfs-3g\n", refused, needs, 1},
+        {apt, both, removeNtfs, "untouched|apt-get -s remove ntfs-3g\n", "could not tell", "FAKE_FAIL=-s*", 1},
         {apt, both, removeFuse, "", "stays installed"}, // other parts of the system use FUSE
         {dnf, "", tap, "", "nothing to tap"},
         {dnf, "", installFuse, "untouched|dnf makecache\nuntouched|dnf install -y fuse3 ntfs-3g\n", ""},
+        {dnf, both, removeNtfs,
+         "untouched|rpm -e --test ntfs-3g\nuntouched|dnf remove -y --setopt=clean_requirements_on_remove=False ntfs-3g\n",
+         "removed ntfs-3g"},
+        {dnf, both, removeNtfs, "untouched|rpm -e --test ntfs-3g\n", refused, needs, 1},
+        {dnf, both, removeNtfs, "untouched|rpm -e --test ntfs-3g\n", "could not tell", "FAKE_FAIL=-e*", 1},
         {zypper, "", installFuse,
          "untouched|zypper --non-interactive refresh\nuntouched|zypper --non-interactive install fuse3 ntfs-3g\n", ""},
+        {zypper, both, removeNtfs,
+         "untouched|rpm -e --test ntfs-3g\nuntouched|zypper --non-interactive remove --no-clean-deps ntfs-3g\n", ""},
+        {zypper, both, removeNtfs, "untouched|rpm -e --test ntfs-3g\n", refused, needs, 1},
         // No -Sy: refreshing without the full upgrade is the partial upgrade Arch does not support.
         {pacman, "", tap, "", "sync database"},
         {pacman, "", installFuse, "untouched|pacman -S --noconfirm --needed fuse3 ntfs-3g\n", ""},
+        {pacman, both, removeNtfs,
+         "untouched|pacman -R --print --print-format %n ntfs-3g\nuntouched|pacman -R --noconfirm ntfs-3g\n", ""},
+        {pacman, both, removeNtfs, "untouched|pacman -R --print --print-format %n ntfs-3g\n", refused, needs, 1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.tools.front() + " " + c.args.front() + " " + c.args.back() + (c.installed.empty() ? "" : " (installed)")
@@ -185,6 +208,12 @@ TEST_F(BrewTest, AnOrdinaryUserIsAskedForThePasswordOncePerSetupThroughPkexec)
     const std::string self = fs::canonical(QUORVEL_STANDINS_DIR).string() + "/brew";
     EXPECT_EQ(log(), "pkexec /usr/bin/env QUORVEL_BREW_PM_PATH=" + bin + " " + self + " --as-root install fuse3 ntfs-3g\n"
                      "noninteractive|apt-get update\nnoninteractive|apt-get install -y fuse3 ntfs-3g\n");
+
+    // The dry run needs no password; only the removal itself does.
+    writeFile(dir / "log", "");
+    EXPECT_EQ(asUser(removeNtfs).exitCode, 0);
+    EXPECT_EQ(log(), "|apt-get -s remove ntfs-3g\npkexec /usr/bin/env DEBIAN_FRONTEND=noninteractive " + bin
+                         + "/apt-get remove -y ntfs-3g\nnoninteractive|apt-get remove -y ntfs-3g\n");
 
     // pkexec exits 127 for a missing agent, a refusal and a command not found, and 126 for a
     // dismissed prompt and a command that could not run: its words tell which, and each outcome
