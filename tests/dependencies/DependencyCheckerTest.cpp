@@ -184,14 +184,27 @@ TEST_F(DependencyCheckerTest, SetupStopsWhenTheCheckerGoesMidCommand)
 
 TEST_F(DependencyCheckerTest, UninstallRemovesTheFormulaThenTheFuseLayer)
 {
-    make({brew, script, ntfs});
-    runner->on(brewLine("uninstall ntfs-3g-mac"), ScriptedRunner::fail("Error: No such keg"));
-    EXPECT_EQ(uninstall(), "ntfs-3g-mac uninstall result: Error: No such keg\n");
-    EXPECT_EQ(runner->calls(), (QList<Call>{{Kind::Run, brewLine("uninstall ntfs-3g-mac")}, {Kind::Privileged, scriptLine}}));
-    EXPECT_EQ(events, S({"uninstalling:1", "error:", "progress:アンインストールを開始するよ...",
-                         "progress:ntfs-3g-mac をアンインストールしているよ...",
-                         "progress:fuse-t をアンインストールしているよ（管理者パスワードの入力画面が出たら入力してね）...",
-                         "progress:依存ツールのアンインストールが完了したよ！", "status:11:" + ntfs, "uninstalling:0"}));
+    // A failed formula removal counts only while ntfs-3g is still there; then the FUSE layer stays.
+    const QString formulaGone = brewLine("uninstall ntfs-3g-mac"), refusal =
+        "Error: Refusing to uninstall /opt/homebrew/Cellar/ntfs-3g-mac because it is required by foo";
+    const QString pScript = "progress:fuse-t をアンインストールしているよ（管理者パスワードの入力画面が出たら入力してね）...",
+                  pGone = "progress:依存ツールのアンインストールが完了したよ！";
+    const std::tuple<ShellResult, bool, S> cases[] = {
+        {ScriptedRunner::fail("Error: No such keg"), false, {pScript, pGone, "status:11:-"}},
+        {ScriptedRunner::ok(), true, {pScript, pGone, "status:11:" + ntfs}},
+        {ScriptedRunner::fail(refusal), true, {"error:ntfs-3g-mac のアンインストールに失敗したよ。\n" + refusal, "status:11:" + ntfs}},
+    };
+    for (const auto &[removed, stays, rest] : cases) {
+        SCOPED_TRACE(removed.output.toStdString());
+        make(stays ? QSet<QString>{brew, script, ntfs} : QSet<QString>{brew, script});
+        runner->on(formulaGone, removed);
+        EXPECT_EQ(uninstall(), "ntfs-3g-mac uninstall result: " + removed.output.toStdString() + "\n");
+        EXPECT_EQ(runner->calls(), (removed.isSuccess || !stays
+                                        ? QList<Call>{{Kind::Run, formulaGone}, {Kind::Privileged, scriptLine}}
+                                        : QList<Call>{{Kind::Run, formulaGone}}));
+        EXPECT_EQ(events, S({"uninstalling:1", "error:", "progress:アンインストールを開始するよ...",
+                             "progress:ntfs-3g-mac をアンインストールしているよ..."}) + rest + S({"uninstalling:0"}));
+    }
 
     make({brew, fuse}); // no script: Homebrew removes the cask, and its failure is only logged
     runner->setFallback(ScriptedRunner::fail());
