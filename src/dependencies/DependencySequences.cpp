@@ -129,7 +129,7 @@ QCoro::Task<> DependencyChecker::uninstallSteps()
         }
     }
 
-    // The FUSE layer's own uninstall script wins over Homebrew; only it can fail the run.
+    // The FUSE layer's own uninstall script wins over Homebrew; of the two, only it can fail the run.
     const QString script = m_platform.fuseUninstallScript;
     if (!script.isEmpty() && m_probe->exists(script)) {
         setInstallProgressMessage(QStringLiteral(

@@ -88,53 +88,45 @@ TEST_F(BrewTest, EachKnownCommandLineDrivesEveryPackageManager)
         std::vector<std::string> tools;
         std::string installed;
         std::vector<std::string> args;
-        std::string log, says, env = "";
+        std::string log, says;
+        std::vector<std::string> env = {};
         int exitCode = 0;
     };
-    const std::string both = "fuse3\nntfs-3g\n", needs = "FAKE_NEEDS=quorvel-ntfs-mount foo",
-                      refused = "removing ntfs-3g would also remove quorvel-ntfs-mount, foo; nothing was removed";
+    const std::string both = "fuse3\nntfs-3g\n", needs = "FAKE_NEEDS=quorvel-ntfs-mount foo", update = "noninteractive|apt-get update\n",
+                      refused = "removing ntfs-3g would also remove quorvel-ntfs-mount, foo; nothing was removed",
+                      aptDry = "untouched|apt-get -s remove ntfs-3g\n", rpmDry = "untouched|rpm -e --test ntfs-3g\n",
+                      pacmanDry = "untouched|pacman -R --print --print-format %n ntfs-3g\n";
     const std::vector<std::string> dnf = {"dnf", "rpm"}, zypper = {"zypper", "rpm"}, pacman = {"pacman"};
     const Case cases[] = {
         {apt, "", tap, "", "nothing to tap"},
         // One install brings in all that is missing, so that the setup asks for the password once.
-        {apt, "", installFuse, "noninteractive|apt-get update\nnoninteractive|apt-get install -y fuse3 ntfs-3g\n",
-         "installed fuse3"},
-        {apt, "fuse3\n", installNtfs, "noninteractive|apt-get update\nnoninteractive|apt-get install -y ntfs-3g\n",
-         "installed ntfs-3g"},
+        {apt, "", installFuse, update + "noninteractive|apt-get install -y fuse3 ntfs-3g\n", "installed fuse3"},
+        {apt, "fuse3\n", installNtfs, update + "noninteractive|apt-get install -y ntfs-3g\n", "installed ntfs-3g"},
         // Offline, or one mirror down: the index already here may still do.
-        {apt, "", installNtfs, "noninteractive|apt-get update\nnoninteractive|apt-get install -y ntfs-3g fuse3\n",
-         "installing from the index this machine already has", "FAKE_FAIL=update"},
+        {apt, "", installNtfs, update + "noninteractive|apt-get install -y ntfs-3g fuse3\n",
+         "installing from the index this machine already has", {"FAKE_FAIL=update"}},
         {apt, "", removeNtfs, "", "not installed"},
-        {apt, both, installFuse, "", "already installed"},
         {apt, both, installNtfs, "", "already installed"},
-        {apt, both, removeNtfs, "untouched|apt-get -s remove ntfs-3g\nnoninteractive|apt-get remove -y ntfs-3g\n",
-         "removed ntfs-3g"},
-        {apt, both, removeNtfs, "untouched|apt-get -s remove ntfs-3g\n", refused, needs, 1},
-        {apt, both, removeNtfs, "untouched|apt-get -s remove ntfs-3g\n", "could not tell", "FAKE_FAIL=-s*", 1},
+        {apt, both, removeNtfs, aptDry + "noninteractive|apt-get remove -y ntfs-3g\n", "removed ntfs-3g"},
+        {apt, both, removeNtfs, aptDry, refused, {needs}, 1},
+        {apt, both, removeNtfs, aptDry, "could not tell", {"FAKE_FAIL=-s*"}, 1},
         {apt, both, removeFuse, "", "stays installed"}, // other parts of the system use FUSE
-        {dnf, "", tap, "", "nothing to tap"},
         {dnf, "", installFuse, "untouched|dnf makecache\nuntouched|dnf install -y fuse3 ntfs-3g\n", ""},
-        {dnf, both, removeNtfs,
-         "untouched|rpm -e --test ntfs-3g\nuntouched|dnf remove -y --setopt=clean_requirements_on_remove=False ntfs-3g\n",
-         "removed ntfs-3g"},
-        {dnf, both, removeNtfs, "untouched|rpm -e --test ntfs-3g\n", refused, needs, 1},
-        {dnf, both, removeNtfs, "untouched|rpm -e --test ntfs-3g\n", "could not tell", "FAKE_FAIL=-e*", 1},
+        {dnf, both, removeNtfs, rpmDry + "untouched|dnf remove -y --setopt=clean_requirements_on_remove=False ntfs-3g\n", ""},
+        {dnf, both, removeNtfs, rpmDry, refused, {needs}, 1},
+        {dnf, both, removeNtfs, rpmDry, "could not tell", {"FAKE_FAIL=-e*"}, 1},
         {zypper, "", installFuse,
          "untouched|zypper --non-interactive refresh\nuntouched|zypper --non-interactive install fuse3 ntfs-3g\n", ""},
-        {zypper, both, removeNtfs,
-         "untouched|rpm -e --test ntfs-3g\nuntouched|zypper --non-interactive remove --no-clean-deps ntfs-3g\n", ""},
-        {zypper, both, removeNtfs, "untouched|rpm -e --test ntfs-3g\n", refused, needs, 1},
+        {zypper, both, removeNtfs, rpmDry + "untouched|zypper --non-interactive remove --no-clean-deps ntfs-3g\n", ""},
         // No -Sy: refreshing without the full upgrade is the partial upgrade Arch does not support.
         {pacman, "", tap, "", "sync database"},
         {pacman, "", installFuse, "untouched|pacman -S --noconfirm --needed fuse3 ntfs-3g\n", ""},
-        {pacman, both, removeNtfs,
-         "untouched|pacman -R --print --print-format %n ntfs-3g\nuntouched|pacman -R --noconfirm ntfs-3g\n", ""},
-        {pacman, both, removeNtfs, "untouched|pacman -R --print --print-format %n ntfs-3g\n", refused, needs, 1},
+        {pacman, both, removeNtfs, pacmanDry + "untouched|pacman -R --noconfirm ntfs-3g\n", ""},
+        {pacman, both, removeNtfs, pacmanDry, refused, {needs}, 1},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.tools.front() + " " + c.args.front() + " " + c.args.back() + (c.installed.empty() ? "" : " (installed)")
-                     + " " + c.env);
-        const auto run = brew(c.args, machine(c.tools, c.installed), c.env.empty() ? std::vector<std::string>{} : std::vector{c.env});
+        SCOPED_TRACE(c.tools.front() + " " + c.args.front() + " " + c.args.back() + " [" + c.installed + "] " + c.log);
+        const auto run = brew(c.args, machine(c.tools, c.installed), c.env);
         EXPECT_EQ(run.exitCode, c.exitCode) << run.standardError;
         EXPECT_EQ(log(), c.log);
         EXPECT_NE((run.standardOutput + run.standardError).find(c.says), std::string::npos) << run.standardOutput << run.standardError;
@@ -144,16 +136,11 @@ TEST_F(BrewTest, EachKnownCommandLineDrivesEveryPackageManager)
 TEST_F(BrewTest, UnknownCommandLinesAndPackageManagerFailuresAreReported)
 {
     const std::string bin = machine(apt);
+    // "--cask fuse-t" is two words, not three; the privileged half installs what we need, nothing else.
     for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
-             {},
-             {"install", "fuse-t"},
-             {"install", "--cask fuse-t"}, // two words, not three
-             {"install", "--cask", "fuse-t", "extra"},
-             {"tap", "someone/else"},
-             {"upgrade"},
-             {"uninstall", "--cask", "macfuse"},
-             {"--as-root", "install"},
-             {"--as-root", "install", "fuse3", "bash"}}) { // the privileged half installs what we need, nothing else
+             {}, {"install", "fuse-t"}, {"install", "--cask fuse-t"}, {"install", "--cask", "fuse-t", "extra"},
+             {"tap", "someone/else"}, {"upgrade"}, {"uninstall", "--cask", "macfuse"}, {"--as-root", "install"},
+             {"--as-root", "install", "fuse3", "bash"}}) {
         const auto run = brew(args, bin);
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_NE(run.standardError.find("brew: unsupported command line"), std::string::npos) << run.standardError;
@@ -179,13 +166,11 @@ TEST_F(BrewTest, AnOrdinaryUserIsAskedForThePasswordOncePerSetupThroughPkexec)
         GTEST_SKIP() << "needs setpriv to run the stand-in as another user than root";
     // The fake pkexec records its arguments, then behaves as `FAKE_PKEXEC` says, or runs them
     // without the variables the stand-in has to spell out (like a granted prompt).
-    writeFile(dir / "pkexec", "#!/bin/sh\nprintf 'pkexec %s\\n' \"$*\" >> \"$FAKE_LOG\"\ncase ${FAKE_PKEXEC-} in\n"
-                              "  dismiss) exit 126 ;;\n"
-                              "  no-agent) echo 'Error executing command as another user: No authentication agent found.' >&2;"
-                              " exit 127 ;;\n"
-                              "  denied) printf 'Error executing command as another user: Not authorized\\n\\n"
-                              "This incident has been reported.\\n' >&2; exit 127 ;;\nesac\n"
-                              "exec env -u DEBIAN_FRONTEND -u QUORVEL_BREW_PM_PATH \"$@\"\n");
+    writeFile(dir / "pkexec", "#!/bin/sh\nprintf 'pkexec %s\\n' \"$*\" >> \"$FAKE_LOG\"\nwhy='Error executing command as another user'\n"
+                              "case ${FAKE_PKEXEC-} in\n  dismiss) exit 126 ;;\n"
+                              "  no-agent) echo \"$why: No authentication agent found.\" >&2; exit 127 ;;\n"
+                              "  denied) printf '%s: Not authorized\\n\\nThis incident has been reported.\\n' \"$why\" >&2; exit 127 ;;\n"
+                              "esac\nexec env -u DEBIAN_FRONTEND -u QUORVEL_BREW_PM_PATH \"$@\"\n");
     std::string bin = machine(apt);
     // This user when it is not root, nobody otherwise.
     auto asUser = [&](const std::vector<std::string> &args, std::vector<std::string> env = {}) {
