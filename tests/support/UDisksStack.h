@@ -61,7 +61,8 @@ public:
     // (an empty one: until udisks2 knows the partition). Throws when it does not happen in 30 s.
     void settle(const std::string &loop, const QStringList &idTypes) const;
 
-    // Starts `program` as `account` with this stack's bus and a runtime directory of its own.
+    // Starts `program` as `account` with this stack's bus and a runtime directory of its own; a
+    // copy of it when the account could not reach the program where it is.
     std::unique_ptr<AccountProcess> run(const TestAccount &account, const QString &program,
                                         const QStringList &arguments = {}) const;
 

@@ -33,6 +33,7 @@ TEST(UDisksHarness, PromptsAsForADesktopUser)
     stack.settle(loop, {QStringLiteral("ntfs")});
 
     auto client = stack.run(stack.account(), QStringLiteral(QUORVEL_UDISKS_CLIENT));
+    ASSERT_NE(client->processId(), 0) << client->errors().toStdString();
     PromptAgent agent(stack.account());
     ASSERT_EQ(agent.start(client->processId()), QString());
     const auto ask = [&](const QString &command) {
