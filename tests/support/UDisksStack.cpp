@@ -340,8 +340,9 @@ QString UDisksStack::start()
 
         if (!udevRuns()) {
             startDaemon(m_udevd, QStringLiteral("udevd"), installed("systemd-udevd"), {}, udevRuns);
-            // A udevd of our own has not seen the devices that are there already.
-            step("udevadm trigger --action=add && udevadm settle --timeout=60");
+            // A udevd of our own has not seen the disks that are there already. Only disks: udisks2
+            // needs no more, and an add event for a network interface could rename it.
+            step("udevadm trigger --action=add --subsystem-match=block && udevadm settle --timeout=60");
         }
         startDaemon(m_bus, QStringLiteral("dbus-daemon"), installed("dbus-daemon"),
                     {QStringLiteral("--nofork"), QStringLiteral("--config-file=%1/bus.conf").arg(dir)},
