@@ -117,7 +117,6 @@ TEST_F(UDisks2DiskManagerTest, ListsNtfsVolumesAndFollowsDisksAttachedRemovedAnd
 TEST_F(UDisks2DiskManagerTest, RemountsTheSystemsReadOnlyMountReadWriteThroughNtfs3gAndUnmounts)
 {
     step("udisksctl mount --no-user-interaction -o ro -b /dev/" + node(1).toStdString() + " >/dev/null");
-    await(manager->scanDisks());
     ASSERT_EQ(await(manager->mountReadWrite(*disk(node(1)), kNtfs3g)), std::nullopt);
     const NTFSDisk mounted = *disk(node(1));
     ASSERT_TRUE(mounted.mountPoint && mounted.isWritable);

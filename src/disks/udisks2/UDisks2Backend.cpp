@@ -11,6 +11,7 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCall>
+#include <QDBusServiceWatcher>
 #include <QFile>
 #include <QHash>
 
@@ -83,20 +84,28 @@ QList<NTFSDisk> ntfsDisks(const QList<UDisks2::BlockObject> &objects, const QHas
     return disks;
 }
 
-QCoro::Task<QList<UDisks2::BlockObject>> blockObjects(QDBusConnection bus, QString service)
+// udisks2's block devices as it published them last. The whole tree is read first when it is not
+// known yet (the first scan, or after the service restarted), or when `fresh`: a mount or unmount
+// acts on the state of this moment, whose signals may still be on their way.
+QCoro::Task<QList<UDisks2::BlockObject>> blockObjects(std::shared_ptr<Context> context, bool fresh = false)
 {
-    const QDBusMessage call = QDBusMessage::createMethodCall(service, UDisks2::kManagerPath, UDisks2::kObjectManager,
-                                                             QStringLiteral("GetManagedObjects"));
-    const QDBusPendingCall pending = bus.asyncCall(call, kQueryTimeoutMs);
-    const QDBusMessage reply = co_await pending;
-    co_return UDisks2::blockObjects(reply);
+    if (fresh || !context->tree.isComplete()) {
+        const QDBusMessage call = QDBusMessage::createMethodCall(
+            context->platform.diskService, UDisks2::kManagerPath, UDisks2::kObjectManager,
+            QStringLiteral("GetManagedObjects"));
+        const QDBusPendingCall pending = context->bus.asyncCall(call, kQueryTimeoutMs);
+        // The signals sent before the reply arrive before it, and those after it are newer: the
+        // tree read here and then kept by the signals misses nothing.
+        context->tree.reset(co_await pending);
+    }
+    co_return context->tree.blockObjects();
 }
 
 // The block device whose node is /dev/`node`, as udisks2 sees it now.
 QCoro::Task<std::optional<UDisks2::BlockObject>> findBlock(std::shared_ptr<Context> context, QString node)
 {
     const QString device = QStringLiteral("/dev/") + node;
-    for (const UDisks2::BlockObject &object : co_await blockObjects(context->bus, context->platform.diskService))
+    for (const UDisks2::BlockObject &object : co_await blockObjects(context, true))
         if (object.device == device)
             co_return object;
     co_return std::nullopt;
@@ -208,7 +217,7 @@ QCoro::Task<Outcome> unmountWith(std::shared_ptr<Context> context, NTFSDisk disk
 
 QCoro::Task<QList<NTFSDisk>> discoverWith(std::shared_ptr<Context> context)
 {
-    const QList<UDisks2::BlockObject> objects = co_await blockObjects(context->bus, context->platform.diskService);
+    const QList<UDisks2::BlockObject> objects = co_await blockObjects(context);
     co_return ntfsDisks(objects, mountStates());
 }
 
@@ -217,17 +226,19 @@ QCoro::Task<QList<NTFSDisk>> discoverWith(std::shared_ptr<Context> context)
 UDisks2Backend::UDisks2Backend(QDBusConnection bus, Platform platform, std::shared_ptr<CommandRunner> runner,
                                QObject *parent)
     : DiskBackend(parent)
-    , m_context(std::make_shared<Context>(Context{std::move(bus), std::move(platform), std::move(runner)}))
+    , m_context(std::make_shared<Context>(Context{std::move(bus), std::move(platform), std::move(runner), {}}))
 {
     QDBusConnection &connection = m_context->bus;
     const QString &service = m_context->platform.diskService;
     connection.connect(service, UDisks2::kManagerPath, UDisks2::kObjectManager, QStringLiteral("InterfacesAdded"),
-                       this, SLOT(onInterfacesChanged(QDBusMessage)));
+                       this, SLOT(onInterfacesAdded(QDBusMessage)));
     connection.connect(service, UDisks2::kManagerPath, UDisks2::kObjectManager, QStringLiteral("InterfacesRemoved"),
-                       this, SLOT(onInterfacesChanged(QDBusMessage)));
+                       this, SLOT(onInterfacesRemoved(QDBusMessage)));
     // Every object's properties: mount points, labels, sizes.
     connection.connect(service, QString(), UDisks2::kProperties, QStringLiteral("PropertiesChanged"), this,
                        SLOT(onPropertiesChanged(QDBusMessage)));
+    auto *watcher = new QDBusServiceWatcher(service, connection, QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this, &UDisks2Backend::onServiceOwnerChanged);
 }
 
 UDisks2Backend::~UDisks2Backend() = default;
@@ -248,21 +259,27 @@ QCoro::Task<DiskBackend::Outcome> UDisks2Backend::unmount(NTFSDisk disk)
     return unmountWith(m_context, std::move(disk));
 }
 
-void UDisks2Backend::onInterfacesChanged(const QDBusMessage &message)
+void UDisks2Backend::onInterfacesAdded(const QDBusMessage &message)
 {
-    // InterfacesAdded (o, a{sa{sv}}) names them as the keys of its map, InterfacesRemoved (o, as) as a list.
-    const QVariant interfaces = message.arguments().value(1);
-    QStringList names;
-    if (interfaces.canConvert<QDBusArgument>() && message.member() == QLatin1String("InterfacesAdded"))
-        names = qdbus_cast<QMap<QString, QVariantMap>>(interfaces).keys();
-    else
-        names = interfaces.toStringList();
-    if (UDisks2::concernsDisks(names))
+    if (m_context->tree.interfacesAdded(message))
+        Q_EMIT changed();
+}
+
+void UDisks2Backend::onInterfacesRemoved(const QDBusMessage &message)
+{
+    if (m_context->tree.interfacesRemoved(message))
         Q_EMIT changed();
 }
 
 void UDisks2Backend::onPropertiesChanged(const QDBusMessage &message)
 {
-    if (UDisks2::concernsDisks({message.arguments().value(0).toString()}))
+    if (m_context->tree.propertiesChanged(message))
         Q_EMIT changed();
+}
+
+void UDisks2Backend::onServiceOwnerChanged()
+{
+    // A restarted service has to be read again whole.
+    m_context->tree.forget();
+    Q_EMIT changed();
 }
