@@ -201,6 +201,8 @@ TEST_F(UDisks2DiskManagerTest, AnOrdinaryUserIsAskedAtMostOnceAndKeepsTheVolumeT
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
     EXPECT_EQ(st.st_uid, stack().account().uid());
+    ASSERT_EQ(::stat(QFile::encodeName(path.section('/', 0, -2)).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 077, 0u) << "the volume itself is private, not only the directory it is in";
     for (const QString &program : {QStringLiteral("/bin/cat"), QStringLiteral("/bin/ls")}) {
         auto other = stack().run(stack().otherAccount(), program, {program.endsWith("cat") ? path : path.section('/', 0, -2)});
         EXPECT_NE(other->finish(), 0) << program.toStdString() << " by another account";

@@ -181,9 +181,11 @@ QCoro::Task<Outcome> mountWith(std::shared_ptr<Context> context, NTFSDisk disk)
         changed = true;
     }
 
-    // Named explicitly, so that udisks2 takes ntfs-3g (mount.ntfs) even where it would prefer the
-    // kernel's driver.
-    const QVariantMap options{{QStringLiteral("fstype"), DiskDiscovery::kDefaultFilesystem}};
+    // The type named explicitly, so that udisks2 takes ntfs-3g (mount.ntfs) even where it would
+    // prefer the kernel's driver. udisks2 makes the files the user's and puts them in a directory only
+    // the user may enter; the umask keeps the volume itself private as well.
+    const QVariantMap options{{QStringLiteral("fstype"), DiskDiscovery::kDefaultFilesystem},
+                              {QStringLiteral("options"), QStringLiteral("umask=0077")}};
     const QDBusMessage mounted = co_await callFilesystem(context, block->path, QStringLiteral("Mount"), options);
     if (isError(mounted))
         co_return Outcome{DiskError{DiskError::MountFailed, QStringLiteral("Mount failed: ") + failureText(mounted)},
