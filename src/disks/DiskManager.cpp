@@ -14,6 +14,14 @@ namespace {
 // drive); they are answered with one rescan this long after the first.
 constexpr std::chrono::milliseconds kChangeCoalescing(100);
 
+// udisks2 where the environment reaches it, else the disk utility's command lines.
+std::unique_ptr<DiskBackend> backendFor(const ModelEnvironment &environment)
+{
+    if (environment.diskServiceBus)
+        return std::make_unique<UDisks2Backend>(*environment.diskServiceBus, environment.platform, environment.runner);
+    return std::make_unique<DiskUtilityBackend>(environment.platform, environment.runner, environment.files);
+}
+
 } // namespace
 
 DiskManager::DiskManager(QObject *parent)
@@ -46,13 +54,6 @@ DiskManager::DiskManager(std::unique_ptr<DiskBackend> backend, QObject *parent)
 }
 
 DiskManager::~DiskManager() = default;
-
-std::unique_ptr<DiskBackend> DiskManager::backendFor(const ModelEnvironment &environment)
-{
-    if (environment.diskServiceBus)
-        return std::make_unique<UDisks2Backend>(*environment.diskServiceBus, environment.platform, environment.runner);
-    return std::make_unique<DiskUtilityBackend>(environment.platform, environment.runner, environment.files);
-}
 
 void DiskManager::setDisks(QList<NTFSDisk> disks)
 {

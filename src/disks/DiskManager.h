@@ -47,9 +47,6 @@ public:
     // Unmounts `disk` and rescans. Nothing on success, else the error.
     QCoro::Task<std::optional<DiskError>> unmount(NTFSDisk disk);
 
-    // The backend a model built from `environment` uses.
-    static std::unique_ptr<DiskBackend> backendFor(const ModelEnvironment &environment);
-
 Q_SIGNALS:
     void disksChanged();
     void isScanningChanged();
