@@ -7,9 +7,7 @@
 #include "platform/standins/Text.h"
 
 #include <QCoro/QCoroDBusPendingCall>
-#include <QDBusArgument>
 #include <QDBusMessage>
-#include <QDBusMetaType>
 #include <QDBusPendingCall>
 #include <QDBusServiceWatcher>
 #include <QFile>
@@ -28,7 +26,9 @@ constexpr int kQueryTimeoutMs = 10'000;
 // A mount or an unmount may wait for the user at the desktop's password prompt.
 constexpr int kActionTimeoutMs = 10 * 60 * 1000;
 
-// The kernel's name for an ntfs-3g mount: FUSE on a block device.
+// udisks2's name for an NTFS file system (its IdType, and the type to mount it as), and the
+// kernel's for an ntfs-3g mount: FUSE on a block device.
+const QString kNtfsType = QStringLiteral("ntfs");
 const QString kNtfs3gType = QStringLiteral("fuseblk");
 
 // What the kernel says of a mount: its file-system type and whether it is read-only.
@@ -63,7 +63,7 @@ QList<NTFSDisk> ntfsDisks(const QList<UDisks2::BlockObject> &objects, const QHas
     QList<NTFSDisk> disks;
     for (const UDisks2::BlockObject &object : objects) {
         const QString node = deviceNode(object);
-        if (object.idType != DiskDiscovery::kDefaultFilesystem || object.hintIgnore || !object.hasFilesystem
+        if (object.idType != kNtfsType || object.hintIgnore || !object.hasFilesystem
             || !DiskDiscovery::isSafeDeviceIdentifier(node))
             continue;
         NTFSDisk disk;
@@ -184,7 +184,7 @@ QCoro::Task<Outcome> mountWith(std::shared_ptr<Context> context, NTFSDisk disk)
     // The type named explicitly, so that udisks2 takes ntfs-3g (mount.ntfs) even where it would
     // prefer the kernel's driver. udisks2 makes the files the user's and puts them in a directory only
     // the user may enter; the umask keeps the volume itself private as well.
-    const QVariantMap options{{QStringLiteral("fstype"), DiskDiscovery::kDefaultFilesystem},
+    const QVariantMap options{{QStringLiteral("fstype"), kNtfsType},
                               {QStringLiteral("options"), QStringLiteral("umask=0077")}};
     const QDBusMessage mounted = co_await callFilesystem(context, block->path, QStringLiteral("Mount"), options);
     if (isError(mounted))
