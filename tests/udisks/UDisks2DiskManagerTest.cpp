@@ -215,5 +215,6 @@ TEST_F(UDisks2DiskManagerTest, AnOrdinaryUserIsAskedAtMostOnceAndKeepsTheVolumeT
     EXPECT_EQ(agent.prompts(), mountPrompts) << agent.transcript().toStdString();
     EXPECT_EQ(user->finish(), 0) << user->errors().toStdString();
     std::cout << "password prompts: first mount " << mountPrompts << ", unmounts and the second mount "
-              << agent.prompts() - mountPrompts << " (" << agent.actions().join(", ").toStdString() << ")" << std::endl;
+              << agent.prompts() - mountPrompts << " (" << agent.actions().join(", ").toStdString()
+              << "); polkit was asked about " << stack().requestedActions().join(", ").toStdString() << std::endl;
 }
