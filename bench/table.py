@@ -90,9 +90,16 @@ def main(paths):
     t = Table(medians(paths))
     v = t.value
 
+    lsblk_json = v("BM_LsblkJson/8")
+    t.add("udisks2: scan, 8 partitions", v("BM_UDisksScan/8"), "ms", "peer: one lsblk -J", lsblk_json, 0.5,
+          against_ratio=True)
+    t.add("udisks2: a model's first scan", v("BM_UDisksFirstScan/8"), "ms", "peer: one lsblk -J", lsblk_json)
+    t.add("udisks2: mount + unmount by the model", v("BM_UDisksModelMountUnmount"), "ms",
+          "peer: udisksctl mount, unmount", v("BM_UdisksctlMountUnmount"), 1.3, against_ratio=True)
+
     for count in (1, 8, 32):
         scan = v("BM_Scan/%d" % count)
-        label = "scan, %d partition%s" % (count, "" if count == 1 else "s")
+        label = "stand-ins: scan, %d partition%s" % (count, "" if count == 1 else "s")
         t.add(label, scan, "ms", "floor: bare children", v("BM_ChildFloor/%d" % count),
               1.5 if count == 8 else None, against_ratio=True)
         if count == 8:
@@ -104,7 +111,7 @@ def main(paths):
 
     model = v("BM_ModelMountUnmount")
     floor = v("BM_DirectMountUnmount")
-    t.add("mount + unmount (no settle wait)", model, "ms", "floor: same lines by sh", floor, 1.3,
+    t.add("stand-ins: mount + unmount", model, "ms", "floor: same lines by sh", floor, 1.3,
           against_ratio=True)
     if model is not None:
         t.add("  of which the two rescans", v("BM_ModelMountUnmount", "rescans_ms"), "ms")

@@ -103,8 +103,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The shared libraries (Qt 6, QCoro, libplist, libblkid, the C++ runtime) come from dpkg-shlibdeps;
-# the programs the application and its stand-ins start are named here.
+# the programs the application and its stand-ins start, and udisks2, whose D-Bus service lists and
+# mounts the disks for the user, are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "ntfs-3g, fuse3, pkexec, xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "ntfs-3g, fuse3, udisks2, pkexec, xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
 include(CPack)

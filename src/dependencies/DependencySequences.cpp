@@ -112,16 +112,24 @@ QCoro::Task<> DependencyChecker::uninstallSteps()
     setInstallErrorMessage(QString());
     setInstallProgressMessage(QStringLiteral("アンインストールを開始するよ..."));
 
-    // ntfs-3g-mac goes first; its outcome is only logged.
+    // ntfs-3g-mac goes first. Its failure counts only while ntfs-3g is still there: Homebrew's
+    // "No such keg" means the formula was not installed, whereas a refusal (the Linux stand-in
+    // will not take this application's package along) leaves ntfs-3g, and then the FUSE layer it
+    // needs stays as well.
     if (const std::optional<QString> brew = findBrewPath()) {
         setInstallProgressMessage(QStringLiteral("ntfs-3g-mac をアンインストールしているよ..."));
         const ShellResult removed = co_await runner->runAsync(*brew + QStringLiteral(" uninstall ntfs-3g-mac"), {});
         writeLogLine(QStringLiteral("ntfs-3g-mac uninstall result: ") + removed.output);
         if (!self)
             co_return;
+        if (!removed.isSuccess && firstExisting(m_platform.ntfs3gPaths)) {
+            setInstallErrorMessage(QStringLiteral("ntfs-3g-mac のアンインストールに失敗したよ。\n") + removed.output);
+            checkDependencies();
+            co_return;
+        }
     }
 
-    // The FUSE layer's own uninstall script wins over Homebrew; only it can fail the run.
+    // The FUSE layer's own uninstall script wins over Homebrew; of the two, only it can fail the run.
     const QString script = m_platform.fuseUninstallScript;
     if (!script.isEmpty() && m_probe->exists(script)) {
         setInstallProgressMessage(QStringLiteral(

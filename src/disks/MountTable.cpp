@@ -43,16 +43,18 @@ bool concerns(const MountLine &mount, const NTFSDisk &disk, const QString &mount
 
 } // namespace
 
-bool isWritableOptions(const QString &options)
+bool isWritableOptions(const QString &options, bool fuseMountsAreWritable)
 {
     bool writable = options.contains(QStringLiteral("readwrite")) || options.contains(QStringLiteral("writable"))
         || !options.contains(QStringLiteral("read-only"));
-    if (options.contains(QStringLiteral("fuse")) || options.contains(QStringLiteral("nfs")))
+    if (fuseMountsAreWritable
+        && (options.contains(QStringLiteral("fuse")) || options.contains(QStringLiteral("nfs"))))
         writable = true;
     return writable;
 }
 
-QList<NTFSDisk> apply(QList<NTFSDisk> disks, const QString &listing, const QString &mountRoot)
+QList<NTFSDisk> apply(QList<NTFSDisk> disks, const QString &listing, const QString &mountRoot,
+                      bool fuseMountsAreWritable)
 {
     if (disks.isEmpty())
         return disks;
@@ -69,7 +71,7 @@ QList<NTFSDisk> apply(QList<NTFSDisk> disks, const QString &listing, const QStri
             if (!concerns(mount, disk, mountRoot))
                 continue;
             disk.mountPoint = mount.directory;
-            disk.isWritable = isWritableOptions(mount.options);
+            disk.isWritable = isWritableOptions(mount.options, fuseMountsAreWritable);
         }
     }
     return disks;

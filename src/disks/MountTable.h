@@ -13,10 +13,11 @@ namespace MountTable {
 // lines that concern each record; the last such line decides. A line concerns a record when
 // its source is exactly the record's device path, or, for a source that is no /dev/ path (FUSE
 // and NFS style mounts), when its directory is one that a read-write mount of the record uses.
-// FUSE and NFS mounts always count as writable.
-QList<NTFSDisk> apply(QList<NTFSDisk> disks, const QString &listing, const QString &mountRoot);
+// With `fuseMountsAreWritable`, FUSE and NFS mounts always count as writable.
+QList<NTFSDisk> apply(QList<NTFSDisk> disks, const QString &listing, const QString &mountRoot,
+                      bool fuseMountsAreWritable = true);
 
 // The writability of a mount from its option text (from "(" on).
-bool isWritableOptions(const QString &options);
+bool isWritableOptions(const QString &options, bool fuseMountsAreWritable = true);
 
 } // namespace MountTable

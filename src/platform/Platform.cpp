@@ -70,7 +70,12 @@ Platform Platform::linux(const QString &libexecDir)
     p.unmountCommand = QStringLiteral("/bin/umount");
     p.unmountKeepsDirectory = true; // the stand-in can leave it: killed midway, or no right to remove it
     p.mountRoot = QStringLiteral("/media/");
-    p.ntfs3gOptions = QStringLiteral("allow_other,uid=%1,gid=%2").arg(::getuid()).arg(::getgid());
+    // ntfs-3g runs as root, so the user reaches the volume only through allow_other; the owner and
+    // the umask then keep every other account out of it.
+    p.ntfs3gOptions = QStringLiteral("allow_other,uid=%1,gid=%2,umask=077").arg(::getuid()).arg(::getgid());
+    p.mountSettleTime = std::chrono::milliseconds(0); // ntfs-3g exits once the volume is up
+    p.fuseMountsAreWritable = false;
+    p.diskService = QStringLiteral("org.freedesktop.UDisks2");
     p.homebrewPaths = {libexec + QStringLiteral("/brew")};
     p.fuseMarkerPaths = {
         QStringLiteral("/usr/bin/fusermount3"),

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
+
 // GNU mode compilers predefine `linux`; it would rename Platform::linux().
 #ifdef linux
 #undef linux
@@ -37,6 +39,15 @@ struct Platform {
     bool unmountKeepsDirectory = false;
     QString mountRoot;      // ends with "/"
     QString ntfs3gOptions;  // the -o argument of ntfs-3g
+    // How long a fresh ntfs-3g mount is left to settle before it is looked at and opened.
+    std::chrono::milliseconds mountSettleTime{1000};
+    // The mount table counts every FUSE or NFS mount as writable: the FUSE layer on macOS shows
+    // its read-write volumes with the system's read-only word. Elsewhere the mount's flags decide.
+    bool fuseMountsAreWritable = true;
+
+    // The disk service that discovers, mounts and unmounts disks where it runs on the system bus
+    // (udisks2 on Linux); the command lines above are then only the fallback. Empty: none.
+    QString diskService;
 
     QStringList homebrewPaths;
     QStringList fuseMarkerPaths;

@@ -13,8 +13,11 @@
 
 namespace {
 
-// pkexec exits with 126 when the authentication dialog was dismissed.
+// pkexec exits with 126 when the authentication dialog was dismissed, and with 127 when it could
+// not authorise (as a command that was not found does too: pkexec's own words tell them apart).
 constexpr int kPkexecDismissed = 126;
+constexpr int kPkexecFailed = 127;
+const QString kPkexecNoAgent = QStringLiteral("No authentication agent found");
 
 QString decodeUtf8OrEmpty(const QByteArray &bytes)
 {
@@ -104,10 +107,17 @@ ShellResult HelperShell::makeResult(const QByteArray &standardOutput, const QByt
 
 ShellResult HelperShell::adjustPrivileged(ShellResult result) const
 {
-    if (m_platform.elevation == Platform::Elevation::Pkexec && result.exitCode == kPkexecDismissed) {
+    if (m_platform.elevation != Platform::Elevation::Pkexec)
+        return result;
+    if (result.exitCode == kPkexecDismissed) {
         result.output = result.output.isEmpty()
             ? QStringLiteral("User canceled.")
             : QStringLiteral("User canceled. ") + result.output;
+    } else if (result.exitCode == kPkexecFailed && result.output.contains(kPkexecNoAgent)) {
+        // Outside a desktop session nobody can be asked for the password.
+        result.output = QStringLiteral(
+            "No polkit authentication agent is running, so the administrator password could not be asked for. "
+            "Log in to a desktop session, or start its authentication agent, and try again.");
     }
     return result;
 }

@@ -184,26 +184,37 @@ TEST_F(DependencyCheckerTest, SetupStopsWhenTheCheckerGoesMidCommand)
 
 TEST_F(DependencyCheckerTest, UninstallRemovesTheFormulaThenTheFuseLayer)
 {
-    make({brew, script, ntfs});
-    runner->on(brewLine("uninstall ntfs-3g-mac"), ScriptedRunner::fail("Error: No such keg"));
-    EXPECT_EQ(uninstall(), "ntfs-3g-mac uninstall result: Error: No such keg\n");
-    EXPECT_EQ(runner->calls(), (QList<Call>{{Kind::Run, brewLine("uninstall ntfs-3g-mac")}, {Kind::Privileged, scriptLine}}));
-    EXPECT_EQ(events, S({"uninstalling:1", "error:", "progress:アンインストールを開始するよ...",
-                         "progress:ntfs-3g-mac をアンインストールしているよ...",
-                         "progress:fuse-t をアンインストールしているよ（管理者パスワードの入力画面が出たら入力してね）...",
-                         "progress:依存ツールのアンインストールが完了したよ！", "status:11:" + ntfs, "uninstalling:0"}));
+    // A failed formula removal counts only while ntfs-3g is still there; then the FUSE layer stays.
+    const QString formulaGone = brewLine("uninstall ntfs-3g-mac"), refusal =
+        "Error: Refusing to uninstall /opt/homebrew/Cellar/ntfs-3g-mac because it is required by foo";
+    const QList<Call> both{{Kind::Run, formulaGone}, {Kind::Privileged, scriptLine}};
+    const QString pScript = "progress:fuse-t をアンインストールしているよ（管理者パスワードの入力画面が出たら入力してね）...",
+                  pGone = "progress:依存ツールのアンインストールが完了したよ！";
+    const std::tuple<ShellResult, bool, S> cases[] = {
+        {ScriptedRunner::fail("Error: No such keg"), false, {pScript, pGone, "status:11:-"}},
+        {ScriptedRunner::ok(), true, {pScript, pGone, "status:11:" + ntfs}},
+        {ScriptedRunner::fail(refusal), true, {"error:ntfs-3g-mac のアンインストールに失敗したよ。\n" + refusal, "status:11:" + ntfs}},
+    };
+    for (const auto &[removed, stays, rest] : cases) {
+        SCOPED_TRACE(removed.output.toStdString());
+        make(stays ? QSet<QString>{brew, script, ntfs} : QSet<QString>{brew, script});
+        runner->on(formulaGone, removed);
+        EXPECT_EQ(uninstall(), "ntfs-3g-mac uninstall result: " + removed.output.toStdString() + "\n");
+        EXPECT_EQ(runner->calls(), both.mid(0, removed.isSuccess || !stays ? 2 : 1));
+        EXPECT_EQ(events, S({"uninstalling:1", "error:", "progress:アンインストールを開始するよ...",
+                             "progress:ntfs-3g-mac をアンインストールしているよ..."}) + rest + S({"uninstalling:0"}));
+    }
 
     make({brew, fuse}); // no script: Homebrew removes the cask, and its failure is only logged
     runner->setFallback(ScriptedRunner::fail());
     EXPECT_EQ(uninstall(), "ntfs-3g-mac uninstall result: \nfuse-t brew uninstall result: \n");
-    EXPECT_EQ(runner->lines(), S({brewLine("uninstall ntfs-3g-mac"), brewLine("uninstall --cask fuse-t")}));
-    EXPECT_EQ(tail(4), S({"progress:fuse-t をアンインストールしているよ...", "progress:依存ツールのアンインストールが完了したよ！",
-                          "status:11:-", "uninstalling:0"}));
+    EXPECT_EQ(runner->lines(), S({formulaGone, brewLine("uninstall --cask fuse-t")}));
+    EXPECT_EQ(tail(4), S({"progress:fuse-t をアンインストールしているよ...", pGone, "status:11:-", "uninstalling:0"}));
 
     make({ntfs}); // nothing to run with: still a completed run and a fresh check
     EXPECT_EQ(uninstall(), "");
     EXPECT_EQ(runner->lines(), S());
-    EXPECT_EQ(tail(3), S({"progress:依存ツールのアンインストールが完了したよ！", "status:00:" + ntfs, "uninstalling:0"}));
+    EXPECT_EQ(tail(3), S({pGone, "status:00:" + ntfs, "uninstalling:0"}));
 }
 
 TEST_F(DependencyCheckerTest, UninstallScriptFailureEndsTheRunWithoutARecheck)

@@ -44,6 +44,9 @@ TEST(MountTable, WritabilityRule)
     EXPECT_TRUE(MountTable::isWritableOptions("(ntfs, local)"));
     EXPECT_TRUE(MountTable::isWritableOptions("(ntfs, read-only, fuse)"));
     EXPECT_FALSE(MountTable::isWritableOptions("(ntfs, read-only)"));
+    // Where FUSE mounts carry their real flags (Linux), a read-only ntfs-3g mount stays read-only.
+    EXPECT_FALSE(MountTable::isWritableOptions("(fuseblk, read-only, nosuid)", false));
+    EXPECT_TRUE(MountTable::isWritableOptions("(fuseblk, nosuid)", false));
 }
 
 TEST(MountTable, LinesOfOtherDevicesAndVolumesDoNotConcernARecord)

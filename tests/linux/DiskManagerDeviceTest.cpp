@@ -102,7 +102,7 @@ TEST_F(DiskManagerDeviceTest, MountsReadWriteKeepsFilesAcrossUnmountAndRemount)
     EXPECT_EQ(mounted.mountPoint, directory);
     EXPECT_TRUE(mounted.isWritable);
 
-    // Files written through the mount belong to the user running the application.
+    // Files written through the mount belong to the user running the application…
     QMap<QString, QByteArray> written;
     for (int i = 0; i < 20; ++i) {
         const QString path = directory + QString("/file-%1.bin").arg(i);
@@ -111,9 +111,12 @@ TEST_F(DiskManagerDeviceTest, MountsReadWriteKeepsFilesAcrossUnmountAndRemount)
         written[path] = randomBytes(4096 * (i + 1));
         file.write(written[path]);
     }
+    // …and no other account can even look into the volume.
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(directory + "/file-0.bin").constData(), &st), 0);
     EXPECT_EQ(st.st_uid, ::getuid());
+    ASSERT_EQ(::stat(QFile::encodeName(directory).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 077, 0u) << std::oct << st.st_mode;
 
     ASSERT_EQ(testsupport::await(manager->unmount(mounted)), std::nullopt);
     EXPECT_FALSE(ourDisk(1).mountPoint.has_value());

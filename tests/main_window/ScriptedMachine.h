@@ -42,7 +42,7 @@ struct ScriptedMachine {
         setDisks({});
     }
 
-    ModelEnvironment environment() const { return {Platform::macOS(), runner, files}; }
+    ModelEnvironment environment() const { return {Platform::macOS(), runner, files, std::nullopt}; }
 
     // The disk utility lists these partitions with their names; the mount table carries the
     // mounted ones (read-only or writable as the record says).

@@ -88,7 +88,7 @@ echo "Depends: $depends"
 echo "Recommends: $(dpkg-deb -f "$deb" Recommends)"
 # Each library family comes from dpkg-shlibdeps; each program the application starts is named.
 for dependency in 'libqt6core6' 'libqt6widgets6' 'libqt6dbus6' 'libqcoro6' 'libplist' 'libblkid1' \
-  'ntfs-3g' 'fuse3' 'pkexec' 'xdg-utils'; do
+  'ntfs-3g' 'fuse3' 'udisks2' 'pkexec' 'xdg-utils'; do
   grep -q -E "(^|, )$dependency" <<<"$depends" || fail "Depends lacks $dependency"
 done
 [ "$(dpkg-deb -f "$deb" Recommends)" = fonts-noto-cjk ] || fail "fonts-noto-cjk is not recommended"

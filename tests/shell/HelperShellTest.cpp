@@ -168,7 +168,7 @@ TEST(HelperShell, RootRunsPrivilegedLinesDirectly)
     EXPECT_EQ(testsupport::await(shell.runPrivilegedAsync(line)), (ShellResult{true, R"(a"b|c\d)", 0}));
 }
 
-TEST(HelperShell, PkexecDismissalReadsAsUserCanceledAndOtherFailuresKeepTheirText)
+TEST(HelperShell, PkexecDismissalReadsAsUserCanceledAMissingAgentIsExplainedOtherFailuresKeepTheirText)
 {
     QTemporaryDir dir;
     Platform p = testsupport::linuxProfile();
@@ -192,4 +192,11 @@ TEST(HelperShell, PkexecDismissalReadsAsUserCanceledAndOtherFailuresKeepTheirTex
     HelperShell denied(p);
     EXPECT_EQ(denied.runPrivileged("true"),
               (ShellResult{false, "Error executing command as another user: Not authorized", 127}));
+
+    // No agent to ask: a clear message instead of pkexec's own words.
+    p.pkexec = writeScript(dir, "pkexec-no-agent",
+                           "echo 'Error executing command as another user: No authentication agent found.' >&2\nexit 127\n");
+    const ShellResult lonely = HelperShell(p).runPrivileged("true");
+    EXPECT_EQ(lonely.exitCode, 127);
+    EXPECT_TRUE(lonely.output.startsWith("No polkit authentication agent is running")) << lonely.output.toStdString();
 }

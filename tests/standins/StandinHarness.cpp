@@ -100,14 +100,25 @@ std::vector<std::string> mountPointsOf(const std::string &device)
     return mountPoints([&](const MountEntry &mount) { return mount.source == device; });
 }
 
-void removeWhere(const PathTest &test)
+namespace {
+void unmount(const std::vector<std::string> &points)
 {
-    const auto points = mountPointsWhere(test);
     for (auto it = points.rbegin(); it != points.rend(); ++it)
         if (::umount2(it->c_str(), 0) != 0)
             ::umount2(it->c_str(), MNT_DETACH);
-    for (const std::string &node : loopsWhere(test))
+}
+} // namespace
+
+void removeWhere(const PathTest &test)
+{
+    unmount(mountPointsWhere(test));
+    for (const std::string &node : loopsWhere(test)) {
+        // Mounted elsewhere too, as udisks2 does under /media.
+        unmount(mountPoints([&](const MountEntry &mount) {
+            return mount.source == node || mount.source.rfind(node + "p", 0) == 0;
+        }));
         sh("partx -d " + node + " 2>/dev/null; losetup -d " + node);
+    }
     std::error_code error;
     for (const auto &item : std::filesystem::directory_iterator("/tmp", error))
         if (test(item.path().string()))

@@ -43,8 +43,9 @@ std::vector<std::string> mountPointsWhere(const PathTest &test);
 std::vector<std::string> mountPointsOf(const std::string &device);
 
 // Unmounts (innermost first; lazily when busy, so that clean-up never stops half-way) what is
-// mounted at paths passing `test`, detaches the loop devices whose image passes it, and deletes
-// the entries of /tmp that pass it.
+// mounted at paths passing `test`, detaches the loop devices whose image passes it (unmounting
+// them and their partitions wherever they are mounted first), and deletes the entries of /tmp
+// that pass it.
 void removeWhere(const PathTest &test);
 
 // A test for paths at or below `prefix`.

@@ -4,7 +4,9 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cerrno>
 
+#include <signal.h>
 #include <unistd.h>
 
 namespace testsupport {
@@ -86,6 +88,11 @@ QStringList processesHolding(const QString &path)
         }
     }
     return out;
+}
+
+bool processGone(qint64 pid)
+{
+    return pid <= 0 || (::kill(pid_t(pid), 0) != 0 && errno == ESRCH);
 }
 
 } // namespace testsupport

@@ -18,4 +18,8 @@ QList<int> zombieChildren();
 // "PID (command)" of every other process with `path` open.
 QStringList processesHolding(const QString &path);
 
+// Whether process `pid` has ended and been reaped (or never was): what tells the leftovers of
+// a killed run, named after its pid, from those of a run still going.
+bool processGone(qint64 pid);
+
 } // namespace testsupport

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "disks/DiskBackend.h"
+#include "platform/Platform.h"
+#include "shell/CommandRunner.h"
+#include "shell/FileProbe.h"
+
+#include <memory>
+
+// Disks through command lines: the disk utility's listing and detail property lists, the
+// mount-table listing, ntfs-3g and mkdir/rmdir with administrator rights, the disk utility's
+// unmount. On Linux the stand-ins answer the same lines. It cannot see changes made by others.
+class DiskUtilityBackend final : public DiskBackend {
+    Q_OBJECT
+
+public:
+    DiskUtilityBackend(Platform platform, std::shared_ptr<CommandRunner> runner, std::shared_ptr<FileProbe> files,
+                       QObject *parent = nullptr);
+    ~DiskUtilityBackend() override;
+
+    QCoro::Task<QList<NTFSDisk>> discover() override;
+    QCoro::Task<Outcome> mountReadWrite(NTFSDisk disk, QString ntfs3gPath) override;
+    QCoro::Task<Outcome> unmount(NTFSDisk disk) override;
+
+    // What the commands need; the scan's background half holds it weakly and finds nothing once
+    // the backend has gone.
+    struct Context {
+        Platform platform;
+        std::shared_ptr<CommandRunner> runner;
+        std::shared_ptr<FileProbe> files;
+    };
+
+private:
+    std::shared_ptr<Context> m_context;
+};

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "disks/DiskBackend.h"
+#include "disks/udisks2/UDisks2Objects.h"
+#include "platform/Platform.h"
+#include "shell/CommandRunner.h"
+
+#include <QDBusConnection>
+
+#include <memory>
+
+class QDBusMessage;
+
+// Disks through udisks2, the desktop's own disk service, on the system bus: discovery in-process
+// from its object tree (read once, then kept up to date from its signals), mounts through ntfs-3g and unmounts by its methods (authorised by the
+// desktop's polkit agent, which asks at most once and only where the desktop's rules want it), and
+// its change signals. The file browser is still started through the command runner.
+class UDisks2Backend final : public DiskBackend {
+    Q_OBJECT
+
+public:
+    UDisks2Backend(QDBusConnection bus, Platform platform, std::shared_ptr<CommandRunner> runner,
+                   QObject *parent = nullptr);
+    ~UDisks2Backend() override;
+
+    QCoro::Task<QList<NTFSDisk>> discover() override;
+    QCoro::Task<Outcome> mountReadWrite(NTFSDisk disk, QString ntfs3gPath) override;
+    QCoro::Task<Outcome> unmount(NTFSDisk disk) override;
+
+    struct Context {
+        QDBusConnection bus;
+        Platform platform;
+        std::shared_ptr<CommandRunner> runner;
+        UDisks2::ObjectTree tree;
+    };
+
+private Q_SLOTS:
+    void onInterfacesAdded(const QDBusMessage &message);
+    void onInterfacesRemoved(const QDBusMessage &message);
+    void onPropertiesChanged(const QDBusMessage &message);
+    void onServiceOwnerChanged();
+
+private:
+    std::shared_ptr<Context> m_context;
+};
