@@ -2,9 +2,10 @@
 #include "app/AppInfo.h"
 #include "app/QuorvelNTFSMountApp.h"
 #include "app/StartupMark.h"
-#include "app/Toolkit.h"
 #include "shell/Log.h"
 #include "ui/main_window/ContentView.h"
+#include "ui/toolkit/Style.h"
+#include "ui/toolkit/Symbols.h"
 
 #include <QApplication>
 

@@ -11,6 +11,8 @@
 #include "ui/main_window/EmptyDisksView.h"
 #include "ui/main_window/FooterView.h"
 #include "ui/main_window/HeaderView.h"
+#include "ui/toolkit/ActivitySpinner.h"
+#include "ui/toolkit/ToolkitButton.h"
 
 #include <QApplication>
 #include <QScrollArea>

@@ -4,7 +4,6 @@
 //
 //   main_window_gallery OUTPUT_DIR
 #include "ScriptedMachine.h"
-#include "app/Toolkit.h"
 #include "dependencies/DependencyChecker.h"
 #include "disks/DiskManager.h"
 #include "support/TestSupport.h"
@@ -12,6 +11,8 @@
 #include "ui/main_window/DependencyWarningView.h"
 #include "ui/main_window/DiskRowView.h"
 #include "ui/main_window/FooterView.h"
+#include "ui/toolkit/Style.h"
+#include "ui/toolkit/ToolkitButton.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,9 +2,9 @@
 // entries do (model calls, notifications, window actions).
 #include "ui/menu_bar/MenuBarView.h"
 
-#include "app/Toolkit.h"
 #include "app/TrayTestSupport.h"
 #include "dependencies/DependencyChecker.h"
+#include "ui/toolkit/Symbols.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include "ui/main_window/EmptyDisksView.h"
 #include "ui/main_window/FooterView.h"
 #include "ui/main_window/HeaderView.h"
-#include "ui/main_window/Widgets.h"
+#include "ui/toolkit/Divider.h"
+#include "ui/toolkit/Surface.h"
 
 #include <QCoro/QCoroTask>
-#include <QPainter>
 #include <QScrollArea>
 #include <QShowEvent>
 #include <QTimer>
@@ -41,25 +41,6 @@ QString unmountedMessage(const QString &volumeName)
     return QStringLiteral("「") + volumeName + QStringLiteral("」を安全に取り外したよ！");
 }
 
-// The area between the dividers: the window background with the list or the placeholder on it.
-class ContentArea : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.fillRect(rect(), Toolkit::color(NamedColor::WindowBackground));
-    }
-    void changeEvent(QEvent *event) override
-    {
-        QWidget::changeEvent(event);
-        if (isPaletteChange(event))
-            update();
-    }
-};
-
 // Row insets of the disk list.
 const QMargins kRowInsets(16, 8, 16, 8);
 
@@ -80,7 +61,7 @@ ContentView::ContentView(const ModelEnvironment &environment, QWidget *parent)
     , m_presenter(std::make_shared<MessageBoxPresenter>())
     , m_root(new QVBoxLayout(this))
     , m_header(new HeaderView(this))
-    , m_contentArea(new ContentArea(this))
+    , m_contentArea(new Surface(this))
     , m_emptyPage(new QWidget(m_contentArea))
     , m_empty(new EmptyDisksView(m_emptyPage))
     , m_list(new QScrollArea(m_contentArea))
@@ -89,6 +70,8 @@ ContentView::ContentView(const ModelEnvironment &environment, QWidget *parent)
     setMinimumSize(kMinimumSize);
     m_root->setContentsMargins(0, 0, 0, 0);
     m_root->setSpacing(0);
+    // The area between the dividers: the window background with the list or the placeholder on it.
+    m_contentArea->setFill(ColorRef{NamedColor::WindowBackground});
 
     m_header->setOnRefresh([this] { fullRefresh(); });
     m_empty->setOnRefresh([this] { diskRefresh(); });

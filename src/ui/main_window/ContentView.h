@@ -18,6 +18,7 @@ class EmptyDisksView;
 class FooterView;
 class HeaderView;
 class QScrollArea;
+class Surface;
 class QVBoxLayout;
 
 // The main window's root view. It owns the window's own disk and dependency models (created
@@ -90,7 +91,7 @@ private:
     QVBoxLayout *m_root;
     HeaderView *m_header;
     QPointer<DependencyWarningView> m_warning;
-    QWidget *m_contentArea;
+    Surface *m_contentArea;
     QWidget *m_emptyPage;
     EmptyDisksView *m_empty;
     QScrollArea *m_list;

@@ -1,9 +1,13 @@
 #include "ui/main_window/FooterView.h"
 
 #include "dependencies/DependencyChecker.h"
+#include "ui/toolkit/ActivitySpinner.h"
+#include "ui/toolkit/ElidedLabel.h"
+#include "ui/toolkit/SymbolView.h"
+#include "ui/toolkit/Symbols.h"
+#include "ui/toolkit/ToolkitButton.h"
 
 #include <QHBoxLayout>
-#include <QPainter>
 #include <QStackedWidget>
 #include <QTimer>
 
@@ -31,7 +35,7 @@ QWidget *statusRow(QWidget *parent, QWidget *lead, ElidedLabel *text, int spacin
 } // namespace
 
 FooterView::FooterView(DependencyChecker *checker, QWidget *parent)
-    : QWidget(parent)
+    : Surface(parent)
     , m_checker(checker)
     , m_presenter(std::make_shared<MessageBoxPresenter>())
     , m_status(new QStackedWidget(this))
@@ -42,10 +46,11 @@ FooterView::FooterView(DependencyChecker *checker, QWidget *parent)
     , m_uninstall(new ToolkitButton(ToolkitButton::Style::Link))
     , m_version(new TextLabel(QStringLiteral("v1.0.0"), this))
 {
+    setFill(ColorRef{NamedColor::WindowBackground, 0.5});
     auto *bar = new QHBoxLayout(this);
     bar->setContentsMargins(16, 8, 16, 8);
 
-    const int symbolSide = symbolSize(Toolkit::font(TextStyle::Body));
+    const int symbolSide = Toolkit::symbolSize(Toolkit::font(TextStyle::Body));
     m_errorText->setTextColor(ColorRef{NamedColor::Red});
     m_errorPart = statusRow(m_status,
                             new SymbolView(QStringLiteral("exclamationmark.octagon.fill"), symbolSide,
@@ -160,17 +165,4 @@ void FooterView::confirmUninstall()
          }},
     };
     m_presenter->present(this, alert);
-}
-
-void FooterView::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.fillRect(rect(), Toolkit::color(NamedColor::WindowBackground, 0.5));
-}
-
-void FooterView::changeEvent(QEvent *event)
-{
-    QWidget::changeEvent(event);
-    if (isPaletteChange(event))
-        update();
 }

@@ -1,9 +1,9 @@
 #include "ui/menu_bar/MenuBarView.h"
 
 #include "app/AppInfo.h"
-#include "app/Toolkit.h"
 #include "dependencies/DependencyChecker.h"
 #include "disks/DiskManager.h"
+#include "ui/toolkit/Symbols.h"
 
 #include <QAction>
 #include <QCoro/QCoroTask>
