@@ -2,7 +2,7 @@
 
 // What the application and tray menu tests share: the main window's scripted Mac (it serves the
 // application's models too), disk records for it, recorded notifications and menu helpers.
-#include "app/Notifications.h"
+#include "notifications/Notifications.h"
 #include "disks/DiskManager.h"
 #include "main_window/ScriptedMachine.h"
 #include "support/TestSupport.h"

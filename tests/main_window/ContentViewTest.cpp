@@ -176,7 +176,7 @@ TEST_F(WindowFixture, OnlyTheRowOfTheRunningOperationSpinsAndClosingTakesTheMode
     QTest::mouseClick(view->row("disk4s1")->mountButton(), Qt::LeftButton);
     QTest::qWait(100);
     QPointer<DiskManager> manager = view->diskManager();
-    QPointer<DependencyChecker> checker = view->depChecker();
+    QPointer<DependencyChecker> checker = view->dependencyChecker();
     view.reset();
     EXPECT_TRUE(manager.isNull() && checker.isNull());
     QTest::qWait(1300);

@@ -148,13 +148,13 @@ int main(int argc, char **argv)
                                         ScriptedRunner::fail(QStringLiteral("Error: Failure while executing; `git clone https://github.com/macos-fuse-t/homebrew-cask` exited with 128.")));
              w.expandPanel();
              w.view->warningView()->setupButton()->click();
-             w.settle([&] { return !w.view->depChecker()->installErrorMessage().isEmpty() && !w.view->depChecker()->isInstalling(); });
+             w.settle([&] { return !w.view->dependencyChecker()->installErrorMessage().isEmpty() && !w.view->dependencyChecker()->isInstalling(); });
          }},
         {"06-panel-during-setup", {kReadOnly}, true, false, false, [](Window &w) {
              w.slowCommands();
              w.expandPanel();
              w.view->warningView()->setupButton()->click();
-             w.settle([&] { return w.view->depChecker()->isInstalling(); });
+             w.settle([&] { return w.view->dependencyChecker()->isInstalling(); });
          }},
         {"07-footer-disk-error", {kWritable, kReadOnly}, true, true, true, [](Window &w) {
              w.view->footerView()->setLastError(QStringLiteral(
@@ -173,7 +173,7 @@ int main(int argc, char **argv)
                  for (QAbstractButton *button : box->buttons())
                      if (button->text() == QStringLiteral("アンインストールする"))
                          button->click();
-             w.settle([&] { return w.view->depChecker()->isUninstalling(); });
+             w.settle([&] { return w.view->dependencyChecker()->isUninstalling(); });
          }},
         {"10-mount-succeeded", {kReadOnly}, true, true, true, [](Window &w) {
              w.view->row(kReadOnly.deviceNode)->mountButton()->click();

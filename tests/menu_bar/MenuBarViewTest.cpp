@@ -34,7 +34,7 @@ struct MenuFixture : ::testing::Test {
     ScriptedMachine machine;
     std::shared_ptr<RecordingNotifications> notifications = std::make_shared<RecordingNotifications>();
     std::unique_ptr<DiskManager> diskManager;
-    std::unique_ptr<DependencyChecker> depChecker;
+    std::unique_ptr<DependencyChecker> dependencyChecker;
     std::unique_ptr<MenuBarView> view;
     QStringList windowActions;
 
@@ -44,13 +44,13 @@ struct MenuFixture : ::testing::Test {
         machine.setDisks(disks);
         const ModelEnvironment env = machine.environment();
         diskManager = std::make_unique<DiskManager>(env);
-        depChecker = std::make_unique<DependencyChecker>(env.platform, env.runner, env.files);
+        dependencyChecker = std::make_unique<DependencyChecker>(env.platform, env.runner, env.files);
         MenuBarActions actions{
             [this](const QString &identifier) { windowActions << "open " + identifier; },
             [this] { windowActions << "activate"; },
             [this] { windowActions << "quit"; },
         };
-        view = std::make_unique<MenuBarView>(diskManager.get(), depChecker.get(), actions, notifications);
+        view = std::make_unique<MenuBarView>(diskManager.get(), dependencyChecker.get(), actions, notifications);
         waitForScan();
     }
     void waitForScan() { ::waitForScan(machine, diskManager.get()); }
@@ -92,7 +92,7 @@ TEST_F(MenuFixture, MountIsEnabledOnlyWithFuseTAndNtfs3gWhateverHomebrewSays)
                  {false, true, true, "[icon] " + kMount}};
     for (const auto &c : cases) {
         machine.setPrerequisites(c.homebrew, c.fuseT, c.ntfs3g);
-        depChecker->checkDependencies();
+        dependencyChecker->checkDependencies();
         EXPECT_EQ(describe(submenu(0)), QStringList({"詳細情報: disk4s1", "---", c.mount})) << c.fuseT << c.ntfs3g;
     }
 }
@@ -156,8 +156,8 @@ TEST_F(MenuFixture, AStaleMountEntryWithoutAnNtfs3gPathDoesNothing)
     start({readOnlyDisk("disk4s1", "Data")});
     QAction *mount = entry(submenu(0), kMount);
     machine.setPrerequisites(false, true, false);
-    depChecker->checkDependencies();
-    ASSERT_FALSE(depChecker->status().ntfs3gPath.has_value());
+    dependencyChecker->checkDependencies();
+    ASSERT_FALSE(dependencyChecker->status().ntfs3gPath.has_value());
     machine.runner->clearCalls();
     mount->trigger(); // the old entry, still alive until the event loop runs
     QCoreApplication::processEvents();

@@ -57,7 +57,7 @@ ContentView::ContentView(QWidget *parent)
 ContentView::ContentView(const ModelEnvironment &environment, QWidget *parent)
     : QWidget(parent)
     , m_diskManager(new DiskManager(environment, this))
-    , m_depChecker(new DependencyChecker(environment.platform, environment.runner, environment.files, this))
+    , m_dependencyChecker(new DependencyChecker(environment.platform, environment.runner, environment.files, this))
     , m_presenter(std::make_shared<MessageBoxPresenter>())
     , m_root(new QVBoxLayout(this))
     , m_header(new HeaderView(this))
@@ -65,7 +65,7 @@ ContentView::ContentView(const ModelEnvironment &environment, QWidget *parent)
     , m_emptyPage(new QWidget(m_contentArea))
     , m_empty(new EmptyDisksView(m_emptyPage))
     , m_list(new QScrollArea(m_contentArea))
-    , m_footer(new FooterView(m_depChecker, this))
+    , m_footer(new FooterView(m_dependencyChecker, this))
 {
     setMinimumSize(kMinimumSize);
     m_root->setContentsMargins(0, 0, 0, 0);
@@ -110,7 +110,7 @@ ContentView::ContentView(const ModelEnvironment &environment, QWidget *parent)
     connect(m_diskManager, &DiskManager::disksChanged, this, &ContentView::updateSections);
     connect(m_diskManager, &DiskManager::isScanningChanged, this, &ContentView::updateSections);
     connect(m_diskManager, &DiskManager::lastErrorChanged, this, &ContentView::updateSections);
-    connect(m_depChecker, &DependencyChecker::statusChanged, this, &ContentView::updateSections);
+    connect(m_dependencyChecker, &DependencyChecker::statusChanged, this, &ContentView::updateSections);
     updateSections();
 }
 
@@ -182,7 +182,7 @@ void ContentView::fullRefresh()
 {
     diskRefresh();
     // Runs now, so it finishes before the scan above begins.
-    m_depChecker->checkDependencies();
+    m_dependencyChecker->checkDependencies();
 }
 
 void ContentView::diskRefresh()
@@ -192,7 +192,7 @@ void ContentView::diskRefresh()
 
 void ContentView::mountDisk(const NTFSDisk &disk)
 {
-    const std::optional<QString> ntfs3gPath = m_depChecker->status().ntfs3gPath;
+    const std::optional<QString> ntfs3gPath = m_dependencyChecker->status().ntfs3gPath;
     if (!ntfs3gPath) {
         showOutcome(errorTitle(), noNtfs3gMessage());
         return;
@@ -262,9 +262,9 @@ void ContentView::updateSections()
 
 void ContentView::updateWarningPanel()
 {
-    const bool needed = !m_depChecker->status().isAllInstalled();
+    const bool needed = !m_dependencyChecker->status().isAllInstalled();
     if (needed && !m_warning) {
-        m_warning = new DependencyWarningView(m_depChecker, this);
+        m_warning = new DependencyWarningView(m_dependencyChecker, this);
         m_root->insertWidget(2, m_warning); // below the first divider
     } else if (!needed && m_warning) {
         // Removed, not hidden: a panel shown again later starts collapsed.
@@ -278,7 +278,7 @@ void ContentView::updateWarningPanel()
 void ContentView::updateRows()
 {
     const QList<NTFSDisk> disks = m_diskManager->disks();
-    const bool depsInstalled = m_depChecker->status().isAllInstalled();
+    const bool depsInstalled = m_dependencyChecker->status().isAllInstalled();
     QList<DiskRowView *> previous = m_rows;
     QList<DiskRowView *> rows;
 

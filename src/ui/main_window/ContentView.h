@@ -33,7 +33,7 @@ public:
     ~ContentView() override;
 
     DiskManager *diskManager() const { return m_diskManager; }
-    DependencyChecker *depChecker() const { return m_depChecker; }
+    DependencyChecker *dependencyChecker() const { return m_dependencyChecker; }
 
     // Where the outcome alerts and the footer's confirmation go (a message box by default).
     void setAlertPresenter(std::shared_ptr<AlertPresenter> presenter);
@@ -79,7 +79,7 @@ private:
     void showOutcome(const QString &title, const QString &message);
 
     DiskManager *m_diskManager;
-    DependencyChecker *m_depChecker;
+    DependencyChecker *m_dependencyChecker;
     std::shared_ptr<AlertPresenter> m_presenter;
 
     bool m_showAlert = false;

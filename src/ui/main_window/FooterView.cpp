@@ -1,5 +1,6 @@
 #include "ui/main_window/FooterView.h"
 
+#include "AppInfo.h"
 #include "dependencies/DependencyChecker.h"
 #include "ui/toolkit/ActivitySpinner.h"
 #include "ui/toolkit/ElidedLabel.h"
@@ -44,7 +45,7 @@ FooterView::FooterView(DependencyChecker *checker, QWidget *parent)
     , m_progressText(new ElidedLabel)
     , m_securityText(new ElidedLabel(QStringLiteral("セキュリティ設定：デフォルト対応 (Kext不要)")))
     , m_uninstall(new ToolkitButton(ToolkitButton::Style::Link))
-    , m_version(new TextLabel(QStringLiteral("v1.0.0"), this))
+    , m_version(new TextLabel(QStringLiteral("v") + AppInfo::version(), this))
 {
     setFill(ColorRef{NamedColor::WindowBackground, 0.5});
     auto *bar = new QHBoxLayout(this);

@@ -1,5 +1,6 @@
 #include "ui/main_window/HeaderView.h"
 
+#include "AppInfo.h"
 #include "ui/toolkit/ElidedLabel.h"
 #include "ui/toolkit/SymbolView.h"
 #include "ui/toolkit/Symbols.h"
@@ -28,7 +29,7 @@ HeaderView::HeaderView(QWidget *parent)
     titleLine->setSpacing(8);
     auto *icon = new SymbolView(QStringLiteral("opticaldiscdrive.fill"), Toolkit::symbolSize(Toolkit::font(TextStyle::Title2)),
                                 ColorRef{NamedColor::Blue}, this);
-    auto *title = new TextLabel(QStringLiteral("Quorvel NTFS Mount"), this);
+    auto *title = new TextLabel(AppInfo::title(), this);
     title->setTextStyle(TextStyle::Headline, Weight::Bold);
     titleLine->addWidget(icon, 0, Qt::AlignVCenter);
     titleLine->addWidget(title, 0, Qt::AlignVCenter);

@@ -1,6 +1,6 @@
 #include "ui/menu_bar/MenuBarView.h"
 
-#include "app/AppInfo.h"
+#include "AppInfo.h"
 #include "dependencies/DependencyChecker.h"
 #include "disks/DiskManager.h"
 #include "ui/toolkit/Symbols.h"
@@ -61,11 +61,11 @@ QString literalMenuText(QString text)
 
 } // namespace
 
-MenuBarView::MenuBarView(DiskManager *diskManager, DependencyChecker *depChecker, MenuBarActions actions,
+MenuBarView::MenuBarView(DiskManager *diskManager, DependencyChecker *dependencyChecker, MenuBarActions actions,
                          std::shared_ptr<NotificationService> notifications, QObject *parent)
     : QObject(parent)
     , m_diskManager(diskManager)
-    , m_depChecker(depChecker)
+    , m_dependencyChecker(dependencyChecker)
     , m_actions(std::move(actions))
     , m_notifications(std::move(notifications))
     , m_menu(std::make_unique<QMenu>())
@@ -73,7 +73,7 @@ MenuBarView::MenuBarView(DiskManager *diskManager, DependencyChecker *depChecker
     m_menu->setObjectName(QStringLiteral("menu-bar-menu"));
     for (auto changed : {&DiskManager::disksChanged, &DiskManager::isScanningChanged, &DiskManager::lastErrorChanged})
         connect(diskManager, changed, this, &MenuBarView::rebuild);
-    connect(depChecker, &DependencyChecker::statusChanged, this, &MenuBarView::rebuild);
+    connect(dependencyChecker, &DependencyChecker::statusChanged, this, &MenuBarView::rebuild);
     rebuild();
 }
 
@@ -101,14 +101,14 @@ void MenuBarView::rebuild()
     for (const QPointer<QObject> &entry : std::exchange(m_entries, {}))
         if (entry)
             entry->deleteLater();
-    if (!m_diskManager || !m_depChecker)
+    if (!m_diskManager || !m_dependencyChecker)
         return;
 
     const QList<NTFSDisk> &disks = m_diskManager->disks();
     if (disks.isEmpty()) {
         addAction(m_menu.get(), QStringLiteral("検出されたNTFSドライブなし"), {})->setEnabled(false);
     } else {
-        const bool canMount = m_depChecker->status().isAllInstalled();
+        const bool canMount = m_dependencyChecker->status().isAllInstalled();
         for (const NTFSDisk &disk : disks)
             addDiskMenu(disk, canMount);
     }
@@ -158,9 +158,9 @@ void MenuBarView::openMainWindow(bool activate)
 
 void MenuBarView::mount(const NTFSDisk &disk)
 {
-    if (!m_depChecker)
+    if (!m_dependencyChecker)
         return;
-    const std::optional<QString> ntfs3gPath = m_depChecker->status().ntfs3gPath;
+    const std::optional<QString> ntfs3gPath = m_dependencyChecker->status().ntfs3gPath;
     if (!ntfs3gPath)
         return;
     mountAndNotify(m_diskManager, m_notifications, disk, *ntfs3gPath);

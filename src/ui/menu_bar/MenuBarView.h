@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Notifications.h"
+#include "notifications/Notifications.h"
 #include "disks/NTFSDisk.h"
 
 #include <QObject>
@@ -31,7 +31,7 @@ class MenuBarView : public QObject {
     Q_OBJECT
 
 public:
-    MenuBarView(DiskManager *diskManager, DependencyChecker *depChecker, MenuBarActions actions,
+    MenuBarView(DiskManager *diskManager, DependencyChecker *dependencyChecker, MenuBarActions actions,
                 std::shared_ptr<NotificationService> notifications, QObject *parent = nullptr);
     ~MenuBarView() override;
 
@@ -48,7 +48,7 @@ private:
     void eject(const NTFSDisk &disk);
 
     QPointer<DiskManager> m_diskManager;
-    QPointer<DependencyChecker> m_depChecker;
+    QPointer<DependencyChecker> m_dependencyChecker;
     MenuBarActions m_actions;
     std::shared_ptr<NotificationService> m_notifications;
     std::unique_ptr<QMenu> m_menu;

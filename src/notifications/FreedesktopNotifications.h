@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Notifications.h"
+#include "notifications/Notifications.h"
 
 #include <QDBusConnection>
 

@@ -1,6 +1,6 @@
 // Notifications over a private D-Bus daemon with a recording org.freedesktop.Notifications
 // service (or none at all).
-#include "app/FreedesktopNotifications.h"
+#include "notifications/FreedesktopNotifications.h"
 
 #include "support/TestSupport.h"
 
@@ -98,7 +98,7 @@ struct NotificationsFixture : ::testing::Test {
 
 } // namespace
 
-TEST_F(NotificationsFixture, IdenticalNotificationsAreBothSentWithTheAppsNameAndTheDefaultSound)
+TEST_F(NotificationsFixture, IdenticalNotificationsAreBothSentWithTheAppsNameIconAndTheDefaultSound)
 {
     registerServer();
     FreedesktopNotifications notifications(connect("client"));
@@ -110,9 +110,9 @@ TEST_F(NotificationsFixture, IdenticalNotificationsAreBothSentWithTheAppsNameAnd
     const QString second = notifications.post("取り出し成功", "「Data」を安全に取り出したよ！");
     ASSERT_TRUE(testsupport::processEventsUntil([&] { return server.notifications.size() == 2; }));
     const QVariantList sent = server.notifications.first();
-    EXPECT_EQ(sent.mid(0, 6), QVariantList({"Quorvel NTFS Mount", 0u, "drive-optical", "取り出し成功",
+    EXPECT_EQ(sent.mid(0, 6), QVariantList({"Quorvel NTFS Mount", 0u, "quorvel-ntfs-mount", "取り出し成功",
                                             "「Data」を安全に取り出したよ！", QStringList()}));
-    EXPECT_FALSE(sent[6].toMap().contains("suppress-sound"));
+    EXPECT_EQ(sent[6].toMap(), QVariantMap({{"desktop-entry", "com.quorvel.NTFSMount"}})); // no suppress-sound
     EXPECT_EQ(sent[7], -1);
     EXPECT_EQ(server.notifications[1], sent);
     const QRegularExpression uuid("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$");

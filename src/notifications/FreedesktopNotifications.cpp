@@ -1,6 +1,6 @@
-#include "app/FreedesktopNotifications.h"
+#include "notifications/FreedesktopNotifications.h"
 
-#include "app/AppInfo.h"
+#include "AppInfo.h"
 #include "shell/Log.h"
 
 #include <QCoro/QCoroDBusPendingCall>
@@ -88,9 +88,11 @@ QString FreedesktopNotifications::post(const QString &title, const QString &body
         return identifier;
     }
     QDBusMessage notify = methodCall(QStringLiteral("Notify"));
-    // No hints: the server plays its default sound and shows the banner as soon as it can.
-    notify << AppInfo::title() << uint(0) << AppInfo::iconThemeName() << title << body << QStringList()
-           << QVariantMap() << int(-1);
+    // The installed application icon, and the launcher the notification belongs to. No other
+    // hints: the server plays its default sound and shows the banner as soon as it can.
+    const QVariantMap hints{{QStringLiteral("desktop-entry"), AppInfo::applicationId()}};
+    notify << AppInfo::title() << uint(0) << AppInfo::iconName() << title << body
+           << QStringList() << hints << int(-1);
     logFailure(m_connection.asyncCall(notify), line);
     return identifier;
 }

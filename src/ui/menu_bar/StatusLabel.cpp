@@ -1,6 +1,6 @@
-#include "app/StatusLabel.h"
+#include "ui/menu_bar/StatusLabel.h"
 
-#include "app/AppInfo.h"
+#include "AppInfo.h"
 #include "ui/toolkit/Style.h"
 #include "ui/toolkit/Symbols.h"
 
