@@ -7,6 +7,7 @@
 #include "ui/main_window/EmptyDisksView.h"
 #include "ui/main_window/FooterView.h"
 #include "ui/main_window/HeaderView.h"
+#include "ui/Outcomes.h"
 #include "ui/toolkit/Divider.h"
 #include "ui/toolkit/Surface.h"
 
@@ -19,27 +20,6 @@
 using Toolkit::NamedColor;
 
 namespace {
-
-QString errorTitle()
-{
-    return QStringLiteral("エラーが発生したよ");
-}
-QString successTitle()
-{
-    return QStringLiteral("おめちゃん！");
-}
-QString noNtfs3gMessage()
-{
-    return QStringLiteral("ntfs-3gのパスが見つかりません。");
-}
-QString mountedMessage(const QString &volumeName)
-{
-    return QStringLiteral("「") + volumeName + QStringLiteral("」を書き込み可能でマウントしたよ、お兄ちゃん！");
-}
-QString unmountedMessage(const QString &volumeName)
-{
-    return QStringLiteral("「") + volumeName + QStringLiteral("」を安全に取り外したよ！");
-}
 
 // Row insets of the disk list.
 const QMargins kRowInsets(16, 8, 16, 8);
@@ -194,7 +174,7 @@ void ContentView::mountDisk(const NTFSDisk &disk)
 {
     const std::optional<QString> ntfs3gPath = m_dependencyChecker->status().ntfs3gPath;
     if (!ntfs3gPath) {
-        showOutcome(errorTitle(), noNtfs3gMessage());
+        showOutcome(Outcomes::windowNoNtfs3g());
         return;
     }
     setOperation(true, disk.deviceNode);
@@ -203,10 +183,7 @@ void ContentView::mountDisk(const NTFSDisk &disk)
         QCoro::connect(m_diskManager->mountReadWrite(disk, path), this,
                        [this, disk](const std::optional<DiskError> &error) {
                            setOperation(false, QString());
-                           if (error)
-                               showOutcome(errorTitle(), error->description);
-                           else
-                               showOutcome(successTitle(), mountedMessage(disk.volumeName));
+                           showOutcome(Outcomes::windowMount(disk, error));
                        });
     });
 }
@@ -217,10 +194,7 @@ void ContentView::unmountDisk(const NTFSDisk &disk)
     QTimer::singleShot(0, this, [this, disk] {
         QCoro::connect(m_diskManager->unmount(disk), this, [this, disk](const std::optional<DiskError> &error) {
             setOperation(false, QString());
-            if (error)
-                showOutcome(errorTitle(), error->description);
-            else
-                showOutcome(successTitle(), unmountedMessage(disk.volumeName));
+            showOutcome(Outcomes::windowUnmount(disk, error));
         });
     });
 }
@@ -232,16 +206,16 @@ void ContentView::setOperation(bool operating, const QString &deviceNode)
     updateRows();
 }
 
-void ContentView::showOutcome(const QString &title, const QString &message)
+void ContentView::showOutcome(const Outcome &outcome)
 {
-    m_alertTitle = title;
-    m_alertMessage = message;
+    m_alertTitle = outcome.title;
+    m_alertMessage = outcome.message;
     m_showAlert = true;
     QPointer<ContentView> self(this);
     Alert alert;
     alert.identifier = QStringLiteral("outcome");
-    alert.title = title;
-    alert.message = message;
+    alert.title = outcome.title;
+    alert.message = outcome.message;
     alert.buttons = {{QStringLiteral("OK"), Alert::Button::Role::Default, [self] {
                           if (self)
                               self->m_showAlert = false;

@@ -17,6 +17,7 @@ class DiskRowView;
 class EmptyDisksView;
 class FooterView;
 class HeaderView;
+struct Outcome;
 class QScrollArea;
 class Surface;
 class QVBoxLayout;
@@ -76,7 +77,7 @@ private:
     void updateWarningPanel();
     void updateRows();
     void setOperation(bool operating, const QString &deviceNode);
-    void showOutcome(const QString &title, const QString &message);
+    void showOutcome(const Outcome &outcome);
 
     DiskManager *m_diskManager;
     DependencyChecker *m_dependencyChecker;

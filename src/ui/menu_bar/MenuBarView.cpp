@@ -3,6 +3,7 @@
 #include "AppInfo.h"
 #include "dependencies/DependencyChecker.h"
 #include "disks/DiskManager.h"
+#include "ui/Outcomes.h"
 #include "ui/toolkit/Symbols.h"
 
 #include <QAction>
@@ -11,36 +12,16 @@
 
 namespace {
 
-struct Notice {
-    QString title;
-    QString body;
-};
-
-// The outcome of a mount or an eject as the user reads it. (Built outside the coroutines:
-// GCC 12 cannot keep string literals alive across a suspension in the same expression.)
-Notice mountNotice(const NTFSDisk &disk, const std::optional<DiskError> &error)
-{
-    if (error)
-        return {QStringLiteral("マウント失敗"), error->description};
-    return {QStringLiteral("マウント成功"),
-            QStringLiteral("「") + disk.volumeName + QStringLiteral("」を書き込み可能にしたよ、お兄ちゃん！")};
-}
-
-Notice ejectNotice(const NTFSDisk &disk, const std::optional<DiskError> &error)
-{
-    if (error)
-        return {QStringLiteral("取り出し失敗"), error->description};
-    return {QStringLiteral("取り出し成功"), QStringLiteral("「") + disk.volumeName + QStringLiteral("」を安全に取り出したよ！")};
-}
-
+// The outcome texts are built outside the coroutines (ui/Outcomes.cpp): GCC 12 cannot keep string
+// literals alive across a suspension in the same expression.
 QCoro::Task<> mountAndNotify(QPointer<DiskManager> manager, std::shared_ptr<NotificationService> notifications,
                              NTFSDisk disk, QString ntfs3gPath)
 {
     if (!manager)
         co_return;
     const std::optional<DiskError> error = co_await manager->mountReadWrite(disk, ntfs3gPath);
-    const Notice notice = mountNotice(disk, error);
-    notifications->sendNotification(notice.title, notice.body);
+    const Outcome outcome = Outcomes::menuMount(disk, error);
+    notifications->sendNotification(outcome.title, outcome.message);
 }
 
 QCoro::Task<> ejectAndNotify(QPointer<DiskManager> manager, std::shared_ptr<NotificationService> notifications,
@@ -49,8 +30,8 @@ QCoro::Task<> ejectAndNotify(QPointer<DiskManager> manager, std::shared_ptr<Noti
     if (!manager)
         co_return;
     const std::optional<DiskError> error = co_await manager->unmount(disk);
-    const Notice notice = ejectNotice(disk, error);
-    notifications->sendNotification(notice.title, notice.body);
+    const Outcome outcome = Outcomes::menuEject(disk, error);
+    notifications->sendNotification(outcome.title, outcome.message);
 }
 
 // Menu texts treat "&" as a mnemonic marker; names from the disks are shown as they are.
