@@ -174,6 +174,8 @@ void DependencyWarningView::refresh()
     m_progressBox->setVisible(installing);
     m_idle->setVisible(!installing);
     m_progressLabel->setText(m_checker->installProgressMessage());
+    // Not while the footer's uninstall runs: the two never run at once.
+    m_setup->setEnabled(!m_checker->isUninstalling());
     const QString error = m_checker->installErrorMessage();
     m_error->setText(error);
     m_error->setVisible(!error.isEmpty());

@@ -89,6 +89,7 @@ FooterView::FooterView(DependencyChecker *checker, QWidget *parent)
 
     if (m_checker) {
         connect(m_checker, &DependencyChecker::statusChanged, this, &FooterView::refresh);
+        connect(m_checker, &DependencyChecker::isInstallingChanged, this, &FooterView::refresh);
         connect(m_checker, &DependencyChecker::isUninstallingChanged, this, &FooterView::refresh);
         connect(m_checker, &DependencyChecker::installProgressMessageChanged, this, &FooterView::refresh);
     }
@@ -131,13 +132,15 @@ void FooterView::refresh()
     }
     m_progressText->setText(m_checker ? m_checker->installProgressMessage() : QString());
 
-    // Homebrew alone is nothing to uninstall here.
+    // Homebrew alone is nothing to uninstall here. A running setup keeps the command, greyed out:
+    // the two never run at once.
     bool offered = false;
     if (m_checker) {
         const DependencyStatus status = m_checker->status();
         offered = !m_checker->isUninstalling() && (status.isFuseTInstalled || status.ntfs3gPath.has_value());
     }
     m_uninstall->parentWidget()->setVisible(offered);
+    m_uninstall->setEnabled(!m_checker || !m_checker->isInstalling());
 }
 
 void FooterView::confirmUninstall()
