@@ -172,17 +172,19 @@ void ContentView::diskRefresh()
 
 void ContentView::mountDisk(const NTFSDisk &disk)
 {
+    if (isOperating(disk.deviceNode))
+        return;
     const std::optional<QString> ntfs3gPath = m_dependencyChecker->status().ntfs3gPath;
     if (!ntfs3gPath) {
         showOutcome(Outcomes::windowNoNtfs3g());
         return;
     }
-    setOperation(true, disk.deviceNode);
+    setOperating(disk.deviceNode, true);
     // The disk as it was at the click, and the path read above.
     QTimer::singleShot(0, this, [this, disk, path = *ntfs3gPath] {
         QCoro::connect(m_diskManager->mountReadWrite(disk, path), this,
                        [this, disk](const std::optional<DiskError> &error) {
-                           setOperation(false, QString());
+                           setOperating(disk.deviceNode, false);
                            showOutcome(Outcomes::windowMount(disk, error));
                        });
     });
@@ -190,19 +192,23 @@ void ContentView::mountDisk(const NTFSDisk &disk)
 
 void ContentView::unmountDisk(const NTFSDisk &disk)
 {
-    setOperation(true, disk.deviceNode);
+    if (isOperating(disk.deviceNode))
+        return;
+    setOperating(disk.deviceNode, true);
     QTimer::singleShot(0, this, [this, disk] {
         QCoro::connect(m_diskManager->unmount(disk), this, [this, disk](const std::optional<DiskError> &error) {
-            setOperation(false, QString());
+            setOperating(disk.deviceNode, false);
             showOutcome(Outcomes::windowUnmount(disk, error));
         });
     });
 }
 
-void ContentView::setOperation(bool operating, const QString &deviceNode)
+void ContentView::setOperating(const QString &deviceNode, bool operating)
 {
-    m_isOperating = operating;
-    m_operatingDiskNode = deviceNode;
+    if (operating)
+        m_operatingDiskNodes.insert(deviceNode);
+    else
+        m_operatingDiskNodes.remove(deviceNode);
     updateRows();
 }
 
@@ -282,7 +288,7 @@ void ContentView::updateRows()
         }
         cell->show();
         row->setDisk(disk);
-        row->setOperating(m_isOperating && m_operatingDiskNode == disk.deviceNode);
+        row->setOperating(isOperating(disk.deviceNode));
         row->setAllDepsInstalled(depsInstalled);
         rows.append(row);
     }
