@@ -55,6 +55,11 @@ MenuBarView::MenuBarView(DiskManager *diskManager, DependencyChecker *dependency
     for (auto changed : {&DiskManager::disksChanged, &DiskManager::isScanningChanged, &DiskManager::lastErrorChanged})
         connect(diskManager, changed, this, &MenuBarView::rebuild);
     connect(dependencyChecker, &DependencyChecker::statusChanged, this, &MenuBarView::rebuild);
+    // It only tests paths; the rebuild it causes happens before the menu is drawn.
+    connect(m_menu.get(), &QMenu::aboutToShow, this, [this] {
+        if (m_dependencyChecker)
+            m_dependencyChecker->checkDependencies();
+    });
     rebuild();
 }
 
@@ -113,13 +118,15 @@ void MenuBarView::addDiskMenu(const NTFSDisk &disk, bool canMount)
 
     addAction(submenu, QStringLiteral("詳細情報: ") + literalMenuText(disk.deviceNode), [this] { openMainWindow(false); });
     submenu->addSeparator();
+    const bool running = m_running.contains(disk.deviceNode);
     if (disk.isWritable) {
         QAction *eject = addAction(submenu, QStringLiteral("安全に取り出す (Unmount)"), [this, disk] { this->eject(disk); });
         eject->setIcon(Toolkit::symbol(QStringLiteral("eject.fill")));
+        eject->setEnabled(!running);
     } else {
         QAction *mount = addAction(submenu, QStringLiteral("読み書きマウント"), [this, disk] { this->mount(disk); });
         mount->setIcon(Toolkit::symbol(QStringLiteral("pencil.and.outline")));
-        mount->setEnabled(canMount);
+        mount->setEnabled(canMount && !running);
     }
 }
 
@@ -139,15 +146,30 @@ void MenuBarView::openMainWindow(bool activate)
 
 void MenuBarView::mount(const NTFSDisk &disk)
 {
-    if (!m_dependencyChecker)
+    if (!m_dependencyChecker || m_running.contains(disk.deviceNode))
         return;
     const std::optional<QString> ntfs3gPath = m_dependencyChecker->status().ntfs3gPath;
     if (!ntfs3gPath)
         return;
-    mountAndNotify(m_diskManager, m_notifications, disk, *ntfs3gPath);
+    setRunning(disk.deviceNode, true);
+    QCoro::connect(mountAndNotify(m_diskManager, m_notifications, disk, *ntfs3gPath), this,
+                   [this, node = disk.deviceNode] { setRunning(node, false); });
 }
 
 void MenuBarView::eject(const NTFSDisk &disk)
 {
-    ejectAndNotify(m_diskManager, m_notifications, disk);
+    if (m_running.contains(disk.deviceNode))
+        return;
+    setRunning(disk.deviceNode, true);
+    QCoro::connect(ejectAndNotify(m_diskManager, m_notifications, disk), this,
+                   [this, node = disk.deviceNode] { setRunning(node, false); });
+}
+
+void MenuBarView::setRunning(const QString &deviceNode, bool running)
+{
+    if (running)
+        m_running.insert(deviceNode);
+    else
+        m_running.remove(deviceNode);
+    rebuild();
 }

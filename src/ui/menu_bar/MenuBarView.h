@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 
 #include <functional>
 #include <memory>
@@ -25,8 +26,10 @@ struct MenuBarActions {
 };
 
 // The tray item's menu: one submenu per disk (mount or eject), rescan, open the main window,
-// quit. Rebuilt from the application's disk and dependency models on every change; mount and
-// eject outcomes are posted as notifications. Keeps no state of its own.
+// quit. Rebuilt from the application's disk and dependency models on every change, and the
+// prerequisites are looked at again each time it opens (the window's setup may have installed
+// them); mount and eject outcomes are posted as notifications. Of its own it keeps only which
+// disks have a command running: their entry is greyed out until that command ends.
 class MenuBarView : public QObject {
     Q_OBJECT
 
@@ -46,12 +49,15 @@ private:
     void openMainWindow(bool activate);
     void mount(const NTFSDisk &disk);
     void eject(const NTFSDisk &disk);
+    void setRunning(const QString &deviceNode, bool running);
 
     QPointer<DiskManager> m_diskManager;
     QPointer<DependencyChecker> m_dependencyChecker;
     MenuBarActions m_actions;
     std::shared_ptr<NotificationService> m_notifications;
     std::unique_ptr<QMenu> m_menu;
+    // The disks whose mount or eject runs, by device node.
+    QSet<QString> m_running;
     // Entries of the current build; they go once the event that replaced them is over.
     QList<QPointer<QObject>> m_entries;
 };
