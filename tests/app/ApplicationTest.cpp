@@ -2,7 +2,7 @@
 // single main window.
 #include "app/QuorvelNTFSMountApp.h"
 
-#include "app/TrayTestSupport.h"
+#include "support/TrayTestSupport.h"
 #include "dependencies/DependencyChecker.h"
 #include "ui/menu_bar/MenuBarView.h"
 

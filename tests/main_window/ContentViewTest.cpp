@@ -1,10 +1,11 @@
 // The main window's root view on scripted models: its sections and minimum size, the refreshes,
-// the mount and unmount flows with their operation marker and alerts.
+// the mount and unmount flows with each disk's operation marker and their alerts.
 #include "ui/main_window/ContentView.h"
 
-#include "ScriptedMachine.h"
+#include "RecordingPresenter.h"
 #include "dependencies/DependencyChecker.h"
 #include "disks/DiskManager.h"
+#include "support/ScriptedMachine.h"
 #include "support/TestSupport.h"
 #include "ui/main_window/DependencyWarningView.h"
 #include "ui/main_window/DiskRowView.h"
@@ -21,7 +22,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace mainwindow;
+using namespace testsupport;
 using testsupport::processEventsUntil;
 
 namespace {

@@ -3,8 +3,9 @@
 #include "ui/main_window/DependencyWarningView.h"
 #include "ui/main_window/FooterView.h"
 
-#include "ScriptedMachine.h"
+#include "RecordingPresenter.h"
 #include "dependencies/DependencyChecker.h"
+#include "support/ScriptedMachine.h"
 #include "support/TestSupport.h"
 #include "ui/toolkit/ActivitySpinner.h"
 #include "ui/toolkit/ToolkitButton.h"
@@ -14,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace mainwindow;
+using namespace testsupport;
 using testsupport::processEventsUntil;
 using Part = FooterView::StatusPart;
 

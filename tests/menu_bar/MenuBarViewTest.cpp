@@ -2,7 +2,7 @@
 // entries do (model calls, notifications, window actions).
 #include "ui/menu_bar/MenuBarView.h"
 
-#include "app/TrayTestSupport.h"
+#include "support/TrayTestSupport.h"
 #include "dependencies/DependencyChecker.h"
 #include "ui/toolkit/Symbols.h"
 

@@ -3,10 +3,10 @@
 // footer, the uninstall confirmation, a mount in progress, and the three cards on a dark palette.
 //
 //   main_window_gallery OUTPUT_DIR
-#include "ScriptedMachine.h"
+#include "AppInfo.h"
 #include "dependencies/DependencyChecker.h"
 #include "disks/DiskManager.h"
-#include "support/TestSupport.h"
+#include "support/ScriptedMachine.h"
 #include "ui/main_window/ContentView.h"
 #include "ui/main_window/DependencyWarningView.h"
 #include "ui/main_window/DiskRowView.h"
@@ -24,7 +24,7 @@
 #include <functional>
 #include <source_location>
 
-using namespace mainwindow;
+using namespace testsupport;
 
 namespace {
 
@@ -45,7 +45,7 @@ struct Window {
         machine.setDisks(disks);
         machine.setPrerequisites(homebrew, fuseT, ntfs3g);
         view = std::make_unique<ContentView>(machine.environment());
-        view->setWindowTitle(QStringLiteral("Quorvel NTFS Mount"));
+        view->setWindowTitle(AppInfo::title());
         view->resize(550, 400);
         view->show();
         settle([&] {
@@ -55,7 +55,7 @@ struct Window {
     void settle(const std::function<bool()> &condition = [] { return true; },
                 std::source_location where = std::source_location::current())
     {
-        if (!testsupport::processEventsUntil(condition, 10000)) {
+        if (!QTest::qWaitFor(condition, 10000)) {
             std::fprintf(stderr, "gallery: the state at line %u did not settle\n", unsigned(where.line()));
             ++s_failures;
         }
@@ -125,7 +125,7 @@ struct Shot {
 int main(int argc, char **argv)
 {
     QApplication application(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("Quorvel NTFS Mount"));
+    QApplication::setApplicationDisplayName(AppInfo::title());
     Toolkit::applyApplicationLook();
     s_outputDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
     QDir().mkpath(s_outputDir);
