@@ -1,20 +1,11 @@
 #pragma once
 
-#include "ui/toolkit/Style.h"
+#include "ui/toolkit/Surface.h"
 
-#include <QWidget>
-
-// A one-pixel horizontal divider line.
-class Divider : public QWidget {
+// A one-pixel horizontal divider line: a surface filled with its colour.
+class Divider : public Surface {
     Q_OBJECT
 public:
     explicit Divider(ColorRef color, QWidget *parent = nullptr);
-    ColorRef color() const { return m_color; }
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-    void changeEvent(QEvent *event) override;
-
-private:
-    ColorRef m_color;
+    ColorRef color() const { return *fill(); }
 };
