@@ -1,9 +1,9 @@
 #pragma once
 
-#include "notifications/Notifications.h"
-#include "ui/menu_bar/StatusLabel.h"
 #include "app/WindowScene.h"
+#include "notifications/Notifications.h"
 #include "shell/ModelEnvironment.h"
+#include "ui/menu_bar/StatusLabel.h"
 
 #include <QObject>
 

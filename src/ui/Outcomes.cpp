@@ -30,7 +30,8 @@ Outcome windowMount(const NTFSDisk &disk, const std::optional<DiskError> &error)
 {
     if (error)
         return failure(windowErrorTitle(), *error);
-    return {windowSuccessTitle(), quoted(disk.volumeName) + QStringLiteral("を書き込み可能でマウントしたよ、お兄ちゃん！")};
+    return {windowSuccessTitle(),
+            quoted(disk.volumeName) + QStringLiteral("を書き込み可能でマウントしたよ、お兄ちゃん！")};
 }
 
 Outcome windowUnmount(const NTFSDisk &disk, const std::optional<DiskError> &error)
@@ -49,7 +50,8 @@ Outcome menuMount(const NTFSDisk &disk, const std::optional<DiskError> &error)
 {
     if (error)
         return failure(QStringLiteral("マウント失敗"), *error);
-    return {QStringLiteral("マウント成功"), quoted(disk.volumeName) + QStringLiteral("を書き込み可能にしたよ、お兄ちゃん！")};
+    return {QStringLiteral("マウント成功"),
+            quoted(disk.volumeName) + QStringLiteral("を書き込み可能にしたよ、お兄ちゃん！")};
 }
 
 Outcome menuEject(const NTFSDisk &disk, const std::optional<DiskError> &error)

@@ -2,8 +2,8 @@
 // single main window.
 #include "app/QuorvelNTFSMountApp.h"
 
-#include "support/TrayTestSupport.h"
 #include "dependencies/DependencyChecker.h"
+#include "support/TrayTestSupport.h"
 #include "ui/menu_bar/MenuBarView.h"
 
 #include <QApplication>

@@ -2,8 +2,8 @@
 // entries do (model calls, notifications, window actions).
 #include "ui/menu_bar/MenuBarView.h"
 
-#include "support/TrayTestSupport.h"
 #include "dependencies/DependencyChecker.h"
+#include "support/TrayTestSupport.h"
 #include "ui/toolkit/Symbols.h"
 
 namespace {

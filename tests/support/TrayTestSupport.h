@@ -2,8 +2,8 @@
 
 // What the application and tray menu tests share: the scripted Mac (it serves the application's
 // models too), disk records for it, recorded notifications and menu helpers.
-#include "notifications/Notifications.h"
 #include "disks/DiskManager.h"
+#include "notifications/Notifications.h"
 #include "support/ScriptedMachine.h"
 #include "support/TestSupport.h"
 

@@ -2,12 +2,12 @@
 
 #include "dependencies/DependencyChecker.h"
 #include "disks/DiskManager.h"
+#include "ui/Outcomes.h"
 #include "ui/main_window/DependencyWarningView.h"
 #include "ui/main_window/DiskRowView.h"
 #include "ui/main_window/EmptyDisksView.h"
 #include "ui/main_window/FooterView.h"
 #include "ui/main_window/HeaderView.h"
-#include "ui/Outcomes.h"
 #include "ui/toolkit/Divider.h"
 #include "ui/toolkit/Surface.h"
 

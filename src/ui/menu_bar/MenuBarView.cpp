@@ -55,7 +55,8 @@ MenuBarView::MenuBarView(DiskManager *diskManager, DependencyChecker *dependency
     for (auto changed : {&DiskManager::disksChanged, &DiskManager::isScanningChanged, &DiskManager::lastErrorChanged})
         connect(diskManager, changed, this, &MenuBarView::rebuild);
     connect(dependencyChecker, &DependencyChecker::statusChanged, this, &MenuBarView::rebuild);
-    // It only tests paths; the rebuild it causes happens before the menu is drawn.
+    // The window's setup or uninstall may have changed the prerequisites since. A check only
+    // tests paths, and the rebuild it causes comes before the menu is drawn.
     connect(m_menu.get(), &QMenu::aboutToShow, this, [this] {
         if (m_dependencyChecker)
             m_dependencyChecker->checkDependencies();

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "notifications/Notifications.h"
 #include "disks/NTFSDisk.h"
+#include "notifications/Notifications.h"
 
 #include <QObject>
 #include <QPointer>
