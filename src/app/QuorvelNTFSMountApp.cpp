@@ -1,6 +1,6 @@
 #include "app/QuorvelNTFSMountApp.h"
 
-#include "app/AppInfo.h"
+#include "AppInfo.h"
 #include "dependencies/DependencyChecker.h"
 #include "disks/DiskManager.h"
 #include "shell/Log.h"
@@ -22,7 +22,7 @@ QuorvelNTFSMountApp::QuorvelNTFSMountApp(std::shared_ptr<NotificationService> no
 
     // 2. The tray item's models: the disk model scans from the event loop, the checker at once.
     m_diskManager = new DiskManager(environment, this);
-    m_depChecker = new DependencyChecker(environment.platform, environment.runner, environment.files, this);
+    m_dependencyChecker = new DependencyChecker(environment.platform, environment.runner, environment.files, this);
 
     // 3. The scenes: the tray item, then the main window, which opens at start.
     m_mainWindow = new WindowScene(AppInfo::mainWindowIdentifier(), AppInfo::title(),
@@ -40,7 +40,7 @@ void QuorvelNTFSMountApp::installTrayItem()
         [this] { activate(); },
         [] { QCoreApplication::quit(); },
     };
-    m_menuBar = new MenuBarView(m_diskManager, m_depChecker, std::move(actions), m_notifications, this);
+    m_menuBar = new MenuBarView(m_diskManager, m_dependencyChecker, std::move(actions), m_notifications, this);
 
     m_trayIcon = new QSystemTrayIcon(this);
     m_trayIcon->setContextMenu(m_menuBar->menu());

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/Notifications.h"
-#include "app/StatusLabel.h"
 #include "app/WindowScene.h"
+#include "notifications/Notifications.h"
 #include "shell/ModelEnvironment.h"
+#include "ui/menu_bar/StatusLabel.h"
 
 #include <QObject>
 
@@ -26,7 +26,7 @@ public:
     ~QuorvelNTFSMountApp() override;
 
     DiskManager *diskManager() const { return m_diskManager; }
-    DependencyChecker *depChecker() const { return m_depChecker; }
+    DependencyChecker *dependencyChecker() const { return m_dependencyChecker; }
     MenuBarView *menuBar() const { return m_menuBar; }
     QSystemTrayIcon *trayIcon() const { return m_trayIcon; }
     WindowScene *mainWindow() const { return m_mainWindow; }
@@ -43,7 +43,7 @@ private:
 
     std::shared_ptr<NotificationService> m_notifications;
     DiskManager *m_diskManager = nullptr;
-    DependencyChecker *m_depChecker = nullptr;
+    DependencyChecker *m_dependencyChecker = nullptr;
     MenuBarView *m_menuBar = nullptr;
     QSystemTrayIcon *m_trayIcon = nullptr;
     WindowScene *m_mainWindow = nullptr;

@@ -2,8 +2,8 @@
 // single main window.
 #include "app/QuorvelNTFSMountApp.h"
 
-#include "app/TrayTestSupport.h"
 #include "dependencies/DependencyChecker.h"
+#include "support/TrayTestSupport.h"
 #include "ui/menu_bar/MenuBarView.h"
 
 #include <QApplication>
@@ -78,7 +78,7 @@ TEST_F(AppFixture, StartsWithPermissionThenModelsThenTheSceneAndItsOwnMenu)
     const QString log = QString::fromStdString(testing::internal::GetCapturedStdout());
 
     EXPECT_EQ(events, QStringList({"authorization", "probe", "window content"}));
-    EXPECT_TRUE(app->depChecker()->status().isAllInstalled());
+    EXPECT_TRUE(app->dependencyChecker()->status().isAllInstalled());
     EXPECT_EQ(submenu(0)->title(), "Data");
     EXPECT_EQ(app->trayIcon()->contextMenu(), menu());
     ASSERT_EQ(mainWindows().size(), 1);

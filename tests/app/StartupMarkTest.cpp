@@ -2,7 +2,7 @@
 // whichever comes last.
 #include "app/StartupMark.h"
 
-#include "app/TrayTestSupport.h"
+#include "support/TrayTestSupport.h"
 
 #include <QWidget>
 #include <QWindow>

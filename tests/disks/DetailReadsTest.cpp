@@ -1,7 +1,7 @@
 // The detail reads of a scan through the real runner, against a disk utility written in sh:
 // they overlap, a bounded number at a time, and still give records and log lines in listing order.
 #include "disks/DiskManager.h"
-#include "PlistFixtures.h"
+#include "support/PlistFixtures.h"
 #include "shell/HelperShell.h"
 #include "support/TestSupport.h"
 

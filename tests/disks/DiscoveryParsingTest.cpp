@@ -1,5 +1,5 @@
 #include "disks/DiskDiscovery.h"
-#include "PlistFixtures.h"
+#include "support/PlistFixtures.h"
 #include "support/TestSupport.h"
 
 #include <plist/plist.h>

@@ -2,7 +2,7 @@
 // the fixes (free directory, read-only mounts refused, rescans after partial failures).
 #include "disks/DiskManager.h"
 #include "disks/MountPaths.h"
-#include "PlistFixtures.h"
+#include "support/PlistFixtures.h"
 #include "support/ScriptedFileProbe.h"
 #include "support/ScriptedRunner.h"
 #include "support/TestSupport.h"

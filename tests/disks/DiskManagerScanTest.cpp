@@ -1,6 +1,6 @@
 // Scans on the macOS profile against a scripted disk utility and mount table.
 #include "disks/DiskManager.h"
-#include "PlistFixtures.h"
+#include "support/PlistFixtures.h"
 #include "support/ScriptedFileProbe.h"
 #include "support/ScriptedRunner.h"
 #include "support/TestSupport.h"

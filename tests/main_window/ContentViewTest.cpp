@@ -1,16 +1,19 @@
 // The main window's root view on scripted models: its sections and minimum size, the refreshes,
-// the mount and unmount flows with their operation marker and alerts.
+// the mount and unmount flows with each disk's operation marker and their alerts.
 #include "ui/main_window/ContentView.h"
 
-#include "ScriptedMachine.h"
+#include "RecordingPresenter.h"
 #include "dependencies/DependencyChecker.h"
 #include "disks/DiskManager.h"
+#include "support/ScriptedMachine.h"
 #include "support/TestSupport.h"
 #include "ui/main_window/DependencyWarningView.h"
 #include "ui/main_window/DiskRowView.h"
 #include "ui/main_window/EmptyDisksView.h"
 #include "ui/main_window/FooterView.h"
 #include "ui/main_window/HeaderView.h"
+#include "ui/toolkit/ActivitySpinner.h"
+#include "ui/toolkit/ToolkitButton.h"
 
 #include <QApplication>
 #include <QScrollArea>
@@ -19,7 +22,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace mainwindow;
+using namespace testsupport;
 using testsupport::processEventsUntil;
 
 namespace {
@@ -143,7 +146,7 @@ TEST_F(WindowFixture, MountWithoutAnNtfs3gPathAlertsAndStartsNothing)
     EXPECT_TRUE(machine.runner->calls().isEmpty());
 }
 
-TEST_F(WindowFixture, OnlyTheRowOfTheRunningOperationSpinsAndClosingTakesTheModelsAlong)
+TEST_F(WindowFixture, EachCardSpinsUntilItsOwnCommandEndsAndClosingTakesTheModelsAlong)
 {
     open({kData, kBackup, kStick});
     machine.runner->setAsyncDelay(std::chrono::milliseconds(80));
@@ -156,25 +159,29 @@ TEST_F(WindowFixture, OnlyTheRowOfTheRunningOperationSpinsAndClosingTakesTheMode
     };
     QTest::mouseClick(view->row("disk4s1")->mountButton(), Qt::LeftButton);
     EXPECT_EQ(spinning(), QStringList({"disk4s1"}));
-    EXPECT_EQ(view->operatingDiskNode(), "disk4s1");
 
-    // A second start, while the first runs, takes the marker over; the first completion clears it.
+    // A second command while the first runs: both cards spin. The unmount (one command) ends
+    // before the remount (several), and the remount's card spins on until it ends too.
     QTest::qWait(100);
     QTest::mouseClick(view->row("disk6")->unmountButton(), Qt::LeftButton);
-    EXPECT_EQ(spinning(), QStringList({"disk6"}));
-    EXPECT_EQ(view->operatingDiskNode(), "disk6");
+    EXPECT_EQ(spinning(), QStringList({"disk4s1", "disk6"}));
     waitForAlert();
+    EXPECT_EQ(presenter->open->message, "「Stick」を安全に取り外したよ！");
+    EXPECT_EQ(spinning(), QStringList({"disk4s1"}));
+    EXPECT_FALSE(view->row("disk4s1")->mountButton()->isVisible());
+    presenter->choose("OK");
+    waitForAlert();
+    EXPECT_EQ(presenter->open->message, "「Data」を書き込み可能でマウントしたよ、お兄ちゃん！");
     EXPECT_EQ(spinning(), QStringList());
     EXPECT_FALSE(view->isOperating());
     presenter->choose("OK");
-    ASSERT_TRUE(processEventsUntil([&] { return presenter->presented.size() == 2; }));
 
     // Closed mid-mount: the models go with the window and the rest of the mount finds no owner.
     presenter->presented.clear();
     QTest::mouseClick(view->row("disk4s1")->mountButton(), Qt::LeftButton);
     QTest::qWait(100);
     QPointer<DiskManager> manager = view->diskManager();
-    QPointer<DependencyChecker> checker = view->depChecker();
+    QPointer<DependencyChecker> checker = view->dependencyChecker();
     view.reset();
     EXPECT_TRUE(manager.isNull() && checker.isNull());
     QTest::qWait(1300);

@@ -3,16 +3,19 @@
 #include "ui/main_window/DependencyWarningView.h"
 #include "ui/main_window/FooterView.h"
 
-#include "ScriptedMachine.h"
+#include "RecordingPresenter.h"
 #include "dependencies/DependencyChecker.h"
+#include "support/ScriptedMachine.h"
 #include "support/TestSupport.h"
+#include "ui/toolkit/ActivitySpinner.h"
+#include "ui/toolkit/ToolkitButton.h"
 
 #include <QApplication>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
-using namespace mainwindow;
+using namespace testsupport;
 using testsupport::processEventsUntil;
 using Part = FooterView::StatusPart;
 
@@ -171,4 +174,33 @@ TEST_F(CheckerViews, UninstallRunsOnlyOnceConfirmedAndTheFooterShowsErrorThenPro
     ASSERT_TRUE(processEventsUntil([&] { return !checker->isUninstalling(); }));
     EXPECT_EQ(footer->statusPart(), Part::SecurityNote);
     EXPECT_TRUE(shown(footer->uninstallButton()));
+}
+
+TEST_F(CheckerViews, WhileTheSetupOrTheUninstallRunsTheOtherCannotBeStarted)
+{
+    make(true, true, false); // ntfs-3g missing: the panel; fuse-t present: the uninstall command
+    machine.runner->setAsyncDelay(std::chrono::milliseconds(60));
+    toggle();
+    ToolkitButton *setup = panel->setupButton(), *uninstall = footer->uninstallButton();
+    ASSERT_TRUE(shown(setup) && setup->isEnabled() && shown(uninstall) && uninstall->isEnabled());
+
+    QTest::mouseClick(setup, Qt::LeftButton);
+    ASSERT_TRUE(processEventsUntil([&] { return checker->isInstalling(); }));
+    EXPECT_TRUE(shown(uninstall));
+    EXPECT_FALSE(uninstall->isEnabled());
+    QTest::mouseClick(uninstall, Qt::LeftButton);
+    EXPECT_FALSE(presenter->open);
+    waitForSetupEnd();
+    EXPECT_TRUE(uninstall->isEnabled());
+
+    QTest::mouseClick(uninstall, Qt::LeftButton);
+    ASSERT_TRUE(presenter->choose("アンインストールする"));
+    ASSERT_TRUE(processEventsUntil([&] { return checker->isUninstalling(); }));
+    EXPECT_TRUE(shown(setup));
+    EXPECT_FALSE(setup->isEnabled());
+    QTest::mouseClick(setup, Qt::LeftButton);
+    QTest::qWait(30);
+    EXPECT_FALSE(checker->isInstalling());
+    ASSERT_TRUE(processEventsUntil([&] { return !checker->isUninstalling(); }));
+    EXPECT_TRUE(setup->isEnabled());
 }

@@ -2,6 +2,9 @@
 // spinner that replaces it.
 #include "ui/main_window/DiskRowView.h"
 
+#include "ui/toolkit/ActivitySpinner.h"
+#include "ui/toolkit/ToolkitButton.h"
+
 #include <QApplication>
 #include <QTest>
 

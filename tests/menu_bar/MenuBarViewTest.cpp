@@ -2,9 +2,9 @@
 // entries do (model calls, notifications, window actions).
 #include "ui/menu_bar/MenuBarView.h"
 
-#include "app/Toolkit.h"
-#include "app/TrayTestSupport.h"
 #include "dependencies/DependencyChecker.h"
+#include "support/TrayTestSupport.h"
+#include "ui/toolkit/Symbols.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ struct MenuFixture : ::testing::Test {
     ScriptedMachine machine;
     std::shared_ptr<RecordingNotifications> notifications = std::make_shared<RecordingNotifications>();
     std::unique_ptr<DiskManager> diskManager;
-    std::unique_ptr<DependencyChecker> depChecker;
+    std::unique_ptr<DependencyChecker> dependencyChecker;
     std::unique_ptr<MenuBarView> view;
     QStringList windowActions;
 
@@ -44,13 +44,13 @@ struct MenuFixture : ::testing::Test {
         machine.setDisks(disks);
         const ModelEnvironment env = machine.environment();
         diskManager = std::make_unique<DiskManager>(env);
-        depChecker = std::make_unique<DependencyChecker>(env.platform, env.runner, env.files);
+        dependencyChecker = std::make_unique<DependencyChecker>(env.platform, env.runner, env.files);
         MenuBarActions actions{
             [this](const QString &identifier) { windowActions << "open " + identifier; },
             [this] { windowActions << "activate"; },
             [this] { windowActions << "quit"; },
         };
-        view = std::make_unique<MenuBarView>(diskManager.get(), depChecker.get(), actions, notifications);
+        view = std::make_unique<MenuBarView>(diskManager.get(), dependencyChecker.get(), actions, notifications);
         waitForScan();
     }
     void waitForScan() { ::waitForScan(machine, diskManager.get()); }
@@ -62,6 +62,12 @@ struct MenuFixture : ::testing::Test {
         waitForScan();
     }
     QMenu *submenu(int index) const { return view->menu()->actions().at(index)->menu(); }
+    // The user opens the tray menu and closes it again.
+    void openMenu()
+    {
+        view->menu()->popup(QPoint(0, 0));
+        view->menu()->hide();
+    }
     void waitForNotifications(int count)
     {
         ASSERT_TRUE(testsupport::processEventsUntil([&] { return notifications->sent.size() >= count; }));
@@ -81,7 +87,9 @@ TEST_F(MenuFixture, NoDiskShowsTheGreyedOutEntryAndARescanRebuildsFromTheNewList
     EXPECT_TRUE(notifications->sent.isEmpty());
 }
 
-TEST_F(MenuFixture, MountIsEnabledOnlyWithFuseTAndNtfs3gWhateverHomebrewSays)
+// The prerequisites change behind the menu's back (the window's setup or uninstall) and are
+// found again when it opens.
+TEST_F(MenuFixture, OpeningLooksForThePrerequisitesAgainAndMountNeedsFuseTAndNtfs3gWhateverHomebrewSays)
 {
     start({readOnlyDisk("disk4s1", "Data")});
     const struct {
@@ -92,7 +100,7 @@ TEST_F(MenuFixture, MountIsEnabledOnlyWithFuseTAndNtfs3gWhateverHomebrewSays)
                  {false, true, true, "[icon] " + kMount}};
     for (const auto &c : cases) {
         machine.setPrerequisites(c.homebrew, c.fuseT, c.ntfs3g);
-        depChecker->checkDependencies();
+        openMenu();
         EXPECT_EQ(describe(submenu(0)), QStringList({"詳細情報: disk4s1", "---", c.mount})) << c.fuseT << c.ntfs3g;
     }
 }
@@ -140,15 +148,24 @@ TEST_F(MenuFixture, MountAndEjectPostTheirOutcome)
         waitForNotifications(1);
         EXPECT_EQ(notifications->sent, QStringList{c.expected});
     }
-    // Two mounts in quick succession each post their own notification.
-    rescan({unmountedDisk("disk8s1", "Data"), unmountedDisk("disk9s1", "Photos")});
+    // Two mounts at once each post their own notification, and each disk's entry stays greyed out
+    // until its own mount ends: Photos fails at once, Data has its system mount to remove first.
+    rescan({readOnlyDisk("disk8s1", "Data"), unmountedDisk("disk9s1", "Photos")});
     notifications->sent.clear();
+    machine.runner->onPrefix("mkdir -p \"/Volumes/Photos", ScriptedRunner::fail("Permission denied"));
+    machine.runner->setAsyncDelay(std::chrono::milliseconds(60));
+    const QString busy = "[off] [icon] " + kMount, ready = "[icon] " + kMount;
     trigger(submenu(0), kMount);
     trigger(submenu(1), kMount);
+    EXPECT_EQ(describe(submenu(0)).last(), busy);
+    EXPECT_EQ(describe(submenu(1)).last(), busy);
+    waitForNotifications(1);
+    EXPECT_TRUE(notifications->sent.first().startsWith("マウント失敗 / ")) << notifications->sent.first().toStdString();
+    EXPECT_EQ(describe(submenu(1)).last(), ready);
+    EXPECT_EQ(describe(submenu(0)).last(), busy);
     waitForNotifications(2);
-    notifications->sent.sort();
-    EXPECT_EQ(notifications->sent, QStringList({"マウント成功 / 「Data」を書き込み可能にしたよ、お兄ちゃん！",
-                                                "マウント成功 / 「Photos」を書き込み可能にしたよ、お兄ちゃん！"}));
+    EXPECT_EQ(notifications->sent.last(), "マウント成功 / 「Data」を書き込み可能にしたよ、お兄ちゃん！");
+    EXPECT_EQ(describe(submenu(0)).last(), ready);
 }
 
 TEST_F(MenuFixture, AStaleMountEntryWithoutAnNtfs3gPathDoesNothing)
@@ -156,8 +173,8 @@ TEST_F(MenuFixture, AStaleMountEntryWithoutAnNtfs3gPathDoesNothing)
     start({readOnlyDisk("disk4s1", "Data")});
     QAction *mount = entry(submenu(0), kMount);
     machine.setPrerequisites(false, true, false);
-    depChecker->checkDependencies();
-    ASSERT_FALSE(depChecker->status().ntfs3gPath.has_value());
+    dependencyChecker->checkDependencies();
+    ASSERT_FALSE(dependencyChecker->status().ntfs3gPath.has_value());
     machine.runner->clearCalls();
     mount->trigger(); // the old entry, still alive until the event loop runs
     QCoreApplication::processEvents();

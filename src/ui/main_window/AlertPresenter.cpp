@@ -1,6 +1,6 @@
 #include "ui/main_window/AlertPresenter.h"
 
-#include "app/Toolkit.h"
+#include "ui/toolkit/Style.h"
 
 #include <QAbstractButton>
 #include <QGuiApplication>

@@ -2,15 +2,16 @@
 
 #include "dependencies/DependencyChecker.h"
 #include "disks/DiskManager.h"
+#include "ui/Outcomes.h"
 #include "ui/main_window/DependencyWarningView.h"
 #include "ui/main_window/DiskRowView.h"
 #include "ui/main_window/EmptyDisksView.h"
 #include "ui/main_window/FooterView.h"
 #include "ui/main_window/HeaderView.h"
-#include "ui/main_window/Widgets.h"
+#include "ui/toolkit/Divider.h"
+#include "ui/toolkit/Surface.h"
 
 #include <QCoro/QCoroTask>
-#include <QPainter>
 #include <QScrollArea>
 #include <QShowEvent>
 #include <QTimer>
@@ -19,46 +20,6 @@
 using Toolkit::NamedColor;
 
 namespace {
-
-QString errorTitle()
-{
-    return QStringLiteral("エラーが発生したよ");
-}
-QString successTitle()
-{
-    return QStringLiteral("おめちゃん！");
-}
-QString noNtfs3gMessage()
-{
-    return QStringLiteral("ntfs-3gのパスが見つかりません。");
-}
-QString mountedMessage(const QString &volumeName)
-{
-    return QStringLiteral("「") + volumeName + QStringLiteral("」を書き込み可能でマウントしたよ、お兄ちゃん！");
-}
-QString unmountedMessage(const QString &volumeName)
-{
-    return QStringLiteral("「") + volumeName + QStringLiteral("」を安全に取り外したよ！");
-}
-
-// The area between the dividers: the window background with the list or the placeholder on it.
-class ContentArea : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.fillRect(rect(), Toolkit::color(NamedColor::WindowBackground));
-    }
-    void changeEvent(QEvent *event) override
-    {
-        QWidget::changeEvent(event);
-        if (isPaletteChange(event))
-            update();
-    }
-};
 
 // Row insets of the disk list.
 const QMargins kRowInsets(16, 8, 16, 8);
@@ -76,19 +37,21 @@ ContentView::ContentView(QWidget *parent)
 ContentView::ContentView(const ModelEnvironment &environment, QWidget *parent)
     : QWidget(parent)
     , m_diskManager(new DiskManager(environment, this))
-    , m_depChecker(new DependencyChecker(environment.platform, environment.runner, environment.files, this))
+    , m_dependencyChecker(new DependencyChecker(environment.platform, environment.runner, environment.files, this))
     , m_presenter(std::make_shared<MessageBoxPresenter>())
     , m_root(new QVBoxLayout(this))
     , m_header(new HeaderView(this))
-    , m_contentArea(new ContentArea(this))
+    , m_contentArea(new Surface(this))
     , m_emptyPage(new QWidget(m_contentArea))
     , m_empty(new EmptyDisksView(m_emptyPage))
     , m_list(new QScrollArea(m_contentArea))
-    , m_footer(new FooterView(m_depChecker, this))
+    , m_footer(new FooterView(m_dependencyChecker, this))
 {
     setMinimumSize(kMinimumSize);
     m_root->setContentsMargins(0, 0, 0, 0);
     m_root->setSpacing(0);
+    // The area between the dividers: the window background with the list or the placeholder on it.
+    m_contentArea->setFill(ColorRef{NamedColor::WindowBackground});
 
     m_header->setOnRefresh([this] { fullRefresh(); });
     m_empty->setOnRefresh([this] { diskRefresh(); });
@@ -127,7 +90,7 @@ ContentView::ContentView(const ModelEnvironment &environment, QWidget *parent)
     connect(m_diskManager, &DiskManager::disksChanged, this, &ContentView::updateSections);
     connect(m_diskManager, &DiskManager::isScanningChanged, this, &ContentView::updateSections);
     connect(m_diskManager, &DiskManager::lastErrorChanged, this, &ContentView::updateSections);
-    connect(m_depChecker, &DependencyChecker::statusChanged, this, &ContentView::updateSections);
+    connect(m_dependencyChecker, &DependencyChecker::statusChanged, this, &ContentView::updateSections);
     updateSections();
 }
 
@@ -199,7 +162,7 @@ void ContentView::fullRefresh()
 {
     diskRefresh();
     // Runs now, so it finishes before the scan above begins.
-    m_depChecker->checkDependencies();
+    m_dependencyChecker->checkDependencies();
 }
 
 void ContentView::diskRefresh()
@@ -209,56 +172,56 @@ void ContentView::diskRefresh()
 
 void ContentView::mountDisk(const NTFSDisk &disk)
 {
-    const std::optional<QString> ntfs3gPath = m_depChecker->status().ntfs3gPath;
+    if (isOperating(disk.deviceNode))
+        return;
+    const std::optional<QString> ntfs3gPath = m_dependencyChecker->status().ntfs3gPath;
     if (!ntfs3gPath) {
-        showOutcome(errorTitle(), noNtfs3gMessage());
+        showOutcome(Outcomes::windowNoNtfs3g());
         return;
     }
-    setOperation(true, disk.deviceNode);
+    setOperating(disk.deviceNode, true);
     // The disk as it was at the click, and the path read above.
     QTimer::singleShot(0, this, [this, disk, path = *ntfs3gPath] {
         QCoro::connect(m_diskManager->mountReadWrite(disk, path), this,
                        [this, disk](const std::optional<DiskError> &error) {
-                           setOperation(false, QString());
-                           if (error)
-                               showOutcome(errorTitle(), error->description);
-                           else
-                               showOutcome(successTitle(), mountedMessage(disk.volumeName));
+                           setOperating(disk.deviceNode, false);
+                           showOutcome(Outcomes::windowMount(disk, error));
                        });
     });
 }
 
 void ContentView::unmountDisk(const NTFSDisk &disk)
 {
-    setOperation(true, disk.deviceNode);
+    if (isOperating(disk.deviceNode))
+        return;
+    setOperating(disk.deviceNode, true);
     QTimer::singleShot(0, this, [this, disk] {
         QCoro::connect(m_diskManager->unmount(disk), this, [this, disk](const std::optional<DiskError> &error) {
-            setOperation(false, QString());
-            if (error)
-                showOutcome(errorTitle(), error->description);
-            else
-                showOutcome(successTitle(), unmountedMessage(disk.volumeName));
+            setOperating(disk.deviceNode, false);
+            showOutcome(Outcomes::windowUnmount(disk, error));
         });
     });
 }
 
-void ContentView::setOperation(bool operating, const QString &deviceNode)
+void ContentView::setOperating(const QString &deviceNode, bool operating)
 {
-    m_isOperating = operating;
-    m_operatingDiskNode = deviceNode;
+    if (operating)
+        m_operatingDiskNodes.insert(deviceNode);
+    else
+        m_operatingDiskNodes.remove(deviceNode);
     updateRows();
 }
 
-void ContentView::showOutcome(const QString &title, const QString &message)
+void ContentView::showOutcome(const Outcome &outcome)
 {
-    m_alertTitle = title;
-    m_alertMessage = message;
+    m_alertTitle = outcome.title;
+    m_alertMessage = outcome.message;
     m_showAlert = true;
     QPointer<ContentView> self(this);
     Alert alert;
     alert.identifier = QStringLiteral("outcome");
-    alert.title = title;
-    alert.message = message;
+    alert.title = outcome.title;
+    alert.message = outcome.message;
     alert.buttons = {{QStringLiteral("OK"), Alert::Button::Role::Default, [self] {
                           if (self)
                               self->m_showAlert = false;
@@ -279,9 +242,9 @@ void ContentView::updateSections()
 
 void ContentView::updateWarningPanel()
 {
-    const bool needed = !m_depChecker->status().isAllInstalled();
+    const bool needed = !m_dependencyChecker->status().isAllInstalled();
     if (needed && !m_warning) {
-        m_warning = new DependencyWarningView(m_depChecker, this);
+        m_warning = new DependencyWarningView(m_dependencyChecker, this);
         m_root->insertWidget(2, m_warning); // below the first divider
     } else if (!needed && m_warning) {
         // Removed, not hidden: a panel shown again later starts collapsed.
@@ -295,7 +258,7 @@ void ContentView::updateWarningPanel()
 void ContentView::updateRows()
 {
     const QList<NTFSDisk> disks = m_diskManager->disks();
-    const bool depsInstalled = m_depChecker->status().isAllInstalled();
+    const bool depsInstalled = m_dependencyChecker->status().isAllInstalled();
     QList<DiskRowView *> previous = m_rows;
     QList<DiskRowView *> rows;
 
@@ -325,7 +288,7 @@ void ContentView::updateRows()
         }
         cell->show();
         row->setDisk(disk);
-        row->setOperating(m_isOperating && m_operatingDiskNode == disk.deviceNode);
+        row->setOperating(isOperating(disk.deviceNode));
         row->setAllDepsInstalled(depsInstalled);
         rows.append(row);
     }

@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QPointer>
+#include <QSet>
 #include <QWidget>
 
 #include <memory>
@@ -17,7 +18,9 @@ class DiskRowView;
 class EmptyDisksView;
 class FooterView;
 class HeaderView;
+struct Outcome;
 class QScrollArea;
+class Surface;
 class QVBoxLayout;
 
 // The main window's root view. It owns the window's own disk and dependency models (created
@@ -32,12 +35,13 @@ public:
     ~ContentView() override;
 
     DiskManager *diskManager() const { return m_diskManager; }
-    DependencyChecker *depChecker() const { return m_depChecker; }
+    DependencyChecker *dependencyChecker() const { return m_dependencyChecker; }
 
     // Where the outcome alerts and the footer's confirmation go (a message box by default).
     void setAlertPresenter(std::shared_ptr<AlertPresenter> presenter);
 
-    // Remounts `disk` read-write; needs a known ntfs-3g path. Returns at once.
+    // Remounts `disk` read-write; needs a known ntfs-3g path. Returns at once. Each disk has one
+    // command at a time: a second one for a disk whose command still runs is ignored.
     void mountDisk(const NTFSDisk &disk);
     // Unmounts `disk`. Returns at once.
     void unmountDisk(const NTFSDisk &disk);
@@ -49,8 +53,9 @@ public:
     bool showAlert() const { return m_showAlert; }
     QString alertTitle() const { return m_alertTitle; }
     QString alertMessage() const { return m_alertMessage; }
-    bool isOperating() const { return m_isOperating; }
-    QString operatingDiskNode() const { return m_operatingDiskNode; }
+    // A command runs for some disk, or for the disk with this device node.
+    bool isOperating() const { return !m_operatingDiskNodes.isEmpty(); }
+    bool isOperating(const QString &deviceNode) const { return m_operatingDiskNodes.contains(deviceNode); }
 
     HeaderView *headerView() const { return m_header; }
     // Null while every prerequisite is installed.
@@ -74,23 +79,24 @@ private:
     void updateSections();
     void updateWarningPanel();
     void updateRows();
-    void setOperation(bool operating, const QString &deviceNode);
-    void showOutcome(const QString &title, const QString &message);
+    // Marks the disk's command as running or ended; its card spins while it runs.
+    void setOperating(const QString &deviceNode, bool operating);
+    void showOutcome(const Outcome &outcome);
 
     DiskManager *m_diskManager;
-    DependencyChecker *m_depChecker;
+    DependencyChecker *m_dependencyChecker;
     std::shared_ptr<AlertPresenter> m_presenter;
 
     bool m_showAlert = false;
     QString m_alertTitle;
     QString m_alertMessage;
-    bool m_isOperating = false;
-    QString m_operatingDiskNode;
+    // One marker per disk, so that one command's end leaves the others' cards spinning.
+    QSet<QString> m_operatingDiskNodes;
 
     QVBoxLayout *m_root;
     HeaderView *m_header;
     QPointer<DependencyWarningView> m_warning;
-    QWidget *m_contentArea;
+    Surface *m_contentArea;
     QWidget *m_emptyPage;
     EmptyDisksView *m_empty;
     QScrollArea *m_list;

@@ -1,6 +1,8 @@
 #include "ui/main_window/DependencyWarningView.h"
 
 #include "dependencies/DependencyChecker.h"
+#include "ui/toolkit/SymbolView.h"
+#include "ui/toolkit/Symbols.h"
 
 #include <QHBoxLayout>
 #include <QPropertyAnimation>
@@ -53,7 +55,7 @@ DependencyWarningView::DependencyWarningView(DependencyChecker *checker, QWidget
     // Header line.
     auto *header = new QHBoxLayout;
     auto *warning = new SymbolView(QStringLiteral("exclamationmark.triangle.fill"),
-                                   symbolSize(Toolkit::font(TextStyle::Subheadline)), ColorRef{NamedColor::Orange}, this);
+                                   Toolkit::symbolSize(Toolkit::font(TextStyle::Subheadline)), ColorRef{NamedColor::Orange}, this);
     auto *headline = new TextLabel(QStringLiteral("動作に必要な依存ツールが足りないよ！"), this);
     headline->setTextStyle(TextStyle::Subheadline, Weight::Bold);
     m_toggle->setLabelFont(TextStyle::Subheadline);
@@ -172,6 +174,8 @@ void DependencyWarningView::refresh()
     m_progressBox->setVisible(installing);
     m_idle->setVisible(!installing);
     m_progressLabel->setText(m_checker->installProgressMessage());
+    // Not while the footer's uninstall runs: the two never run at once.
+    m_setup->setEnabled(!m_checker->isUninstalling());
     const QString error = m_checker->installErrorMessage();
     m_error->setText(error);
     m_error->setVisible(!error.isEmpty());

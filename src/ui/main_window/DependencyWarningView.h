@@ -1,7 +1,10 @@
 #pragma once
 
 #include "ui/main_window/StatusIndicator.h"
-#include "ui/main_window/Widgets.h"
+#include "ui/toolkit/ActivitySpinner.h"
+#include "ui/toolkit/Surface.h"
+#include "ui/toolkit/TextLabel.h"
+#include "ui/toolkit/ToolkitButton.h"
 
 #include <QPointer>
 

@@ -1,5 +1,11 @@
 #include "ui/main_window/DiskRowView.h"
 
+#include "ui/toolkit/ActivitySpinner.h"
+#include "ui/toolkit/ElidedLabel.h"
+#include "ui/toolkit/Symbols.h"
+#include "ui/toolkit/ToolkitButton.h"
+
+#include <QEvent>
 #include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QPainter>
@@ -22,7 +28,7 @@ constexpr int kDotOverhang = 1;
 
 DriveIcon::DriveIcon(QWidget *parent)
     : QWidget(parent)
-    , m_side(symbolSize(Toolkit::systemFont(32)))
+    , m_side(Toolkit::symbolSize(Toolkit::systemFont(32)))
 {
     setFixedSize(sizeHint());
 }
@@ -58,7 +64,7 @@ void DriveIcon::paintEvent(QPaintEvent *)
 void DriveIcon::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
-    if (isPaletteChange(event))
+    if (Toolkit::isPaletteChange(event))
         update();
 }
 
@@ -87,7 +93,7 @@ DiskRowView::Appearance DiskRowView::appearance(MountState state)
 }
 
 DiskRowView::DiskRowView(QWidget *parent)
-    : QWidget(parent)
+    : Surface(parent)
     , m_icon(new DriveIcon(this))
     , m_name(new ElidedLabel(QString(), this))
     , m_badge(new TextLabel(QString(), this))
@@ -98,6 +104,8 @@ DiskRowView::DiskRowView(QWidget *parent)
     , m_unmount(new ToolkitButton(ToolkitButton::Style::Bordered, this))
     , m_mount(new ToolkitButton(ToolkitButton::Style::Prominent, this))
 {
+    setFill(ColorRef{NamedColor::ControlBackground});
+    setCornerRadius(kCardRadius);
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(12, 12, 12, 12);
     row->setSpacing(16);
@@ -205,19 +213,10 @@ void DiskRowView::refresh()
     m_mount->setEnabled(m_isAllDepsInstalled);
 }
 
-void DiskRowView::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillPath(continuousRoundedRect(QRectF(rect()), kCardRadius), Toolkit::color(NamedColor::ControlBackground));
-}
-
 void DiskRowView::changeEvent(QEvent *event)
 {
-    QWidget::changeEvent(event);
-    if (isPaletteChange(event)) {
+    Surface::changeEvent(event);
+    if (Toolkit::isPaletteChange(event))
         if (auto *shadow = qobject_cast<QGraphicsDropShadowEffect *>(graphicsEffect()))
             shadow->setColor(Toolkit::color(NamedColor::Black, 0.05));
-        update();
-    }
 }

@@ -1,11 +1,15 @@
 #pragma once
 
 #include "disks/NTFSDisk.h"
-#include "ui/main_window/Widgets.h"
+#include "ui/toolkit/Surface.h"
 
-#include <QWidget>
 
 #include <functional>
+
+class ActivitySpinner;
+class ElidedLabel;
+class TextLabel;
+class ToolkitButton;
 
 // The drive image with its status dot in the bottom-trailing corner.
 class DriveIcon : public QWidget {
@@ -32,7 +36,7 @@ private:
 // One NTFS partition as a card: drive image with a status dot, name and device badge, size and
 // mount state, and at the trailing edge a spinner, an unmount button or a read-write mount
 // button. It keeps no state; the main window sets its arguments on every change.
-class DiskRowView : public QWidget {
+class DiskRowView : public Surface {
     Q_OBJECT
 public:
     enum class MountState { Writable, ReadOnly, NotMounted };
@@ -73,7 +77,6 @@ public:
     ToolkitButton *mountButton() const { return m_mount; }
 
 protected:
-    void paintEvent(QPaintEvent *event) override;
     void changeEvent(QEvent *event) override;
 
 private:

@@ -1,5 +1,8 @@
 #include "ui/main_window/EmptyDisksView.h"
 
+#include "ui/toolkit/SymbolView.h"
+#include "ui/toolkit/Symbols.h"
+
 #include <QVBoxLayout>
 
 using Toolkit::NamedColor;
@@ -14,7 +17,7 @@ EmptyDisksView::EmptyDisksView(QWidget *parent)
     stack->setContentsMargins(40, 40, 40, 40);
     stack->setSpacing(16);
 
-    auto *icon = new SymbolView(QStringLiteral("opticaldiscdrive"), symbolSize(Toolkit::systemFont(48)),
+    auto *icon = new SymbolView(QStringLiteral("opticaldiscdrive"), Toolkit::symbolSize(Toolkit::systemFont(48)),
                                 ColorRef{NamedColor::Secondary, 0.5}, this);
 
     auto *texts = new QVBoxLayout;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/main_window/Widgets.h"
+#include "ui/toolkit/ToolkitButton.h"
 
 #include <QWidget>
 

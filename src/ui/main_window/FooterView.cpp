@@ -1,9 +1,14 @@
 #include "ui/main_window/FooterView.h"
 
+#include "AppInfo.h"
 #include "dependencies/DependencyChecker.h"
+#include "ui/toolkit/ActivitySpinner.h"
+#include "ui/toolkit/ElidedLabel.h"
+#include "ui/toolkit/SymbolView.h"
+#include "ui/toolkit/Symbols.h"
+#include "ui/toolkit/ToolkitButton.h"
 
 #include <QHBoxLayout>
-#include <QPainter>
 #include <QStackedWidget>
 #include <QTimer>
 
@@ -31,7 +36,7 @@ QWidget *statusRow(QWidget *parent, QWidget *lead, ElidedLabel *text, int spacin
 } // namespace
 
 FooterView::FooterView(DependencyChecker *checker, QWidget *parent)
-    : QWidget(parent)
+    : Surface(parent)
     , m_checker(checker)
     , m_presenter(std::make_shared<MessageBoxPresenter>())
     , m_status(new QStackedWidget(this))
@@ -40,12 +45,13 @@ FooterView::FooterView(DependencyChecker *checker, QWidget *parent)
     , m_progressText(new ElidedLabel)
     , m_securityText(new ElidedLabel(QStringLiteral("セキュリティ設定：デフォルト対応 (Kext不要)")))
     , m_uninstall(new ToolkitButton(ToolkitButton::Style::Link))
-    , m_version(new TextLabel(QStringLiteral("v1.0.0"), this))
+    , m_version(new TextLabel(QStringLiteral("v") + AppInfo::version(), this))
 {
+    setFill(ColorRef{NamedColor::WindowBackground, 0.5});
     auto *bar = new QHBoxLayout(this);
     bar->setContentsMargins(16, 8, 16, 8);
 
-    const int symbolSide = symbolSize(Toolkit::font(TextStyle::Body));
+    const int symbolSide = Toolkit::symbolSize(Toolkit::font(TextStyle::Body));
     m_errorText->setTextColor(ColorRef{NamedColor::Red});
     m_errorPart = statusRow(m_status,
                             new SymbolView(QStringLiteral("exclamationmark.octagon.fill"), symbolSide,
@@ -83,6 +89,7 @@ FooterView::FooterView(DependencyChecker *checker, QWidget *parent)
 
     if (m_checker) {
         connect(m_checker, &DependencyChecker::statusChanged, this, &FooterView::refresh);
+        connect(m_checker, &DependencyChecker::isInstallingChanged, this, &FooterView::refresh);
         connect(m_checker, &DependencyChecker::isUninstallingChanged, this, &FooterView::refresh);
         connect(m_checker, &DependencyChecker::installProgressMessageChanged, this, &FooterView::refresh);
     }
@@ -125,13 +132,15 @@ void FooterView::refresh()
     }
     m_progressText->setText(m_checker ? m_checker->installProgressMessage() : QString());
 
-    // Homebrew alone is nothing to uninstall here.
+    // Homebrew alone is nothing to uninstall here. A running setup keeps the command, greyed out:
+    // the two never run at once.
     bool offered = false;
     if (m_checker) {
         const DependencyStatus status = m_checker->status();
         offered = !m_checker->isUninstalling() && (status.isFuseTInstalled || status.ntfs3gPath.has_value());
     }
     m_uninstall->parentWidget()->setVisible(offered);
+    m_uninstall->setEnabled(!m_checker || !m_checker->isInstalling());
 }
 
 void FooterView::confirmUninstall()
@@ -160,17 +169,4 @@ void FooterView::confirmUninstall()
          }},
     };
     m_presenter->present(this, alert);
-}
-
-void FooterView::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.fillRect(rect(), Toolkit::color(NamedColor::WindowBackground, 0.5));
-}
-
-void FooterView::changeEvent(QEvent *event)
-{
-    QWidget::changeEvent(event);
-    if (isPaletteChange(event))
-        update();
 }

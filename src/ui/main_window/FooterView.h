@@ -1,20 +1,24 @@
 #pragma once
 
 #include "ui/main_window/AlertPresenter.h"
-#include "ui/main_window/Widgets.h"
+#include "ui/toolkit/Surface.h"
 
 #include <QPointer>
 
 #include <memory>
 #include <optional>
 
+class ActivitySpinner;
 class DependencyChecker;
+class ElidedLabel;
 class QStackedWidget;
+class TextLabel;
+class ToolkitButton;
 
 // The bar at the bottom of the main window: one status line on the left (the last disk error,
 // a running uninstall, or the security note), the uninstall command with its confirmation
 // alert and the version label on the right.
-class FooterView : public QWidget {
+class FooterView : public Surface {
     Q_OBJECT
 public:
     enum class StatusPart { Error, Uninstalling, SecurityNote };
@@ -34,10 +38,6 @@ public:
     ElidedLabel *securityLabel() const { return m_securityText; }
     ToolkitButton *uninstallButton() const { return m_uninstall; }
     TextLabel *versionLabel() const { return m_version; }
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-    void changeEvent(QEvent *event) override;
 
 private:
     void refresh();

@@ -1,7 +1,12 @@
 #include "ui/main_window/HeaderView.h"
 
+#include "AppInfo.h"
+#include "ui/toolkit/ElidedLabel.h"
+#include "ui/toolkit/SymbolView.h"
+#include "ui/toolkit/Symbols.h"
+#include "ui/toolkit/ToolkitButton.h"
+
 #include <QHBoxLayout>
-#include <QPainter>
 #include <QVBoxLayout>
 
 using Toolkit::NamedColor;
@@ -9,9 +14,11 @@ using Toolkit::TextStyle;
 using Toolkit::Weight;
 
 HeaderView::HeaderView(QWidget *parent)
-    : QWidget(parent)
+    : Surface(parent)
     , m_refresh(new ToolkitButton(ToolkitButton::Style::Prominent, this))
 {
+    setFill(ColorRef{NamedColor::WindowBackground, 0.8});
+
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(16, 12, 16, 12);
 
@@ -20,9 +27,9 @@ HeaderView::HeaderView(QWidget *parent)
     titleBlock->setSpacing(4);
     auto *titleLine = new QHBoxLayout;
     titleLine->setSpacing(8);
-    auto *icon = new SymbolView(QStringLiteral("opticaldiscdrive.fill"), symbolSize(Toolkit::font(TextStyle::Title2)),
+    auto *icon = new SymbolView(QStringLiteral("opticaldiscdrive.fill"), Toolkit::symbolSize(Toolkit::font(TextStyle::Title2)),
                                 ColorRef{NamedColor::Blue}, this);
-    auto *title = new TextLabel(QStringLiteral("Quorvel NTFS Mount"), this);
+    auto *title = new TextLabel(AppInfo::title(), this);
     title->setTextStyle(TextStyle::Headline, Weight::Bold);
     titleLine->addWidget(icon, 0, Qt::AlignVCenter);
     titleLine->addWidget(title, 0, Qt::AlignVCenter);
@@ -54,17 +61,4 @@ void HeaderView::setScanning(bool scanning)
     m_isScanning = scanning;
     m_refresh->setShowsSpinner(scanning);
     m_refresh->setEnabled(!scanning);
-}
-
-void HeaderView::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.fillRect(rect(), Toolkit::color(NamedColor::WindowBackground, 0.8));
-}
-
-void HeaderView::changeEvent(QEvent *event)
-{
-    QWidget::changeEvent(event);
-    if (isPaletteChange(event))
-        update();
 }

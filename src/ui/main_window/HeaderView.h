@@ -1,14 +1,15 @@
 #pragma once
 
-#include "ui/main_window/Widgets.h"
+#include "ui/toolkit/Surface.h"
 
-#include <QWidget>
 
 #include <functional>
 
+class ToolkitButton;
+
 // The band at the top of the main window: icon, title, a one-line description and the rescan
 // button, which shows a spinner and cannot be pressed while a scan runs.
-class HeaderView : public QWidget {
+class HeaderView : public Surface {
     Q_OBJECT
 public:
     explicit HeaderView(QWidget *parent = nullptr);
@@ -19,10 +20,6 @@ public:
     void setOnRefresh(std::function<void()> onRefresh) { m_onRefresh = std::move(onRefresh); }
 
     ToolkitButton *refreshButton() const { return m_refresh; }
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-    void changeEvent(QEvent *event) override;
 
 private:
     bool m_isScanning = false;

@@ -1,5 +1,7 @@
 #include "ui/main_window/StatusIndicator.h"
 
+#include "ui/toolkit/Symbols.h"
+
 #include <QHBoxLayout>
 
 using Toolkit::NamedColor;
@@ -8,7 +10,7 @@ using Toolkit::Weight;
 
 StatusIndicator::StatusIndicator(const QString &title, bool isOk, QWidget *parent)
     : QWidget(parent)
-    , m_symbol(new SymbolView(QString(), symbolSize(Toolkit::font(TextStyle::Body)), std::nullopt, this))
+    , m_symbol(new SymbolView(QString(), Toolkit::symbolSize(Toolkit::font(TextStyle::Body)), std::nullopt, this))
     , m_title(new TextLabel(title, this))
 {
     auto *row = new QHBoxLayout(this);

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "ui/main_window/Widgets.h"
+#include "ui/toolkit/SymbolView.h"
+#include "ui/toolkit/TextLabel.h"
 
 #include <QWidget>
 

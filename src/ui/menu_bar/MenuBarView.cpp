@@ -1,9 +1,10 @@
 #include "ui/menu_bar/MenuBarView.h"
 
-#include "app/AppInfo.h"
-#include "app/Toolkit.h"
+#include "AppInfo.h"
 #include "dependencies/DependencyChecker.h"
 #include "disks/DiskManager.h"
+#include "ui/Outcomes.h"
+#include "ui/toolkit/Symbols.h"
 
 #include <QAction>
 #include <QCoro/QCoroTask>
@@ -11,36 +12,16 @@
 
 namespace {
 
-struct Notice {
-    QString title;
-    QString body;
-};
-
-// The outcome of a mount or an eject as the user reads it. (Built outside the coroutines:
-// GCC 12 cannot keep string literals alive across a suspension in the same expression.)
-Notice mountNotice(const NTFSDisk &disk, const std::optional<DiskError> &error)
-{
-    if (error)
-        return {QStringLiteral("マウント失敗"), error->description};
-    return {QStringLiteral("マウント成功"),
-            QStringLiteral("「") + disk.volumeName + QStringLiteral("」を書き込み可能にしたよ、お兄ちゃん！")};
-}
-
-Notice ejectNotice(const NTFSDisk &disk, const std::optional<DiskError> &error)
-{
-    if (error)
-        return {QStringLiteral("取り出し失敗"), error->description};
-    return {QStringLiteral("取り出し成功"), QStringLiteral("「") + disk.volumeName + QStringLiteral("」を安全に取り出したよ！")};
-}
-
+// The outcome texts are built outside the coroutines (ui/Outcomes.cpp): GCC 12 cannot keep string
+// literals alive across a suspension in the same expression.
 QCoro::Task<> mountAndNotify(QPointer<DiskManager> manager, std::shared_ptr<NotificationService> notifications,
                              NTFSDisk disk, QString ntfs3gPath)
 {
     if (!manager)
         co_return;
     const std::optional<DiskError> error = co_await manager->mountReadWrite(disk, ntfs3gPath);
-    const Notice notice = mountNotice(disk, error);
-    notifications->sendNotification(notice.title, notice.body);
+    const Outcome outcome = Outcomes::menuMount(disk, error);
+    notifications->sendNotification(outcome.title, outcome.message);
 }
 
 QCoro::Task<> ejectAndNotify(QPointer<DiskManager> manager, std::shared_ptr<NotificationService> notifications,
@@ -49,8 +30,8 @@ QCoro::Task<> ejectAndNotify(QPointer<DiskManager> manager, std::shared_ptr<Noti
     if (!manager)
         co_return;
     const std::optional<DiskError> error = co_await manager->unmount(disk);
-    const Notice notice = ejectNotice(disk, error);
-    notifications->sendNotification(notice.title, notice.body);
+    const Outcome outcome = Outcomes::menuEject(disk, error);
+    notifications->sendNotification(outcome.title, outcome.message);
 }
 
 // Menu texts treat "&" as a mnemonic marker; names from the disks are shown as they are.
@@ -61,11 +42,11 @@ QString literalMenuText(QString text)
 
 } // namespace
 
-MenuBarView::MenuBarView(DiskManager *diskManager, DependencyChecker *depChecker, MenuBarActions actions,
+MenuBarView::MenuBarView(DiskManager *diskManager, DependencyChecker *dependencyChecker, MenuBarActions actions,
                          std::shared_ptr<NotificationService> notifications, QObject *parent)
     : QObject(parent)
     , m_diskManager(diskManager)
-    , m_depChecker(depChecker)
+    , m_dependencyChecker(dependencyChecker)
     , m_actions(std::move(actions))
     , m_notifications(std::move(notifications))
     , m_menu(std::make_unique<QMenu>())
@@ -73,7 +54,13 @@ MenuBarView::MenuBarView(DiskManager *diskManager, DependencyChecker *depChecker
     m_menu->setObjectName(QStringLiteral("menu-bar-menu"));
     for (auto changed : {&DiskManager::disksChanged, &DiskManager::isScanningChanged, &DiskManager::lastErrorChanged})
         connect(diskManager, changed, this, &MenuBarView::rebuild);
-    connect(depChecker, &DependencyChecker::statusChanged, this, &MenuBarView::rebuild);
+    connect(dependencyChecker, &DependencyChecker::statusChanged, this, &MenuBarView::rebuild);
+    // The window's setup or uninstall may have changed the prerequisites since. A check only
+    // tests paths, and the rebuild it causes comes before the menu is drawn.
+    connect(m_menu.get(), &QMenu::aboutToShow, this, [this] {
+        if (m_dependencyChecker)
+            m_dependencyChecker->checkDependencies();
+    });
     rebuild();
 }
 
@@ -101,14 +88,14 @@ void MenuBarView::rebuild()
     for (const QPointer<QObject> &entry : std::exchange(m_entries, {}))
         if (entry)
             entry->deleteLater();
-    if (!m_diskManager || !m_depChecker)
+    if (!m_diskManager || !m_dependencyChecker)
         return;
 
     const QList<NTFSDisk> &disks = m_diskManager->disks();
     if (disks.isEmpty()) {
         addAction(m_menu.get(), QStringLiteral("検出されたNTFSドライブなし"), {})->setEnabled(false);
     } else {
-        const bool canMount = m_depChecker->status().isAllInstalled();
+        const bool canMount = m_dependencyChecker->status().isAllInstalled();
         for (const NTFSDisk &disk : disks)
             addDiskMenu(disk, canMount);
     }
@@ -132,13 +119,15 @@ void MenuBarView::addDiskMenu(const NTFSDisk &disk, bool canMount)
 
     addAction(submenu, QStringLiteral("詳細情報: ") + literalMenuText(disk.deviceNode), [this] { openMainWindow(false); });
     submenu->addSeparator();
+    const bool running = m_running.contains(disk.deviceNode);
     if (disk.isWritable) {
         QAction *eject = addAction(submenu, QStringLiteral("安全に取り出す (Unmount)"), [this, disk] { this->eject(disk); });
         eject->setIcon(Toolkit::symbol(QStringLiteral("eject.fill")));
+        eject->setEnabled(!running);
     } else {
         QAction *mount = addAction(submenu, QStringLiteral("読み書きマウント"), [this, disk] { this->mount(disk); });
         mount->setIcon(Toolkit::symbol(QStringLiteral("pencil.and.outline")));
-        mount->setEnabled(canMount);
+        mount->setEnabled(canMount && !running);
     }
 }
 
@@ -158,15 +147,30 @@ void MenuBarView::openMainWindow(bool activate)
 
 void MenuBarView::mount(const NTFSDisk &disk)
 {
-    if (!m_depChecker)
+    if (!m_dependencyChecker || m_running.contains(disk.deviceNode))
         return;
-    const std::optional<QString> ntfs3gPath = m_depChecker->status().ntfs3gPath;
+    const std::optional<QString> ntfs3gPath = m_dependencyChecker->status().ntfs3gPath;
     if (!ntfs3gPath)
         return;
-    mountAndNotify(m_diskManager, m_notifications, disk, *ntfs3gPath);
+    setRunning(disk.deviceNode, true);
+    QCoro::connect(mountAndNotify(m_diskManager, m_notifications, disk, *ntfs3gPath), this,
+                   [this, node = disk.deviceNode] { setRunning(node, false); });
 }
 
 void MenuBarView::eject(const NTFSDisk &disk)
 {
-    ejectAndNotify(m_diskManager, m_notifications, disk);
+    if (m_running.contains(disk.deviceNode))
+        return;
+    setRunning(disk.deviceNode, true);
+    QCoro::connect(ejectAndNotify(m_diskManager, m_notifications, disk), this,
+                   [this, node = disk.deviceNode] { setRunning(node, false); });
+}
+
+void MenuBarView::setRunning(const QString &deviceNode, bool running)
+{
+    if (running)
+        m_running.insert(deviceNode);
+    else
+        m_running.remove(deviceNode);
+    rebuild();
 }

@@ -1,10 +1,11 @@
 #pragma once
 
-#include "app/Notifications.h"
 #include "disks/NTFSDisk.h"
+#include "notifications/Notifications.h"
 
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 
 #include <functional>
 #include <memory>
@@ -25,13 +26,15 @@ struct MenuBarActions {
 };
 
 // The tray item's menu: one submenu per disk (mount or eject), rescan, open the main window,
-// quit. Rebuilt from the application's disk and dependency models on every change; mount and
-// eject outcomes are posted as notifications. Keeps no state of its own.
+// quit. Rebuilt from the application's disk and dependency models on every change, and the
+// prerequisites are looked at again each time it opens (the window's setup may have installed
+// them); mount and eject outcomes are posted as notifications. Of its own it keeps only which
+// disks have a command running: their entry is greyed out until that command ends.
 class MenuBarView : public QObject {
     Q_OBJECT
 
 public:
-    MenuBarView(DiskManager *diskManager, DependencyChecker *depChecker, MenuBarActions actions,
+    MenuBarView(DiskManager *diskManager, DependencyChecker *dependencyChecker, MenuBarActions actions,
                 std::shared_ptr<NotificationService> notifications, QObject *parent = nullptr);
     ~MenuBarView() override;
 
@@ -46,12 +49,15 @@ private:
     void openMainWindow(bool activate);
     void mount(const NTFSDisk &disk);
     void eject(const NTFSDisk &disk);
+    void setRunning(const QString &deviceNode, bool running);
 
     QPointer<DiskManager> m_diskManager;
-    QPointer<DependencyChecker> m_depChecker;
+    QPointer<DependencyChecker> m_dependencyChecker;
     MenuBarActions m_actions;
     std::shared_ptr<NotificationService> m_notifications;
     std::unique_ptr<QMenu> m_menu;
+    // The disks whose mount or eject runs, by device node.
+    QSet<QString> m_running;
     // Entries of the current build; they go once the event that replaced them is over.
     QList<QPointer<QObject>> m_entries;
 };

@@ -1,6 +1,6 @@
-#include "app/Toolkit.h"
+#include "ui/toolkit/Symbols.h"
 
-#include <QFontDatabase>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QHash>
 #include <QIconEngine>
@@ -9,63 +9,12 @@
 #include <QPalette>
 #include <QtMath>
 
-#include <functional>
+#include <algorithm>
 
 namespace Toolkit {
 namespace {
 
-QFont::Weight qtWeight(Weight weight)
-{
-    switch (weight) {
-    case Weight::Semibold: return QFont::DemiBold;
-    case Weight::Bold: return QFont::Bold;
-    case Weight::Regular: break;
-    }
-    return QFont::Normal;
-}
-
-// A layout point is a device-independent pixel at 96 dpi; a font point is 1/72 inch.
-constexpr qreal kFontPointsPerLayoutPoint = 72.0 / 96.0;
-
-// Families that hold Japanese glyphs in their Japanese forms, best first.
-const QStringList kJapaneseFamilies = {
-    QStringLiteral("Noto Sans CJK JP"), QStringLiteral("Noto Sans JP"),   QStringLiteral("Source Han Sans JP"),
-    QStringLiteral("IPAexGothic"),      QStringLiteral("IPAGothic"),      QStringLiteral("TakaoGothic"),
-    QStringLiteral("VL Gothic"),        QStringLiteral("Hiragino Sans"),
-};
-
-QString japaneseFamily()
-{
-    static const QString family = [] {
-        for (const QString &candidate : kJapaneseFamilies)
-            if (QFontDatabase::hasFamily(candidate))
-                return candidate;
-        return QString();
-    }();
-    return family;
-}
-
-// Theme names for each symbol, most specific first.
-const QHash<QString, QStringList> &themeNames()
-{
-    static const QHash<QString, QStringList> names = {
-        {"opticaldiscdrive", {"drive-optical", "media-optical"}},
-        {"opticaldiscdrive.fill", {"drive-optical", "media-optical"}},
-        {"arrow.clockwise", {"view-refresh"}},
-        {"externaldrive.fill", {"drive-harddisk-usb", "drive-removable-media", "drive-harddisk"}},
-        {"pencil.and.outline", {"document-edit", "edit-entry"}},
-        {"eject.fill", {"media-eject"}},
-        {"exclamationmark.triangle.fill", {"dialog-warning"}},
-        {"square.and.arrow.down.on.square", {"document-save", "download"}},
-        {"checkmark.circle.fill", {"emblem-ok", "dialog-ok"}},
-        {"xmark.circle.fill", {"dialog-error", "window-close"}},
-        {"exclamationmark.octagon.fill", {"dialog-error"}},
-        {"shield.checkered", {"security-high", "security-medium"}},
-    };
-    return names;
-}
-
-// ---- Drawn symbols, in a 24 × 24 box ----
+// ---- The drawings, in a 24 × 24 box ----
 
 QPainterPath stroked(const QPainterPath &line, qreal width)
 {
@@ -252,25 +201,39 @@ QPainterPath shieldCheckered()
     return stroked(shieldShape(0), 1.6).united(shieldShape(2.6).intersected(checks));
 }
 
-using PathMaker = std::function<QPainterPath()>;
+// ---- The symbols ----
 
-const QList<std::pair<QString, PathMaker>> &drawnSymbols()
+struct SymbolEntry {
+    QString name;
+    // The icon theme's names for it, most specific first.
+    QStringList themeNames;
+    QPainterPath (*draw)();
+};
+
+const QList<SymbolEntry> &symbolTable()
 {
-    static const QList<std::pair<QString, PathMaker>> symbols = {
-        {"opticaldiscdrive", [] { return opticalDrive(false); }},
-        {"opticaldiscdrive.fill", [] { return opticalDrive(true); }},
-        {"arrow.clockwise", arrowClockwise},
-        {"externaldrive.fill", externalDrive},
-        {"pencil.and.outline", pencilAndOutline},
-        {"eject.fill", ejectFill},
-        {"exclamationmark.triangle.fill", triangleWarning},
-        {"square.and.arrow.down.on.square", squareArrowDownOnSquare},
-        {"checkmark.circle.fill", checkmarkCircle},
-        {"xmark.circle.fill", xmarkCircle},
-        {"exclamationmark.octagon.fill", octagonWarning},
-        {"shield.checkered", shieldCheckered},
+    static const QList<SymbolEntry> table = {
+        {"opticaldiscdrive", {"drive-optical", "media-optical"}, [] { return opticalDrive(false); }},
+        {"opticaldiscdrive.fill", {"drive-optical", "media-optical"}, [] { return opticalDrive(true); }},
+        {"arrow.clockwise", {"view-refresh"}, arrowClockwise},
+        {"externaldrive.fill", {"drive-harddisk-usb", "drive-removable-media", "drive-harddisk"}, externalDrive},
+        {"pencil.and.outline", {"document-edit", "edit-entry"}, pencilAndOutline},
+        {"eject.fill", {"media-eject"}, ejectFill},
+        {"exclamationmark.triangle.fill", {"dialog-warning"}, triangleWarning},
+        {"square.and.arrow.down.on.square", {"document-save", "download"}, squareArrowDownOnSquare},
+        {"checkmark.circle.fill", {"emblem-ok", "dialog-ok"}, checkmarkCircle},
+        {"xmark.circle.fill", {"dialog-error", "window-close"}, xmarkCircle},
+        {"exclamationmark.octagon.fill", {"dialog-error"}, octagonWarning},
+        {"shield.checkered", {"security-high", "security-medium"}, shieldCheckered},
     };
-    return symbols;
+    return table;
+}
+
+const SymbolEntry *findSymbol(const QString &name)
+{
+    const QList<SymbolEntry> &table = symbolTable();
+    const auto it = std::find_if(table.begin(), table.end(), [&](const SymbolEntry &entry) { return entry.name == name; });
+    return it == table.end() ? nullptr : &*it;
 }
 
 // Paints a drawn symbol at any size, in a fixed tint or in the palette's colour for the mode.
@@ -330,104 +293,21 @@ private:
     QColor m_tint;
 };
 
-QIcon themeSymbol(const QString &name)
+QIcon themeSymbol(const SymbolEntry &entry)
 {
-    const auto it = themeNames().constFind(name);
-    if (it == themeNames().constEnd())
-        return QIcon();
-    for (const QString &themeName : *it)
+    for (const QString &themeName : entry.themeNames)
         if (QIcon::hasThemeIcon(themeName))
             return QIcon::fromTheme(themeName);
     return QIcon();
 }
 
-QColor blend(const QColor &over, const QColor &under)
-{
-    const qreal a = over.alphaF();
-    return QColor::fromRgbF(float(over.redF() * a + under.redF() * (1 - a)),
-                            float(over.greenF() * a + under.greenF() * (1 - a)),
-                            float(over.blueF() * a + under.blueF() * (1 - a)));
-}
-
 } // namespace
-
-QFont withJapaneseFallback(QFont font)
-{
-    const QString japanese = japaneseFamily();
-    QStringList families = font.families();
-    if (families.isEmpty())
-        families << font.family();
-    if (!japanese.isEmpty() && !families.contains(japanese))
-        families << japanese;
-    font.setFamilies(families);
-    return font;
-}
-
-QFont font(TextStyle style)
-{
-    return font(style, style == TextStyle::Headline ? Weight::Semibold : Weight::Regular);
-}
-
-QFont font(TextStyle style, Weight weight)
-{
-    qreal size = 13;
-    switch (style) {
-    case TextStyle::Title2: size = 17; break;
-    case TextStyle::Headline: size = 13; break;
-    case TextStyle::Subheadline: size = 11; break;
-    case TextStyle::Body: size = 13; break;
-    case TextStyle::Caption: size = 10; break;
-    }
-    return systemFont(size, weight);
-}
-
-QFont systemFont(qreal pointSize, Weight weight)
-{
-    QFont f = withJapaneseFallback(QGuiApplication::font());
-    f.setPointSizeF(pointSize * kFontPointsPerLayoutPoint);
-    f.setWeight(qtWeight(weight));
-    return f;
-}
-
-bool isDarkPalette()
-{
-    const QPalette palette = QGuiApplication::palette();
-    return palette.color(QPalette::Window).lightnessF() < 0.5;
-}
-
-QColor color(NamedColor name, qreal opacity)
-{
-    const QPalette palette = QGuiApplication::palette();
-    const bool dark = isDarkPalette();
-    // Light shades hold 4.5:1 against a light grey window, dark shades against a dark grey one.
-    auto shade = [dark](QRgb light, QRgb darkShade) { return QColor::fromRgb(dark ? darkShade : light); };
-    QColor c;
-    switch (name) {
-    case NamedColor::Blue: c = shade(0x0062D1, 0x4DA3FF); break;
-    case NamedColor::Green: c = shade(0x1B7A33, 0x34D058); break;
-    case NamedColor::Red: c = shade(0xD1281C, 0xFF6B61); break;
-    case NamedColor::Orange: c = shade(0xB04A00, 0xFFA23A); break;
-    case NamedColor::Gray: c = shade(0x6A6A70, 0xA3A3A8); break;
-    case NamedColor::White: c = Qt::white; break;
-    case NamedColor::Black: c = Qt::black; break;
-    case NamedColor::Secondary: {
-        QColor text = palette.color(QPalette::WindowText);
-        text.setAlphaF(0.62f);
-        c = blend(text, palette.color(QPalette::Window));
-        break;
-    }
-    case NamedColor::WindowBackground: c = palette.color(QPalette::Window); break;
-    case NamedColor::ControlBackground: c = palette.color(QPalette::Base); break;
-    }
-    c.setAlphaF(float(c.alphaF() * opacity));
-    return c;
-}
 
 QStringList symbolNames()
 {
     QStringList names;
-    for (const auto &[name, maker] : drawnSymbols())
-        names << name;
+    for (const SymbolEntry &entry : symbolTable())
+        names << entry.name;
     return names;
 }
 
@@ -436,15 +316,13 @@ QPainterPath symbolPath(const QString &name)
     static QHash<QString, QPainterPath> cache;
     if (const auto it = cache.constFind(name); it != cache.constEnd())
         return *it;
-    for (const auto &[known, maker] : drawnSymbols()) {
-        if (known == name) {
-            // Keep the fill rule the boolean operations chose: it is what leaves the holes open.
-            const QPainterPath path = maker();
-            cache.insert(name, path);
-            return path;
-        }
-    }
-    return QPainterPath();
+    const SymbolEntry *entry = findSymbol(name);
+    if (!entry)
+        return QPainterPath();
+    // Keep the fill rule the boolean operations chose: it is what leaves the holes open.
+    const QPainterPath path = entry->draw();
+    cache.insert(name, path);
+    return path;
 }
 
 void paintSymbol(QPainter &painter, const QString &name, const QRectF &rect, const QColor &color)
@@ -465,9 +343,10 @@ void paintSymbol(QPainter &painter, const QString &name, const QRectF &rect, con
 
 QIcon symbol(const QString &name)
 {
-    if (symbolPath(name).isEmpty())
+    const SymbolEntry *entry = findSymbol(name);
+    if (!entry)
         return QIcon();
-    const QIcon themed = themeSymbol(name);
+    const QIcon themed = themeSymbol(*entry);
     if (!themed.isNull())
         return themed;
     return QIcon(new DrawnSymbolEngine(name, QColor()));
@@ -475,7 +354,7 @@ QIcon symbol(const QString &name)
 
 QIcon symbol(const QString &name, const QColor &tint)
 {
-    if (symbolPath(name).isEmpty())
+    if (!findSymbol(name))
         return QIcon();
     return QIcon(new DrawnSymbolEngine(name, tint));
 }
@@ -487,9 +366,9 @@ QPixmap symbolPixmap(const QString &name, int size, const QColor &tint)
     return symbol(name).pixmap(size, size);
 }
 
-void applyApplicationLook()
+int symbolSize(const QFont &font)
 {
-    QGuiApplication::setFont(withJapaneseFallback(QGuiApplication::font()));
+    return std::max(8, QFontInfo(font).pixelSize());
 }
 
 } // namespace Toolkit

@@ -1,10 +1,10 @@
 #pragma once
 
-// What the application and tray menu tests share: the main window's scripted Mac (it serves the
-// application's models too), disk records for it, recorded notifications and menu helpers.
-#include "app/Notifications.h"
+// What the application and tray menu tests share: the scripted Mac (it serves the application's
+// models too), disk records for it, recorded notifications and menu helpers.
 #include "disks/DiskManager.h"
-#include "main_window/ScriptedMachine.h"
+#include "notifications/Notifications.h"
+#include "support/ScriptedMachine.h"
 #include "support/TestSupport.h"
 
 #include <QAction>
@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-using mainwindow::ScriptedMachine;
+using testsupport::ScriptedMachine;
 
 inline NTFSDisk disk(const QString &node, const QString &name, bool mounted = true, bool writable = false)
 {

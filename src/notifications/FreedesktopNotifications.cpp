@@ -1,6 +1,6 @@
-#include "app/FreedesktopNotifications.h"
+#include "notifications/FreedesktopNotifications.h"
 
-#include "app/AppInfo.h"
+#include "AppInfo.h"
 #include "shell/Log.h"
 
 #include <QCoro/QCoroDBusPendingCall>
@@ -53,6 +53,18 @@ QCoro::Task<> logFailure(QDBusPendingCall call, std::function<QString(const QStr
         writeLogLine(line(describe(QDBusError(reply))));
 }
 
+// Keeps the service's capabilities once it answers; a failure is one log line.
+QCoro::Task<> readCapabilities(QDBusPendingCall call, std::weak_ptr<std::optional<QStringList>> into)
+{
+    const QDBusMessage reply = co_await call;
+    if (reply.type() == QDBusMessage::ErrorMessage) {
+        writeLogLine(authErrorLine(describe(QDBusError(reply))));
+        co_return;
+    }
+    if (const auto capabilities = into.lock())
+        *capabilities = reply.arguments().value(0).toStringList();
+}
+
 } // namespace
 
 FreedesktopNotifications::FreedesktopNotifications(QDBusConnection connection)
@@ -71,7 +83,7 @@ void FreedesktopNotifications::requestNotificationAuthorization()
         writeLogLine(authErrorLine(describe(m_connection.lastError())));
         return;
     }
-    logFailure(m_connection.asyncCall(methodCall(QStringLiteral("GetCapabilities"))), authErrorLine);
+    readCapabilities(m_connection.asyncCall(methodCall(QStringLiteral("GetCapabilities"))), m_capabilities);
 }
 
 void FreedesktopNotifications::sendNotification(const QString &title, const QString &body)
@@ -87,10 +99,16 @@ QString FreedesktopNotifications::post(const QString &title, const QString &body
         writeLogLine(line(describe(m_connection.lastError())));
         return identifier;
     }
+    // The body is read as markup by most services (the title never is). One that said it reads
+    // none shows the text as it comes.
+    const std::optional<QStringList> &capabilities = *m_capabilities;
+    const bool readsMarkup = !capabilities || capabilities->contains(QStringLiteral("body-markup"));
     QDBusMessage notify = methodCall(QStringLiteral("Notify"));
-    // No hints: the server plays its default sound and shows the banner as soon as it can.
-    notify << AppInfo::title() << uint(0) << AppInfo::iconThemeName() << title << body << QStringList()
-           << QVariantMap() << int(-1);
+    // The installed application icon, and the launcher the notification belongs to. No other
+    // hints: the server plays its default sound and shows the banner as soon as it can.
+    const QVariantMap hints{{QStringLiteral("desktop-entry"), AppInfo::applicationId()}};
+    notify << AppInfo::title() << uint(0) << AppInfo::iconName() << title << (readsMarkup ? body.toHtmlEscaped() : body)
+           << QStringList() << hints << int(-1);
     logFailure(m_connection.asyncCall(notify), line);
     return identifier;
 }

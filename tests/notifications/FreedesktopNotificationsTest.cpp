@@ -1,6 +1,6 @@
 // Notifications over a private D-Bus daemon with a recording org.freedesktop.Notifications
 // service (or none at all).
-#include "app/FreedesktopNotifications.h"
+#include "notifications/FreedesktopNotifications.h"
 
 #include "support/TestSupport.h"
 
@@ -23,6 +23,7 @@ class RecordingServer : public QObject, protected QDBusContext {
 public:
     QList<QVariantList> notifications; // the arguments of each Notify
     int capabilityRequests = 0;
+    QStringList capabilities = {"body", "sound"};
     bool refuse = false;
 
 public Q_SLOTS:
@@ -39,7 +40,7 @@ public Q_SLOTS:
     QStringList GetCapabilities()
     {
         ++capabilityRequests;
-        return {"body", "sound"};
+        return capabilities;
     }
 };
 
@@ -98,7 +99,7 @@ struct NotificationsFixture : ::testing::Test {
 
 } // namespace
 
-TEST_F(NotificationsFixture, IdenticalNotificationsAreBothSentWithTheAppsNameAndTheDefaultSound)
+TEST_F(NotificationsFixture, IdenticalNotificationsAreBothSentWithTheAppsNameIconAndTheDefaultSound)
 {
     registerServer();
     FreedesktopNotifications notifications(connect("client"));
@@ -110,9 +111,9 @@ TEST_F(NotificationsFixture, IdenticalNotificationsAreBothSentWithTheAppsNameAnd
     const QString second = notifications.post("取り出し成功", "「Data」を安全に取り出したよ！");
     ASSERT_TRUE(testsupport::processEventsUntil([&] { return server.notifications.size() == 2; }));
     const QVariantList sent = server.notifications.first();
-    EXPECT_EQ(sent.mid(0, 6), QVariantList({"Quorvel NTFS Mount", 0u, "drive-optical", "取り出し成功",
+    EXPECT_EQ(sent.mid(0, 6), QVariantList({"Quorvel NTFS Mount", 0u, "quorvel-ntfs-mount", "取り出し成功",
                                             "「Data」を安全に取り出したよ！", QStringList()}));
-    EXPECT_FALSE(sent[6].toMap().contains("suppress-sound"));
+    EXPECT_EQ(sent[6].toMap(), QVariantMap({{"desktop-entry", "com.quorvel.NTFSMount"}})); // no suppress-sound
     EXPECT_EQ(sent[7], -1);
     EXPECT_EQ(server.notifications[1], sent);
     const QRegularExpression uuid("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$");
@@ -125,6 +126,35 @@ TEST_F(NotificationsFixture, IdenticalNotificationsAreBothSentWithTheAppsNameAnd
     const QStringList lines = log([&] { third = notifications.post("取り出し失敗", "Failed to unmount: busy"); },
                                   [] { return false; }, 1500);
     EXPECT_EQ(lines, QStringList({"Notification error: notifications are switched off (request " + third + ")"}));
+}
+
+// A volume's name goes into the body: servers that read markup get it escaped, so "<b>" and
+// "A & B" show as they are; one that reads none gets it verbatim.
+TEST_F(NotificationsFixture, BodiesAreEscapedForServersThatReadMarkup)
+{
+    registerServer();
+    const QString body = "「<b>」と「A & B」を書き込み可能にしたよ";
+    const QString escaped = "「&lt;b&gt;」と「A &amp; B」を書き込み可能にしたよ";
+    struct Case {
+        QStringList capabilities;
+        bool ask;
+        QString expected;
+    };
+    for (const Case &c : {Case{{"body", "body-markup"}, true, escaped}, Case{{}, false, escaped},
+                          Case{{"body"}, true, body}}) {
+        SCOPED_TRACE(c.capabilities.join(",").toStdString());
+        server.capabilities = c.capabilities;
+        server.notifications.clear();
+        FreedesktopNotifications notifications(connect("client-" + QString::number(connections.size())));
+        if (c.ask) {
+            notifications.requestNotificationAuthorization();
+            ASSERT_TRUE(testsupport::processEventsUntil([&] { return notifications.capabilities().has_value(); }));
+        }
+        notifications.post("マウント成功", body);
+        ASSERT_TRUE(testsupport::processEventsUntil([&] { return server.notifications.size() == 1; }));
+        EXPECT_EQ(server.notifications[0][3].toString(), "マウント成功");
+        EXPECT_EQ(server.notifications[0][4].toString(), c.expected);
+    }
 }
 
 TEST_F(NotificationsFixture, WithoutAServiceOrABusBothCallsAreLogged)

@@ -3,15 +3,16 @@
 // footer, the uninstall confirmation, a mount in progress, and the three cards on a dark palette.
 //
 //   main_window_gallery OUTPUT_DIR
-#include "ScriptedMachine.h"
-#include "app/Toolkit.h"
+#include "AppInfo.h"
 #include "dependencies/DependencyChecker.h"
 #include "disks/DiskManager.h"
-#include "support/TestSupport.h"
+#include "support/ScriptedMachine.h"
 #include "ui/main_window/ContentView.h"
 #include "ui/main_window/DependencyWarningView.h"
 #include "ui/main_window/DiskRowView.h"
 #include "ui/main_window/FooterView.h"
+#include "ui/toolkit/Style.h"
+#include "ui/toolkit/ToolkitButton.h"
 
 #include <QApplication>
 #include <QDir>
@@ -23,7 +24,7 @@
 #include <functional>
 #include <source_location>
 
-using namespace mainwindow;
+using namespace testsupport;
 
 namespace {
 
@@ -44,7 +45,7 @@ struct Window {
         machine.setDisks(disks);
         machine.setPrerequisites(homebrew, fuseT, ntfs3g);
         view = std::make_unique<ContentView>(machine.environment());
-        view->setWindowTitle(QStringLiteral("Quorvel NTFS Mount"));
+        view->setWindowTitle(AppInfo::title());
         view->resize(550, 400);
         view->show();
         settle([&] {
@@ -54,7 +55,7 @@ struct Window {
     void settle(const std::function<bool()> &condition = [] { return true; },
                 std::source_location where = std::source_location::current())
     {
-        if (!testsupport::processEventsUntil(condition, 10000)) {
+        if (!QTest::qWaitFor(condition, 10000)) {
             std::fprintf(stderr, "gallery: the state at line %u did not settle\n", unsigned(where.line()));
             ++s_failures;
         }
@@ -124,7 +125,7 @@ struct Shot {
 int main(int argc, char **argv)
 {
     QApplication application(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("Quorvel NTFS Mount"));
+    QApplication::setApplicationDisplayName(AppInfo::title());
     Toolkit::applyApplicationLook();
     s_outputDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
     QDir().mkpath(s_outputDir);
@@ -147,13 +148,13 @@ int main(int argc, char **argv)
                                         ScriptedRunner::fail(QStringLiteral("Error: Failure while executing; `git clone https://github.com/macos-fuse-t/homebrew-cask` exited with 128.")));
              w.expandPanel();
              w.view->warningView()->setupButton()->click();
-             w.settle([&] { return !w.view->depChecker()->installErrorMessage().isEmpty() && !w.view->depChecker()->isInstalling(); });
+             w.settle([&] { return !w.view->dependencyChecker()->installErrorMessage().isEmpty() && !w.view->dependencyChecker()->isInstalling(); });
          }},
         {"06-panel-during-setup", {kReadOnly}, true, false, false, [](Window &w) {
              w.slowCommands();
              w.expandPanel();
              w.view->warningView()->setupButton()->click();
-             w.settle([&] { return w.view->depChecker()->isInstalling(); });
+             w.settle([&] { return w.view->dependencyChecker()->isInstalling(); });
          }},
         {"07-footer-disk-error", {kWritable, kReadOnly}, true, true, true, [](Window &w) {
              w.view->footerView()->setLastError(QStringLiteral(
@@ -172,7 +173,7 @@ int main(int argc, char **argv)
                  for (QAbstractButton *button : box->buttons())
                      if (button->text() == QStringLiteral("アンインストールする"))
                          button->click();
-             w.settle([&] { return w.view->depChecker()->isUninstalling(); });
+             w.settle([&] { return w.view->dependencyChecker()->isUninstalling(); });
          }},
         {"10-mount-succeeded", {kReadOnly}, true, true, true, [](Window &w) {
              w.view->row(kReadOnly.deviceNode)->mountButton()->click();

@@ -1,6 +1,7 @@
 // The tray label: the drive symbol alone, or with the number of writable disks on it.
-#include "app/StatusLabel.h"
-#include "app/Toolkit.h"
+#include "ui/menu_bar/StatusLabel.h"
+#include "ui/toolkit/Style.h"
+#include "ui/toolkit/Symbols.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 // The toolkit layer on a machine without an icon theme: every symbol draws, colours stay
 // readable on light and dark palettes, and the text styles render Japanese with real glyphs.
-#include "app/Toolkit.h"
+#include "ui/toolkit/Style.h"
+#include "ui/toolkit/Symbols.h"
 
 #include <QApplication>
 #include <QFontDatabase>

@@ -1,7 +1,8 @@
-#include "app/StatusLabel.h"
+#include "ui/menu_bar/StatusLabel.h"
 
-#include "app/AppInfo.h"
-#include "app/Toolkit.h"
+#include "AppInfo.h"
+#include "ui/toolkit/Style.h"
+#include "ui/toolkit/Symbols.h"
 
 #include <QFontMetricsF>
 #include <QGuiApplication>

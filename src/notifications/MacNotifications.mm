@@ -1,5 +1,5 @@
 // Notifications through the UserNotifications framework (macOS only).
-#include "app/Notifications.h"
+#include "notifications/Notifications.h"
 
 #include "shell/Log.h"
 

@@ -1,14 +1,12 @@
 #pragma once
 
-// A scripted macOS machine for the main window's tests (and its gallery): the disks the disk
-// utility lists, their mount state, and which prerequisites exist.
-#include "PlistFixtures.h"
+// A scripted macOS machine for the window's and the tray's tests (and the window's gallery): the
+// disks the disk utility lists, their mount state, and which prerequisites exist.
+#include "disks/NTFSDisk.h"
 #include "shell/ModelEnvironment.h"
+#include "support/PlistFixtures.h"
 #include "support/ScriptedFileProbe.h"
 #include "support/ScriptedRunner.h"
-#include "ui/main_window/AlertPresenter.h"
-
-#include "disks/NTFSDisk.h"
 
 #include <QHash>
 #include <QList>
@@ -17,7 +15,7 @@
 #include <memory>
 #include <optional>
 
-namespace mainwindow {
+namespace testsupport {
 
 inline const QString kHomebrew = QStringLiteral("/opt/homebrew/bin/brew");
 inline const QString kFuseT = QStringLiteral("/Library/Filesystems/fuse-t.fs");
@@ -86,33 +84,4 @@ private:
     std::shared_ptr<State> m_state = std::make_shared<State>();
 };
 
-// Alerts as data: what was presented, and a way to press one of its buttons.
-class RecordingPresenter : public AlertPresenter {
-public:
-    QList<Alert> presented;
-    std::optional<Alert> open;
-
-    void present(QWidget *, const Alert &alert) override
-    {
-        presented.append(alert);
-        open = alert;
-    }
-    // Closes the open alert with the button labelled `text`, then runs its action.
-    bool choose(const QString &text)
-    {
-        if (!open)
-            return false;
-        const Alert alert = *open;
-        for (const Alert::Button &button : alert.buttons) {
-            if (button.text != text)
-                continue;
-            open.reset();
-            if (button.action)
-                button.action();
-            return true;
-        }
-        return false;
-    }
-};
-
-} // namespace mainwindow
+} // namespace testsupport

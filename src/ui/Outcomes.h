@@ -1,0 +1,29 @@
+#pragma once
+
+// What the user is told when a mount or an unmount ends: the main window's alert and the tray
+// menu's notification. The two were worded apart and stay so; each text is written once, here.
+#include "disks/DiskError.h"
+#include "disks/NTFSDisk.h"
+
+#include <QString>
+
+#include <optional>
+
+struct Outcome {
+    QString title;
+    QString message;
+};
+
+namespace Outcomes {
+
+// The main window's alerts.
+Outcome windowMount(const NTFSDisk &disk, const std::optional<DiskError> &error);
+Outcome windowUnmount(const NTFSDisk &disk, const std::optional<DiskError> &error);
+// A mount asked for before ntfs-3g was found.
+Outcome windowNoNtfs3g();
+
+// The tray menu's notifications.
+Outcome menuMount(const NTFSDisk &disk, const std::optional<DiskError> &error);
+Outcome menuEject(const NTFSDisk &disk, const std::optional<DiskError> &error);
+
+} // namespace Outcomes
