@@ -1,5 +1,8 @@
 #include "platform/Platform.h"
 
+#include "platform/Elevation.h"
+#include "platform/LinuxTools.h"
+
 #include <QCoreApplication>
 #include <QDir>
 
@@ -59,15 +62,15 @@ Platform Platform::linux(const QString &libexecDir)
     const QString libexec = libexecDir.isEmpty() ? defaultLibexecDir() : libexecDir;
     Platform p;
     p.name = QStringLiteral("Linux");
-    p.shell = QStringLiteral("/bin/sh");
+    p.shell = QString::fromLatin1(linuxtools::shell);
     p.shellArguments = {QStringLiteral("-c")};
-    p.elevation = ::geteuid() == 0 ? Elevation::Direct : Elevation::Pkexec;
-    p.pkexec = QStringLiteral("/usr/bin/pkexec");
-    p.privilegedShell = QStringLiteral("/bin/sh");
+    p.elevation = elevation::haveRights() ? Elevation::Direct : Elevation::Pkexec;
+    p.pkexec = QString::fromLatin1(linuxtools::pkexec);
+    p.privilegedShell = QString::fromLatin1(linuxtools::shell);
     p.diskutil = libexec + QStringLiteral("/diskutil");
     p.mountListing = libexec + QStringLiteral("/mount");
     p.opener = QStringLiteral("/usr/bin/xdg-open");
-    p.unmountCommand = QStringLiteral("/bin/umount");
+    p.unmountCommand = QString::fromLatin1(linuxtools::umount);
     p.unmountKeepsDirectory = true; // the stand-in can leave it: killed midway, or no right to remove it
     p.mountRoot = QStringLiteral("/media/");
     // ntfs-3g runs as root, so the user reaches the volume only through allow_other; the owner and
@@ -77,12 +80,8 @@ Platform Platform::linux(const QString &libexecDir)
     p.fuseMountsAreWritable = false;
     p.diskService = QStringLiteral("org.freedesktop.UDisks2");
     p.homebrewPaths = {libexec + QStringLiteral("/brew")};
-    p.fuseMarkerPaths = {
-        QStringLiteral("/usr/bin/fusermount3"),
-        QStringLiteral("/bin/fusermount3"),
-        QStringLiteral("/usr/bin/fusermount"),
-        QStringLiteral("/bin/fusermount"),
-    };
+    for (const char *fusermount : linuxtools::fusermount)
+        p.fuseMarkerPaths.append(QString::fromLatin1(fusermount));
     p.ntfs3gPaths = {
         QStringLiteral("/usr/bin/ntfs-3g"),
         QStringLiteral("/bin/ntfs-3g"),
