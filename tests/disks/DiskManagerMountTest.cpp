@@ -76,14 +76,14 @@ TEST_F(MountFixture, UnmountOfTheSystemMountFailingStopsEverything)
 {
     runner->on(kUnmount, ScriptedRunner::fail("Volume Data on disk4s1 failed to unmount: in use", 1));
     EXPECT_EQ(mount(mounted),
-              (DiskError{1, "Failed to unmount existing read-only volume: Volume Data on disk4s1 failed to unmount: in use"}));
+              (DiskError{DiskError::UnmountReadOnlyFailed, "Failed to unmount existing read-only volume: Volume Data on disk4s1 failed to unmount: in use"}));
     EXPECT_EQ(runner->lines(), QStringList({kUnmount}));
 }
 
 TEST_F(MountFixture, DirectoryFailureRescansOnlyWhenTheSystemMountIsAlreadyGone)
 {
     runner->on(kMkdir, ScriptedRunner::fail("execution error: User canceled. (-128)", 1));
-    const DiskError expected{2, "Failed to create mount directory at /Volumes/Data: execution error: User canceled. (-128)"};
+    const DiskError expected{DiskError::CreateDirectoryFailed, "Failed to create mount directory at /Volumes/Data: execution error: User canceled. (-128)"};
     EXPECT_EQ(mount(mounted), expected);
     EXPECT_EQ(runner->calls(), QList<Call>({{Kind::Run, kUnmount}, {Kind::Privileged, kMkdir}}) + rescan());
 
@@ -96,7 +96,7 @@ TEST_F(MountFixture, Ntfs3gFailureRemovesTheDirectoryExactlyOnce)
 {
     runner->on(kNtfs3gLine, ScriptedRunner::fail("NTFS signature is missing.", 21));
     runner->on(kRmdir, ScriptedRunner::fail("rmdir: failed", 1)); // its result is ignored
-    EXPECT_EQ(mount(mounted), (DiskError{3, "Mount failed: NTFS signature is missing."}));
+    EXPECT_EQ(mount(mounted), (DiskError{DiskError::MountFailed, "Mount failed: NTFS signature is missing."}));
     EXPECT_EQ(runner->calls(), QList<Call>({{Kind::Run, kUnmount},
                                             {Kind::Privileged, kMkdir},
                                             {Kind::Privileged, kNtfs3gLine},
@@ -112,7 +112,7 @@ TEST_F(MountFixture, Ntfs3gFailingAfterTheVolumeCameUpTakesTheMountDownToo)
         if (call.line == kNtfs3gLine)
             files->mountPoints.insert("/Volumes/Data");
     };
-    EXPECT_EQ(mount(unmounted), (DiskError{3, "Mount failed: "}));
+    EXPECT_EQ(mount(unmounted), (DiskError{DiskError::MountFailed, "Mount failed: "}));
     EXPECT_EQ(runner->lines(),
               QStringList({kMkdir, kNtfs3gLine, "/sbin/umount \"/Volumes/Data\" && rmdir \"/Volumes/Data\""}));
 }
@@ -121,7 +121,7 @@ TEST_F(MountFixture, ReadOnlyResultOfNtfs3gIsUndoneAndReportedAsAFailure)
 {
     runner->on(kNtfs3gLine, ScriptedRunner::ok("Windows is hibernated, mounted as read-only."));
     files->readOnlyMounts.insert("/Volumes/Data");
-    EXPECT_EQ(mount(unmounted), (DiskError{3, "Mount failed: Windows is hibernated, mounted as read-only."}));
+    EXPECT_EQ(mount(unmounted), (DiskError{DiskError::MountFailed, "Mount failed: Windows is hibernated, mounted as read-only."}));
     EXPECT_EQ(runner->calls(), QList<Call>({{Kind::Privileged, kMkdir},
                                             {Kind::Privileged, kNtfs3gLine},
                                             {Kind::Privileged, "/sbin/umount \"/Volumes/Data\" && rmdir \"/Volumes/Data\""}}));
@@ -154,7 +154,7 @@ TEST_F(MountFixture, UnmountAlwaysRescansAndReportsItsFailureAfterwards)
     runner->clearCalls();
     runner->on(kUnmount, ScriptedRunner::fail("Volume Data on disk4s1 failed to unmount: dissented by PID 42", 1));
     EXPECT_EQ(testsupport::await(manager->unmount(mounted)),
-              (DiskError{4, "Failed to unmount: Volume Data on disk4s1 failed to unmount: dissented by PID 42"}));
+              (DiskError{DiskError::UnmountFailed, "Failed to unmount: Volume Data on disk4s1 failed to unmount: dissented by PID 42"}));
     EXPECT_EQ(runner->calls(), QList<Call>({{Kind::Run, kUnmount}}) + rescan());
     EXPECT_EQ(DiskError::domain(), "DiskManager");
 }
