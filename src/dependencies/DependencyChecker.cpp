@@ -6,11 +6,11 @@
 #include <utility>
 
 DependencyChecker::DependencyChecker(Platform platform, std::shared_ptr<CommandRunner> runner,
-                                     std::shared_ptr<FileProbe> probe, QObject *parent)
+                                     std::shared_ptr<FileProbe> files, QObject *parent)
     : QObject(parent)
     , m_platform(std::move(platform))
     , m_runner(std::move(runner))
-    , m_probe(std::move(probe))
+    , m_files(std::move(files))
     , m_loginName(currentLoginName())
 {
     checkDependencies();
@@ -54,7 +54,7 @@ QString DependencyChecker::directoryPreparationLine(const QString &loginName)
 std::optional<QString> DependencyChecker::firstExisting(const QStringList &paths) const
 {
     for (const QString &path : paths)
-        if (m_probe->exists(path))
+        if (m_files->exists(path))
             return path;
     return std::nullopt;
 }
@@ -76,29 +76,29 @@ std::optional<QString> DependencyChecker::findBrewPath() const
 void DependencyChecker::setStatus(const DependencyStatus &status)
 {
     m_status = status;
-    emit statusChanged(m_status);
+    Q_EMIT statusChanged(m_status);
 }
 
 void DependencyChecker::setIsInstalling(bool value)
 {
     m_isInstalling = value;
-    emit isInstallingChanged(m_isInstalling);
+    Q_EMIT isInstallingChanged(m_isInstalling);
 }
 
 void DependencyChecker::setIsUninstalling(bool value)
 {
     m_isUninstalling = value;
-    emit isUninstallingChanged(m_isUninstalling);
+    Q_EMIT isUninstallingChanged(m_isUninstalling);
 }
 
 void DependencyChecker::setInstallProgressMessage(const QString &message)
 {
     m_installProgressMessage = message;
-    emit installProgressMessageChanged(m_installProgressMessage);
+    Q_EMIT installProgressMessageChanged(m_installProgressMessage);
 }
 
 void DependencyChecker::setInstallErrorMessage(const QString &message)
 {
     m_installErrorMessage = message;
-    emit installErrorMessageChanged(m_installErrorMessage);
+    Q_EMIT installErrorMessageChanged(m_installErrorMessage);
 }

@@ -27,7 +27,7 @@ class DependencyChecker : public QObject {
 public:
     // Runs checkDependencies once.
     DependencyChecker(Platform platform, std::shared_ptr<CommandRunner> runner,
-                      std::shared_ptr<FileProbe> probe, QObject *parent = nullptr);
+                      std::shared_ptr<FileProbe> files, QObject *parent = nullptr);
 
     DependencyStatus status() const { return m_status; }
     bool isInstalling() const { return m_isInstalling; }
@@ -55,7 +55,7 @@ public:
     // Removes ntfs-3g and the FUSE layer (not Homebrew).
     QCoro::Task<> uninstallDependencies();
 
-signals:
+Q_SIGNALS:
     void statusChanged(const DependencyStatus &status);
     void isInstallingChanged(bool isInstalling);
     void isUninstallingChanged(bool isUninstalling);
@@ -76,7 +76,7 @@ private:
 
     Platform m_platform;
     std::shared_ptr<CommandRunner> m_runner;
-    std::shared_ptr<FileProbe> m_probe;
+    std::shared_ptr<FileProbe> m_files;
     QString m_loginName;
 
     DependencyStatus m_status;

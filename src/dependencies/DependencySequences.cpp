@@ -131,7 +131,7 @@ QCoro::Task<> DependencyChecker::uninstallSteps()
 
     // The FUSE layer's own uninstall script wins over Homebrew; of the two, only it can fail the run.
     const QString script = m_platform.fuseUninstallScript;
-    if (!script.isEmpty() && m_probe->exists(script)) {
+    if (!script.isEmpty() && m_files->exists(script)) {
         setInstallProgressMessage(QStringLiteral(
             "fuse-t をアンインストールしているよ（管理者パスワードの入力画面が出たら入力してね）..."));
         // Quoted: the path holds a blank.

@@ -32,15 +32,15 @@ const QString pStart = "progress:セットアップを開始するよ...",
 class DependencyCheckerTest : public testing::Test {
 protected:
     std::shared_ptr<ScriptedRunner> runner = std::make_shared<ScriptedRunner>();
-    std::shared_ptr<ScriptedFileProbe> probe = std::make_shared<ScriptedFileProbe>();
+    std::shared_ptr<ScriptedFileProbe> files = std::make_shared<ScriptedFileProbe>();
     std::unique_ptr<DependencyChecker> checker;
     S events;
 
     DependencyChecker &make(QSet<QString> existing = {}, const Platform &platform = Platform::macOS())
     {
-        probe->existing = existing;
+        files->existing = existing;
         runner = std::make_shared<ScriptedRunner>();
-        checker = std::make_unique<DependencyChecker>(platform, runner, probe);
+        checker = std::make_unique<DependencyChecker>(platform, runner, files);
         checker->setLoginName("alice");
         events.clear();
         auto *c = checker.get();
@@ -85,7 +85,7 @@ TEST_F(DependencyCheckerTest, ProbesTakeTheFirstExistingPathOfEachList)
     make({brew, fuse, ntfs}).checkDependencies();
     checker->checkDependencies();
     EXPECT_EQ(events, S({"status:11:" + ntfs, "status:11:" + ntfs}));
-    probe->existing = {"/usr/local/bin/brew"};
+    files->existing = {"/usr/local/bin/brew"};
     EXPECT_EQ(checker->findBrewPath(), "/usr/local/bin/brew");
     EXPECT_EQ(events.size(), 2);
 }
@@ -108,7 +108,7 @@ TEST_F(DependencyCheckerTest, SetupOnAFreshMachineInstallsHomebrewFirst)
     const QMap<QString, QString> appears{{installer, brew}, {cask, fuse}, {formula, ntfs}};
     runner->onCall = [&](const Call &call) { // each tool appears once its command ran
         if (appears.contains(call.line))
-            probe->existing << appears[call.line];
+            files->existing << appears[call.line];
     };
     install();
     EXPECT_EQ(runner->calls(), (QList<Call>{{Kind::Privileged, prepare}, {Kind::Run, installer}, {Kind::Run, tap},
@@ -142,7 +142,7 @@ TEST_F(DependencyCheckerTest, SetupStopsOnlyWhenTheDirectoryPreparationWasCancel
     EXPECT_EQ(tail(3), S({"status:00:-", "error:Homebrewがインストールされたはずなのに、パスが見つからないよ。", "installing:0"}));
 
     make(); // Homebrew arrived after the last check: the stored status still sends us through the installer
-    probe->existing = {brew};
+    files->existing = {brew};
     install();
     EXPECT_EQ(runner->lines(), S({prepare, installer, tap, cask, formula}));
 }
