@@ -16,24 +16,6 @@ DependencyChecker::DependencyChecker(Platform platform, std::shared_ptr<CommandR
     checkDependencies();
 }
 
-QString DependencyChecker::setupInstructions() const
-{
-    return QStringLiteral(
-        "【自動セットアップ機能】\n"
-        "このアプリ上から「自動セットアップ」ボタンを押すだけで、Homebrew、fuse-t、ntfs-3g-macを自動的にインストールできるよ！"
-        "ターミナルを開く必要はありません。\n"
-        "\n"
-        "【手動セットアップ方法（もし自動でうまくいかない場合）】\n"
-        "1. Terminalを開きます。\n"
-        "2. 以下のコマンドを実行して fuse-t と ntfs-3g をインストールします：\n"
-        "\n"
-        "brew tap macos-fuse-t/homebrew-cask\n"
-        "brew install --cask fuse-t\n"
-        "brew install ntfs-3g-mac\n"
-        "\n"
-        "3. インストール完了後、このアプリを再起動するか、「再チェック」ボタンを押してください。");
-}
-
 QString DependencyChecker::currentLoginName()
 {
     if (const passwd *pw = ::getpwuid(::getuid()); pw && pw->pw_name && *pw->pw_name)

@@ -29,12 +29,15 @@ public:
     DependencyChecker(Platform platform, std::shared_ptr<CommandRunner> runner,
                       std::shared_ptr<FileProbe> files, QObject *parent = nullptr);
 
+    // The profile it checks and installs for; its `words` name the tools for the views.
+    const Platform &platform() const { return m_platform; }
+
     DependencyStatus status() const { return m_status; }
     bool isInstalling() const { return m_isInstalling; }
     bool isUninstalling() const { return m_isUninstalling; }
     QString installProgressMessage() const { return m_installProgressMessage; }
     QString installErrorMessage() const { return m_installErrorMessage; }
-    QString setupInstructions() const;
+    QString setupInstructions() const { return m_platform.words.setupInstructions; }
 
     // The account that owns the Homebrew prefix the setup prepares. Defaults to the login
     // name of the user running the application.

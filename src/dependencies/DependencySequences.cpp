@@ -7,7 +7,6 @@
 
 #include <QPointer>
 
-
 namespace {
 
 // One Homebrew command of the setup, run after Homebrew itself is in place.
@@ -17,6 +16,37 @@ struct BrewStep {
     QString acceptedText; // a failure whose output contains this counts as done
     QString errorPrefix;
 };
+
+// The texts that name a tool, with the profile's name for it. (Built outside the coroutines: GCC 12
+// cannot keep string literals alive across a suspension point in the same expression.)
+QString installingWithPrompt(const QString &tool)
+{
+    return tool + QStringLiteral("をインストールしているよ（管理者パスワードの入力画面が出たら入力してね）...");
+}
+QString installing(const QString &tool)
+{
+    return tool + QStringLiteral(" をインストールしているよ...");
+}
+QString installFailed(const QString &tool, const QString &separator = QStringLiteral(" "))
+{
+    return tool + separator + QStringLiteral("のインストールに失敗したよ。\n");
+}
+QString missingAfterInstall(const QString &tool)
+{
+    return tool + QStringLiteral("がインストールされたはずなのに、パスが見つからないよ。");
+}
+QString uninstalling(const QString &tool)
+{
+    return tool + QStringLiteral(" をアンインストールしているよ...");
+}
+QString uninstallingWithPrompt(const QString &tool)
+{
+    return tool + QStringLiteral(" をアンインストールしているよ（管理者パスワードの入力画面が出たら入力してね）...");
+}
+QString uninstallFailed(const QString &tool, const QString &separator = QStringLiteral(" "))
+{
+    return tool + separator + QStringLiteral("のアンインストールに失敗したよ。\n");
+}
 
 } // namespace
 
@@ -34,6 +64,7 @@ QCoro::Task<> DependencyChecker::installSteps()
     QPointer<DependencyChecker> self(this);
     // Our own reference: the runner must outlive a command even when the checker does not.
     const std::shared_ptr<CommandRunner> runner = m_runner;
+    const Platform::Words &words = m_platform.words;
 
     setInstallErrorMessage(QString());
     setInstallProgressMessage(QStringLiteral("セットアップを開始するよ..."));
@@ -41,8 +72,7 @@ QCoro::Task<> DependencyChecker::installSteps()
     // Decided on the last check, not probed again here. A platform without a Homebrew
     // installer skips straight to the path lookup, which reports what is missing.
     if (!m_status.isHomebrewInstalled && !m_platform.homebrewInstallerLine.isEmpty()) {
-        setInstallProgressMessage(QStringLiteral(
-            "Homebrewをインストールしているよ（管理者パスワードの入力画面が出たら入力してね）..."));
+        setInstallProgressMessage(installingWithPrompt(words.packageManager));
         const ShellResult prepared =
             co_await runner->runPrivilegedAsync(directoryPreparationLine(m_loginName));
         if (!self)
@@ -58,7 +88,7 @@ QCoro::Task<> DependencyChecker::installSteps()
         if (!self)
             co_return;
         if (!installed.isSuccess) {
-            setInstallErrorMessage(QStringLiteral("Homebrewのインストールに失敗したよ。\n") + installed.output);
+            setInstallErrorMessage(installFailed(words.packageManager, QString()) + installed.output);
             co_return;
         }
         checkDependencies();
@@ -66,18 +96,17 @@ QCoro::Task<> DependencyChecker::installSteps()
 
     const std::optional<QString> brew = findBrewPath();
     if (!brew) {
-        setInstallErrorMessage(QStringLiteral("Homebrewがインストールされたはずなのに、パスが見つからないよ。"));
+        setInstallErrorMessage(missingAfterInstall(words.packageManager));
         co_return;
     }
 
     const BrewStep steps[] = {
-        {QStringLiteral("Homebrewのレポジトリ（cask）を追加しているよ..."),
-         QStringLiteral(" tap macos-fuse-t/homebrew-cask"), QStringLiteral("already tapped"),
-         QStringLiteral("Homebrew Caskの登録に失敗したよ。\n")},
-        {QStringLiteral("fuse-t をインストールしているよ..."), QStringLiteral(" install --cask fuse-t"),
-         QStringLiteral("already installed"), QStringLiteral("fuse-t のインストールに失敗したよ。\n")},
-        {QStringLiteral("ntfs-3g-mac をインストールしているよ..."), QStringLiteral(" install ntfs-3g-mac"),
-         QStringLiteral("already installed"), QStringLiteral("ntfs-3g-mac のインストールに失敗したよ。\n")},
+        {words.addingRepository, QStringLiteral(" tap macos-fuse-t/homebrew-cask"), QStringLiteral("already tapped"),
+         words.addingRepositoryFailed},
+        {installing(words.fuseLayer), QStringLiteral(" install --cask fuse-t"), QStringLiteral("already installed"),
+         installFailed(words.fuseLayer)},
+        {installing(words.ntfs3g), QStringLiteral(" install ntfs-3g-mac"), QStringLiteral("already installed"),
+         installFailed(words.ntfs3g)},
     };
     for (const BrewStep &step : steps) {
         setInstallProgressMessage(step.progress);
@@ -108,6 +137,7 @@ QCoro::Task<> DependencyChecker::uninstallSteps()
 {
     QPointer<DependencyChecker> self(this);
     const std::shared_ptr<CommandRunner> runner = m_runner;
+    const Platform::Words &words = m_platform.words;
 
     setInstallErrorMessage(QString());
     setInstallProgressMessage(QStringLiteral("アンインストールを開始するよ..."));
@@ -117,13 +147,14 @@ QCoro::Task<> DependencyChecker::uninstallSteps()
     // will not take this application's package along) leaves ntfs-3g, and then the FUSE layer it
     // needs stays as well.
     if (const std::optional<QString> brew = findBrewPath()) {
-        setInstallProgressMessage(QStringLiteral("ntfs-3g-mac をアンインストールしているよ..."));
-        const ShellResult removed = co_await runner->runAsync(*brew + QStringLiteral(" uninstall ntfs-3g-mac"), {});
+        setInstallProgressMessage(uninstalling(words.ntfs3g));
+        const ShellResult removed =
+            co_await runner->runAsync(*brew + QStringLiteral(" uninstall ntfs-3g-mac"), {});
         writeLogLine(QStringLiteral("ntfs-3g-mac uninstall result: ") + removed.output);
         if (!self)
             co_return;
         if (!removed.isSuccess && firstExisting(m_platform.ntfs3gPaths)) {
-            setInstallErrorMessage(QStringLiteral("ntfs-3g-mac のアンインストールに失敗したよ。\n") + removed.output);
+            setInstallErrorMessage(uninstallFailed(words.ntfs3g) + removed.output);
             checkDependencies();
             co_return;
         }
@@ -132,19 +163,18 @@ QCoro::Task<> DependencyChecker::uninstallSteps()
     // The FUSE layer's own uninstall script wins over Homebrew; of the two, only it can fail the run.
     const QString script = m_platform.fuseUninstallScript;
     if (!script.isEmpty() && m_files->exists(script)) {
-        setInstallProgressMessage(QStringLiteral(
-            "fuse-t をアンインストールしているよ（管理者パスワードの入力画面が出たら入力してね）..."));
+        setInstallProgressMessage(uninstallingWithPrompt(words.fuseLayer));
         // Quoted: the path holds a blank.
         const ShellResult removed =
             co_await runner->runPrivilegedAsync(QLatin1Char('"') + script + QLatin1Char('"'));
         if (!self)
             co_return;
         if (!removed.isSuccess) {
-            setInstallErrorMessage(QStringLiteral("fuse-tのアンインストールに失敗したよ。\n") + removed.output);
+            setInstallErrorMessage(uninstallFailed(words.fuseLayer, QString()) + removed.output);
             co_return;
         }
     } else if (const std::optional<QString> brew = findBrewPath()) {
-        setInstallProgressMessage(QStringLiteral("fuse-t をアンインストールしているよ..."));
+        setInstallProgressMessage(words.removingFuseLayer);
         const ShellResult removed =
             co_await runner->runAsync(*brew + QStringLiteral(" uninstall --cask fuse-t"), {});
         writeLogLine(QStringLiteral("fuse-t brew uninstall result: ") + removed.output);

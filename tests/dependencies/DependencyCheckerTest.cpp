@@ -4,6 +4,7 @@
 #include "support/TestSupport.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -234,7 +235,7 @@ TEST_F(DependencyCheckerTest, LinuxProfileDrivesTheHomebrewStandIn)
     make({}, linux);
     install(); // no installer on this profile: only the path lookup complains
     EXPECT_EQ(runner->lines(), S());
-    EXPECT_EQ(checker->installErrorMessage(), "Homebrewがインストールされたはずなのに、パスが見つからないよ。");
+    EXPECT_EQ(checker->installErrorMessage(), "パッケージマネージャーがインストールされたはずなのに、パスが見つからないよ。");
 
     make({standIn, script}, linux); // and no uninstall script, whatever exists
     install();
@@ -242,6 +243,15 @@ TEST_F(DependencyCheckerTest, LinuxProfileDrivesTheHomebrewStandIn)
     EXPECT_EQ(runner->lines(), S({brewLine("tap macos-fuse-t/homebrew-cask", standIn), brewLine("install --cask fuse-t", standIn),
                                   brewLine("install ntfs-3g-mac", standIn), brewLine("uninstall ntfs-3g-mac", standIn),
                                   brewLine("uninstall --cask fuse-t", standIn)}));
+
+    // What the user reads names the tools Linux has, never the macOS ones.
+    const Platform::Words &w = checker->platform().words;
+    S texts = events.filter(QRegularExpression("^(progress|error):"));
+    texts << w.packageManager << w.fuseLayer << w.ntfs3g << w.addingRepository << w.addingRepositoryFailed
+          << w.removingFuseLayer << w.securityNote << w.uninstallConfirmation << w.setupInstructions;
+    for (const QString &text : texts)
+        EXPECT_FALSE(text.contains(QRegularExpression("Homebrew|brew |fuse-t|-mac|cask|Kext|Terminal"))) << text.toStdString();
+    EXPECT_TRUE(checker->setupInstructions().contains("\nsudo apt install ntfs-3g fuse3\n"));
 }
 
 } // namespace
