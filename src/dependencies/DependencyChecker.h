@@ -54,6 +54,9 @@ public:
     std::optional<QString> findBrewPath() const;
 
     // Installs Homebrew when the last check found none, then the FUSE layer and ntfs-3g.
+    // Both runs check the status again when they end, however they end. Neither starts while
+    // either runs: they would write the same messages and drive the package manager at once. A
+    // refused call returns at once and changes nothing.
     QCoro::Task<> installDependencies();
     // Removes ntfs-3g and the FUSE layer (not Homebrew).
     QCoro::Task<> uninstallDependencies();

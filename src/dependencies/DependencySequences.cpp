@@ -9,6 +9,8 @@
 
 namespace {
 
+using TimeLimit = CommandRunner::TimeLimit;
+
 // One Homebrew command of the setup, run after Homebrew itself is in place.
 struct BrewStep {
     QString progress;
@@ -52,11 +54,16 @@ QString uninstallFailed(const QString &tool, const QString &separator = QStringL
 
 QCoro::Task<> DependencyChecker::installDependencies()
 {
+    if (m_isInstalling || m_isUninstalling)
+        co_return;
     QPointer<DependencyChecker> self(this);
     setIsInstalling(true);
     co_await installSteps();
-    if (self)
-        setIsInstalling(false);
+    if (!self)
+        co_return;
+    // However far the steps got, the status shows what is there now.
+    checkDependencies();
+    setIsInstalling(false);
 }
 
 QCoro::Task<> DependencyChecker::installSteps()
@@ -84,7 +91,8 @@ QCoro::Task<> DependencyChecker::installSteps()
         }
         // Any other failure of the preparation is left for the installer to trip over.
 
-        const ShellResult installed = co_await runner->runAsync(m_platform.homebrewInstallerLine, {});
+        const ShellResult installed =
+            co_await runner->runAsync(m_platform.homebrewInstallerLine, {}, TimeLimit::Install);
         if (!self)
             co_return;
         if (!installed.isSuccess) {
@@ -110,7 +118,7 @@ QCoro::Task<> DependencyChecker::installSteps()
     };
     for (const BrewStep &step : steps) {
         setInstallProgressMessage(step.progress);
-        const ShellResult result = co_await runner->runAsync(*brew + step.arguments, {});
+        const ShellResult result = co_await runner->runAsync(*brew + step.arguments, {}, TimeLimit::Install);
         if (!self)
             co_return;
         // Only a failed result is searched; the search is case-sensitive.
@@ -121,16 +129,19 @@ QCoro::Task<> DependencyChecker::installSteps()
     }
 
     setInstallProgressMessage(QStringLiteral("すべての依存ツールのインストールが完了したよ！ありちゃん！"));
-    checkDependencies();
 }
 
 QCoro::Task<> DependencyChecker::uninstallDependencies()
 {
+    if (m_isInstalling || m_isUninstalling)
+        co_return;
     QPointer<DependencyChecker> self(this);
     setIsUninstalling(true);
     co_await uninstallSteps();
-    if (self)
-        setIsUninstalling(false);
+    if (!self)
+        co_return;
+    checkDependencies();
+    setIsUninstalling(false);
 }
 
 QCoro::Task<> DependencyChecker::uninstallSteps()
@@ -149,13 +160,12 @@ QCoro::Task<> DependencyChecker::uninstallSteps()
     if (const std::optional<QString> brew = findBrewPath()) {
         setInstallProgressMessage(uninstalling(words.ntfs3g));
         const ShellResult removed =
-            co_await runner->runAsync(*brew + QStringLiteral(" uninstall ntfs-3g-mac"), {});
+            co_await runner->runAsync(*brew + QStringLiteral(" uninstall ntfs-3g-mac"), {}, TimeLimit::Install);
         writeLogLine(QStringLiteral("ntfs-3g-mac uninstall result: ") + removed.output);
         if (!self)
             co_return;
         if (!removed.isSuccess && firstExisting(m_platform.ntfs3gPaths)) {
             setInstallErrorMessage(uninstallFailed(words.ntfs3g) + removed.output);
-            checkDependencies();
             co_return;
         }
     }
@@ -165,8 +175,8 @@ QCoro::Task<> DependencyChecker::uninstallSteps()
     if (!script.isEmpty() && m_files->exists(script)) {
         setInstallProgressMessage(uninstallingWithPrompt(words.fuseLayer));
         // Quoted: the path holds a blank.
-        const ShellResult removed =
-            co_await runner->runPrivilegedAsync(QLatin1Char('"') + script + QLatin1Char('"'));
+        const ShellResult removed = co_await runner->runPrivilegedAsync(QLatin1Char('"') + script + QLatin1Char('"'),
+                                                                        TimeLimit::Install);
         if (!self)
             co_return;
         if (!removed.isSuccess) {
@@ -176,12 +186,11 @@ QCoro::Task<> DependencyChecker::uninstallSteps()
     } else if (const std::optional<QString> brew = findBrewPath()) {
         setInstallProgressMessage(words.removingFuseLayer);
         const ShellResult removed =
-            co_await runner->runAsync(*brew + QStringLiteral(" uninstall --cask fuse-t"), {});
+            co_await runner->runAsync(*brew + QStringLiteral(" uninstall --cask fuse-t"), {}, TimeLimit::Install);
         writeLogLine(QStringLiteral("fuse-t brew uninstall result: ") + removed.output);
         if (!self)
             co_return;
     }
 
     setInstallProgressMessage(QStringLiteral("依存ツールのアンインストールが完了したよ！"));
-    checkDependencies();
 }
