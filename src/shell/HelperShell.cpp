@@ -3,7 +3,6 @@
 #include "platform/Elevation.h"
 
 #include <QCoro/QCoroProcess>
-#include <QCoro/QCoroSignal>
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QScopeGuard>
@@ -11,6 +10,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <coroutine>
 #include <memory>
 #include <string_view>
 #include <utility>
@@ -60,6 +60,36 @@ QString spokenDuration(std::chrono::milliseconds limit)
         return say(duration_cast<seconds>(limit).count(), "second");
     return say(limit.count(), "millisecond");
 }
+
+// Resumes the awaiting coroutine once `process` has started or has failed to start. QCoro's start
+// awaiter listens for `started` alone, so a program that cannot start would keep it waiting for
+// its whole time-out; and QCoro's signal awaiter on `started` or `stateChanged` binds their
+// private-signal tag to a reference, which the undefined-behaviour sanitizer rejects. The end of
+// a run is awaited with QCoro's waitForFinished, which has the time limit.
+class StartAwaiter {
+public:
+    explicit StartAwaiter(QProcess *process)
+        : m_process(process)
+    {
+    }
+    bool await_ready() const { return m_process->state() != QProcess::Starting; }
+    void await_suspend(std::coroutine_handle<> waiter)
+    {
+        auto resume = [this, waiter] {
+            QObject::disconnect(m_started);
+            QObject::disconnect(m_failed);
+            waiter.resume();
+        };
+        m_started = QObject::connect(m_process, &QProcess::started, m_process, resume);
+        m_failed = QObject::connect(m_process, &QProcess::errorOccurred, m_process, resume);
+    }
+    void await_resume() const {}
+
+private:
+    QProcess *m_process;
+    QMetaObject::Connection m_started;
+    QMetaObject::Connection m_failed;
+};
 
 } // namespace
 
@@ -234,10 +264,7 @@ QCoro::Task<ShellResult> HelperShell::executeAsync(Job job)
     prepare(*process);
     const QDeadlineTimer deadline(job.limit);
     process->start(job.invocation.program, job.invocation.arguments);
-    // Until the child has started or failed to start. (QCoro's start awaiter listens for `started`
-    // alone, so a program that cannot start would keep it waiting for its whole time-out.)
-    while (process->state() == QProcess::Starting)
-        co_await qCoro(process, &QProcess::stateChanged);
+    co_await StartAwaiter(process);
     if (process->error() == QProcess::FailedToStart)
         co_return ShellResult{false, job.failurePrefix + process->errorString(), -1};
     co_await qCoro(*process).waitForFinished(remaining(deadline));
