@@ -83,13 +83,19 @@ endforeach()
 add_custom_target(quorvel_icons ALL DEPENDS ${icon_pngs})
 install(FILES ${QUORVEL_ICON_SVG} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
+# The licence, in Debian's machine-readable form, where Debian looks for a package's.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${QUORVEL_EXECUTABLE})
+
 # ---- The Debian package (cpack -G DEB, or scripts/package) ----
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${QUORVEL_EXECUTABLE})
 set(CPACK_PACKAGE_VENDOR "Quorvel")
-set(CPACK_PACKAGE_CONTACT "Quorvel NTFS Mount maintainers <quorvel-ntfs-mount@localhost>" CACHE STRING
+# No list of its own yet: the address is a placeholder in the reserved .invalid domain, which no mail
+# reaches (cpack and dpkg want an address in the Maintainer field).
+set(CPACK_PACKAGE_CONTACT "Quorvel NTFS Mount maintainers <maintainers@quorvel-ntfs-mount.invalid>" CACHE STRING
   "Maintainer field of the Debian package")
+set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Mount NTFS drives read-write from a tray menu")
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "Quorvel NTFS Mount finds the NTFS partitions of attached disks, lists them in a"

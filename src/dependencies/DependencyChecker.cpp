@@ -6,32 +6,14 @@
 #include <utility>
 
 DependencyChecker::DependencyChecker(Platform platform, std::shared_ptr<CommandRunner> runner,
-                                     std::shared_ptr<FileProbe> probe, QObject *parent)
+                                     std::shared_ptr<FileProbe> files, QObject *parent)
     : QObject(parent)
     , m_platform(std::move(platform))
     , m_runner(std::move(runner))
-    , m_probe(std::move(probe))
+    , m_files(std::move(files))
     , m_loginName(currentLoginName())
 {
     checkDependencies();
-}
-
-QString DependencyChecker::setupInstructions() const
-{
-    return QStringLiteral(
-        "【自動セットアップ機能】\n"
-        "このアプリ上から「自動セットアップ」ボタンを押すだけで、Homebrew、fuse-t、ntfs-3g-macを自動的にインストールできるよ！"
-        "ターミナルを開く必要はありません。\n"
-        "\n"
-        "【手動セットアップ方法（もし自動でうまくいかない場合）】\n"
-        "1. Terminalを開きます。\n"
-        "2. 以下のコマンドを実行して fuse-t と ntfs-3g をインストールします：\n"
-        "\n"
-        "brew tap macos-fuse-t/homebrew-cask\n"
-        "brew install --cask fuse-t\n"
-        "brew install ntfs-3g-mac\n"
-        "\n"
-        "3. インストール完了後、このアプリを再起動するか、「再チェック」ボタンを押してください。");
 }
 
 QString DependencyChecker::currentLoginName()
@@ -54,7 +36,7 @@ QString DependencyChecker::directoryPreparationLine(const QString &loginName)
 std::optional<QString> DependencyChecker::firstExisting(const QStringList &paths) const
 {
     for (const QString &path : paths)
-        if (m_probe->exists(path))
+        if (m_files->exists(path))
             return path;
     return std::nullopt;
 }
@@ -76,29 +58,29 @@ std::optional<QString> DependencyChecker::findBrewPath() const
 void DependencyChecker::setStatus(const DependencyStatus &status)
 {
     m_status = status;
-    emit statusChanged(m_status);
+    Q_EMIT statusChanged(m_status);
 }
 
 void DependencyChecker::setIsInstalling(bool value)
 {
     m_isInstalling = value;
-    emit isInstallingChanged(m_isInstalling);
+    Q_EMIT isInstallingChanged(m_isInstalling);
 }
 
 void DependencyChecker::setIsUninstalling(bool value)
 {
     m_isUninstalling = value;
-    emit isUninstallingChanged(m_isUninstalling);
+    Q_EMIT isUninstallingChanged(m_isUninstalling);
 }
 
 void DependencyChecker::setInstallProgressMessage(const QString &message)
 {
     m_installProgressMessage = message;
-    emit installProgressMessageChanged(m_installProgressMessage);
+    Q_EMIT installProgressMessageChanged(m_installProgressMessage);
 }
 
 void DependencyChecker::setInstallErrorMessage(const QString &message)
 {
     m_installErrorMessage = message;
-    emit installErrorMessageChanged(m_installErrorMessage);
+    Q_EMIT installErrorMessageChanged(m_installErrorMessage);
 }

@@ -27,14 +27,17 @@ class DependencyChecker : public QObject {
 public:
     // Runs checkDependencies once.
     DependencyChecker(Platform platform, std::shared_ptr<CommandRunner> runner,
-                      std::shared_ptr<FileProbe> probe, QObject *parent = nullptr);
+                      std::shared_ptr<FileProbe> files, QObject *parent = nullptr);
+
+    // The profile it checks and installs for; its `words` name the tools for the views.
+    const Platform &platform() const { return m_platform; }
 
     DependencyStatus status() const { return m_status; }
     bool isInstalling() const { return m_isInstalling; }
     bool isUninstalling() const { return m_isUninstalling; }
     QString installProgressMessage() const { return m_installProgressMessage; }
     QString installErrorMessage() const { return m_installErrorMessage; }
-    QString setupInstructions() const;
+    QString setupInstructions() const { return m_platform.words.setupInstructions; }
 
     // The account that owns the Homebrew prefix the setup prepares. Defaults to the login
     // name of the user running the application.
@@ -51,11 +54,14 @@ public:
     std::optional<QString> findBrewPath() const;
 
     // Installs Homebrew when the last check found none, then the FUSE layer and ntfs-3g.
+    // Both runs check the status again when they end, however they end. Neither starts while
+    // either runs: they would write the same messages and drive the package manager at once. A
+    // refused call returns at once and changes nothing.
     QCoro::Task<> installDependencies();
     // Removes ntfs-3g and the FUSE layer (not Homebrew).
     QCoro::Task<> uninstallDependencies();
 
-signals:
+Q_SIGNALS:
     void statusChanged(const DependencyStatus &status);
     void isInstallingChanged(bool isInstalling);
     void isUninstallingChanged(bool isUninstalling);
@@ -76,7 +82,7 @@ private:
 
     Platform m_platform;
     std::shared_ptr<CommandRunner> m_runner;
-    std::shared_ptr<FileProbe> m_probe;
+    std::shared_ptr<FileProbe> m_files;
     QString m_loginName;
 
     DependencyStatus m_status;

@@ -7,8 +7,9 @@
 
 #include <QPointer>
 
-
 namespace {
+
+using TimeLimit = CommandRunner::TimeLimit;
 
 // One Homebrew command of the setup, run after Homebrew itself is in place.
 struct BrewStep {
@@ -18,15 +19,51 @@ struct BrewStep {
     QString errorPrefix;
 };
 
+// The texts that name a tool, with the profile's name for it. (Built outside the coroutines: GCC 12
+// cannot keep string literals alive across a suspension point in the same expression.)
+QString installingWithPrompt(const QString &tool)
+{
+    return tool + QStringLiteral("をインストールしているよ（管理者パスワードの入力画面が出たら入力してね）...");
+}
+QString installing(const QString &tool)
+{
+    return tool + QStringLiteral(" をインストールしているよ...");
+}
+QString installFailed(const QString &tool, const QString &separator = QStringLiteral(" "))
+{
+    return tool + separator + QStringLiteral("のインストールに失敗したよ。\n");
+}
+QString missingAfterInstall(const QString &tool)
+{
+    return tool + QStringLiteral("がインストールされたはずなのに、パスが見つからないよ。");
+}
+QString uninstalling(const QString &tool)
+{
+    return tool + QStringLiteral(" をアンインストールしているよ...");
+}
+QString uninstallingWithPrompt(const QString &tool)
+{
+    return tool + QStringLiteral(" をアンインストールしているよ（管理者パスワードの入力画面が出たら入力してね）...");
+}
+QString uninstallFailed(const QString &tool, const QString &separator = QStringLiteral(" "))
+{
+    return tool + separator + QStringLiteral("のアンインストールに失敗したよ。\n");
+}
+
 } // namespace
 
 QCoro::Task<> DependencyChecker::installDependencies()
 {
+    if (m_isInstalling || m_isUninstalling)
+        co_return;
     QPointer<DependencyChecker> self(this);
     setIsInstalling(true);
     co_await installSteps();
-    if (self)
-        setIsInstalling(false);
+    if (!self)
+        co_return;
+    // However far the steps got, the status shows what is there now.
+    checkDependencies();
+    setIsInstalling(false);
 }
 
 QCoro::Task<> DependencyChecker::installSteps()
@@ -34,6 +71,7 @@ QCoro::Task<> DependencyChecker::installSteps()
     QPointer<DependencyChecker> self(this);
     // Our own reference: the runner must outlive a command even when the checker does not.
     const std::shared_ptr<CommandRunner> runner = m_runner;
+    const Platform::Words &words = m_platform.words;
 
     setInstallErrorMessage(QString());
     setInstallProgressMessage(QStringLiteral("セットアップを開始するよ..."));
@@ -41,8 +79,7 @@ QCoro::Task<> DependencyChecker::installSteps()
     // Decided on the last check, not probed again here. A platform without a Homebrew
     // installer skips straight to the path lookup, which reports what is missing.
     if (!m_status.isHomebrewInstalled && !m_platform.homebrewInstallerLine.isEmpty()) {
-        setInstallProgressMessage(QStringLiteral(
-            "Homebrewをインストールしているよ（管理者パスワードの入力画面が出たら入力してね）..."));
+        setInstallProgressMessage(installingWithPrompt(words.packageManager));
         const ShellResult prepared =
             co_await runner->runPrivilegedAsync(directoryPreparationLine(m_loginName));
         if (!self)
@@ -54,11 +91,12 @@ QCoro::Task<> DependencyChecker::installSteps()
         }
         // Any other failure of the preparation is left for the installer to trip over.
 
-        const ShellResult installed = co_await runner->runAsync(m_platform.homebrewInstallerLine, {});
+        const ShellResult installed =
+            co_await runner->runAsync(m_platform.homebrewInstallerLine, {}, TimeLimit::Install);
         if (!self)
             co_return;
         if (!installed.isSuccess) {
-            setInstallErrorMessage(QStringLiteral("Homebrewのインストールに失敗したよ。\n") + installed.output);
+            setInstallErrorMessage(installFailed(words.packageManager, QString()) + installed.output);
             co_return;
         }
         checkDependencies();
@@ -66,22 +104,21 @@ QCoro::Task<> DependencyChecker::installSteps()
 
     const std::optional<QString> brew = findBrewPath();
     if (!brew) {
-        setInstallErrorMessage(QStringLiteral("Homebrewがインストールされたはずなのに、パスが見つからないよ。"));
+        setInstallErrorMessage(missingAfterInstall(words.packageManager));
         co_return;
     }
 
     const BrewStep steps[] = {
-        {QStringLiteral("Homebrewのレポジトリ（cask）を追加しているよ..."),
-         QStringLiteral(" tap macos-fuse-t/homebrew-cask"), QStringLiteral("already tapped"),
-         QStringLiteral("Homebrew Caskの登録に失敗したよ。\n")},
-        {QStringLiteral("fuse-t をインストールしているよ..."), QStringLiteral(" install --cask fuse-t"),
-         QStringLiteral("already installed"), QStringLiteral("fuse-t のインストールに失敗したよ。\n")},
-        {QStringLiteral("ntfs-3g-mac をインストールしているよ..."), QStringLiteral(" install ntfs-3g-mac"),
-         QStringLiteral("already installed"), QStringLiteral("ntfs-3g-mac のインストールに失敗したよ。\n")},
+        {words.addingRepository, QStringLiteral(" tap macos-fuse-t/homebrew-cask"), QStringLiteral("already tapped"),
+         words.addingRepositoryFailed},
+        {installing(words.fuseLayer), QStringLiteral(" install --cask fuse-t"), QStringLiteral("already installed"),
+         installFailed(words.fuseLayer)},
+        {installing(words.ntfs3g), QStringLiteral(" install ntfs-3g-mac"), QStringLiteral("already installed"),
+         installFailed(words.ntfs3g)},
     };
     for (const BrewStep &step : steps) {
         setInstallProgressMessage(step.progress);
-        const ShellResult result = co_await runner->runAsync(*brew + step.arguments, {});
+        const ShellResult result = co_await runner->runAsync(*brew + step.arguments, {}, TimeLimit::Install);
         if (!self)
             co_return;
         // Only a failed result is searched; the search is case-sensitive.
@@ -92,22 +129,26 @@ QCoro::Task<> DependencyChecker::installSteps()
     }
 
     setInstallProgressMessage(QStringLiteral("すべての依存ツールのインストールが完了したよ！ありちゃん！"));
-    checkDependencies();
 }
 
 QCoro::Task<> DependencyChecker::uninstallDependencies()
 {
+    if (m_isInstalling || m_isUninstalling)
+        co_return;
     QPointer<DependencyChecker> self(this);
     setIsUninstalling(true);
     co_await uninstallSteps();
-    if (self)
-        setIsUninstalling(false);
+    if (!self)
+        co_return;
+    checkDependencies();
+    setIsUninstalling(false);
 }
 
 QCoro::Task<> DependencyChecker::uninstallSteps()
 {
     QPointer<DependencyChecker> self(this);
     const std::shared_ptr<CommandRunner> runner = m_runner;
+    const Platform::Words &words = m_platform.words;
 
     setInstallErrorMessage(QString());
     setInstallProgressMessage(QStringLiteral("アンインストールを開始するよ..."));
@@ -117,41 +158,39 @@ QCoro::Task<> DependencyChecker::uninstallSteps()
     // will not take this application's package along) leaves ntfs-3g, and then the FUSE layer it
     // needs stays as well.
     if (const std::optional<QString> brew = findBrewPath()) {
-        setInstallProgressMessage(QStringLiteral("ntfs-3g-mac をアンインストールしているよ..."));
-        const ShellResult removed = co_await runner->runAsync(*brew + QStringLiteral(" uninstall ntfs-3g-mac"), {});
+        setInstallProgressMessage(uninstalling(words.ntfs3g));
+        const ShellResult removed =
+            co_await runner->runAsync(*brew + QStringLiteral(" uninstall ntfs-3g-mac"), {}, TimeLimit::Install);
         writeLogLine(QStringLiteral("ntfs-3g-mac uninstall result: ") + removed.output);
         if (!self)
             co_return;
         if (!removed.isSuccess && firstExisting(m_platform.ntfs3gPaths)) {
-            setInstallErrorMessage(QStringLiteral("ntfs-3g-mac のアンインストールに失敗したよ。\n") + removed.output);
-            checkDependencies();
+            setInstallErrorMessage(uninstallFailed(words.ntfs3g) + removed.output);
             co_return;
         }
     }
 
     // The FUSE layer's own uninstall script wins over Homebrew; of the two, only it can fail the run.
     const QString script = m_platform.fuseUninstallScript;
-    if (!script.isEmpty() && m_probe->exists(script)) {
-        setInstallProgressMessage(QStringLiteral(
-            "fuse-t をアンインストールしているよ（管理者パスワードの入力画面が出たら入力してね）..."));
+    if (!script.isEmpty() && m_files->exists(script)) {
+        setInstallProgressMessage(uninstallingWithPrompt(words.fuseLayer));
         // Quoted: the path holds a blank.
-        const ShellResult removed =
-            co_await runner->runPrivilegedAsync(QLatin1Char('"') + script + QLatin1Char('"'));
+        const ShellResult removed = co_await runner->runPrivilegedAsync(QLatin1Char('"') + script + QLatin1Char('"'),
+                                                                        TimeLimit::Install);
         if (!self)
             co_return;
         if (!removed.isSuccess) {
-            setInstallErrorMessage(QStringLiteral("fuse-tのアンインストールに失敗したよ。\n") + removed.output);
+            setInstallErrorMessage(uninstallFailed(words.fuseLayer, QString()) + removed.output);
             co_return;
         }
     } else if (const std::optional<QString> brew = findBrewPath()) {
-        setInstallProgressMessage(QStringLiteral("fuse-t をアンインストールしているよ..."));
+        setInstallProgressMessage(words.removingFuseLayer);
         const ShellResult removed =
-            co_await runner->runAsync(*brew + QStringLiteral(" uninstall --cask fuse-t"), {});
+            co_await runner->runAsync(*brew + QStringLiteral(" uninstall --cask fuse-t"), {}, TimeLimit::Install);
         writeLogLine(QStringLiteral("fuse-t brew uninstall result: ") + removed.output);
         if (!self)
             co_return;
     }
 
     setInstallProgressMessage(QStringLiteral("依存ツールのアンインストールが完了したよ！"));
-    checkDependencies();
 }

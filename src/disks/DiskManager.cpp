@@ -3,6 +3,7 @@
 #include "disks/DiskUtilityBackend.h"
 #include "disks/udisks2/UDisks2Backend.h"
 
+#include <QCoro/QCoroFuture>
 #include <QPointer>
 
 #include <chrono>
@@ -47,7 +48,7 @@ DiskManager::DiskManager(std::unique_ptr<DiskBackend> backend, QObject *parent)
 {
     m_changeTimer.setSingleShot(true);
     m_changeTimer.setInterval(kChangeCoalescing);
-    connect(&m_changeTimer, &QTimer::timeout, this, &DiskManager::rescanForChange);
+    connect(&m_changeTimer, &QTimer::timeout, this, [this] { scanDisks(); });
     connect(m_backend.get(), &DiskBackend::changed, this, &DiskManager::rescanSoon);
     // The first scan starts from the event loop, after construction has returned.
     QTimer::singleShot(0, this, [this] { scanDisks(); });
@@ -80,30 +81,36 @@ void DiskManager::rescanSoon()
         m_changeTimer.start();
 }
 
-void DiskManager::rescanForChange()
-{
-    if (m_isScanning)
-        m_rescanAfterScan = true; // the running scan may have read the state from before the change
-    else
-        scanDisks();
-}
-
 QCoro::Task<> DiskManager::scanDisks()
 {
-    // Test and set happen without a suspension in between, so scans never overlap.
-    if (m_isScanning)
-        co_return;
-    setIsScanning(true);
-    setLastError(std::nullopt);
+    // The request joins those the next scan answers; with none running, that scan starts now.
+    // No suspension between the test and the start, so scans never overlap.
+    if (!m_nextScan) {
+        m_nextScan = std::make_shared<QPromise<void>>();
+        m_nextScan->start();
+    }
+    const QFuture<void> answered = m_nextScan->future();
+    if (!m_isScanning)
+        runScans();
+    co_await answered;
+}
 
+QCoro::Task<> DiskManager::runScans()
+{
     QPointer<DiskManager> self(this);
-    QList<NTFSDisk> found = co_await m_backend->discover();
-    if (!self)
-        co_return;
-    setDisks(std::move(found));
+    setIsScanning(true);
+    while (m_nextScan) {
+        // Later requests wait for the scan after this one. Should the model go meanwhile, the
+        // promise goes with this coroutine, which releases its waiters too.
+        const std::shared_ptr<QPromise<void>> answering = std::exchange(m_nextScan, nullptr);
+        setLastError(std::nullopt);
+        QList<NTFSDisk> found = co_await m_backend->discover();
+        if (!self)
+            co_return;
+        setDisks(std::move(found));
+        answering->finish();
+    }
     setIsScanning(false);
-    if (std::exchange(m_rescanAfterScan, false))
-        QTimer::singleShot(0, this, [this] { scanDisks(); });
 }
 
 QCoro::Task<std::optional<DiskError>> DiskManager::mountReadWrite(NTFSDisk disk, QString ntfs3gPath)

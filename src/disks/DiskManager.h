@@ -11,6 +11,7 @@
 #include <QCoro/QCoroTask>
 #include <QList>
 #include <QObject>
+#include <QPromise>
 #include <QTimer>
 
 #include <memory>
@@ -38,7 +39,9 @@ public:
     bool isScanning() const { return m_isScanning; }
     const std::optional<QString> &lastError() const { return m_lastError; }
 
-    // Rebuilds `disks`. Returns at once, without effect, while a scan runs. Never fails.
+    // Rebuilds `disks`; done once a scan that started after this call has published its list. A
+    // scan asked for while one runs follows right after it, one for all the requests made
+    // meanwhile, since the running one may have read the state from before them. Never fails.
     QCoro::Task<> scanDisks();
 
     // Remounts `disk` read-write through ntfs-3g. Nothing on success, else the error.
@@ -56,15 +59,17 @@ private:
     void setDisks(QList<NTFSDisk> disks);
     void setIsScanning(bool scanning);
     void setLastError(std::optional<QString> error);
-    // The backend saw a change: one rescan a moment later for a burst of them, or right after the
-    // scan that runs.
+    // The backend saw a change: one rescan a moment later for a burst of them.
     void rescanSoon();
-    void rescanForChange();
+    // Scans while scans are asked for, each answering the requests made before it started.
+    QCoro::Task<> runScans();
 
     std::unique_ptr<DiskBackend> m_backend;
     QList<NTFSDisk> m_disks;
     bool m_isScanning = false;
     std::optional<QString> m_lastError;
     QTimer m_changeTimer;
-    bool m_rescanAfterScan = false;
+    // The requests the next scan answers, finished once it has published; absent when none waits.
+    // Destroyed with the model, which cancels it, so no waiter is left hanging.
+    std::shared_ptr<QPromise<void>> m_nextScan;
 };

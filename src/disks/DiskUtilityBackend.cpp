@@ -22,7 +22,8 @@ namespace {
 using Context = DiskUtilityBackend::Context;
 using Outcome = DiskBackend::Outcome;
 
-// The disk utility's word for an unmount of a device path.
+// The disk utility's word for an unmount of a device path. It runs within a prompt's time limit:
+// the Linux stand-in asks for the administrator password when the mount is not the user's own.
 QStringList unmountArguments(const NTFSDisk &disk)
 {
     return {QStringLiteral("unmount"), QStringLiteral("/dev/") + disk.deviceNode};
@@ -205,7 +206,8 @@ QCoro::Task<Outcome> mountWith(std::shared_ptr<Context> context, NTFSDisk disk, 
     // that the list shows what is left.
     bool systemMountRemoved = false;
     if (disk.mountPoint) {
-        const ShellResult unmounted = co_await runner.runAsync(platform.diskutil, unmountArguments(disk));
+        const ShellResult unmounted =
+            co_await runner.runAsync(platform.diskutil, unmountArguments(disk), CommandRunner::TimeLimit::Prompt);
         if (!unmounted.isSuccess)
             co_return Outcome{unmountReadOnlyFailed(unmounted), false};
         systemMountRemoved = true;
@@ -248,7 +250,8 @@ QCoro::Task<Outcome> mountWith(std::shared_ptr<Context> context, NTFSDisk disk, 
 QCoro::Task<Outcome> unmountWith(std::shared_ptr<Context> context, NTFSDisk disk)
 {
     const Platform &platform = context->platform;
-    const ShellResult result = co_await context->runner->runAsync(platform.diskutil, unmountArguments(disk));
+    const ShellResult result =
+        co_await context->runner->runAsync(platform.diskutil, unmountArguments(disk), CommandRunner::TimeLimit::Prompt);
     // Where the unmount leaves our mount directory behind, it goes once nothing is mounted on
     // it, whatever the run reported (a killed unmount may still have unmounted); rmdir removes
     // only an empty directory, and one outside the mount root is left alone.

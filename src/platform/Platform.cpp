@@ -1,5 +1,8 @@
 #include "platform/Platform.h"
 
+#include "platform/Elevation.h"
+#include "platform/LinuxTools.h"
+
 #include <QCoreApplication>
 #include <QDir>
 
@@ -41,6 +44,29 @@ Platform Platform::macOS()
     p.homebrewInstallerLine = QStringLiteral(
         "NONINTERACTIVE=1 /bin/bash -c \"$(curl -fsSL "
         "https://raw.githubusercontent.com/Homebrew/install/HEAD/install.sh)\"");
+    p.words.packageManager = QStringLiteral("Homebrew");
+    p.words.fuseLayer = QStringLiteral("fuse-t");
+    p.words.ntfs3g = QStringLiteral("ntfs-3g-mac");
+    p.words.addingRepository = QStringLiteral("Homebrewのレポジトリ（cask）を追加しているよ...");
+    p.words.addingRepositoryFailed = QStringLiteral("Homebrew Caskの登録に失敗したよ。\n");
+    p.words.removingFuseLayer = QStringLiteral("fuse-t をアンインストールしているよ...");
+    p.words.securityNote = QStringLiteral("セキュリティ設定：デフォルト対応 (Kext不要)");
+    p.words.uninstallConfirmation =
+        QStringLiteral("fuse-t と ntfs-3g-mac をシステムからアンインストールするよ。本当によろしいですか、お兄ちゃん？");
+    p.words.setupInstructions = QStringLiteral(
+        "【自動セットアップ機能】\n"
+        "このアプリ上から「自動セットアップ」ボタンを押すだけで、Homebrew、fuse-t、ntfs-3g-macを自動的にインストールできるよ！"
+        "ターミナルを開く必要はありません。\n"
+        "\n"
+        "【手動セットアップ方法（もし自動でうまくいかない場合）】\n"
+        "1. Terminalを開きます。\n"
+        "2. 以下のコマンドを実行して fuse-t と ntfs-3g をインストールします：\n"
+        "\n"
+        "brew tap macos-fuse-t/homebrew-cask\n"
+        "brew install --cask fuse-t\n"
+        "brew install ntfs-3g-mac\n"
+        "\n"
+        "3. インストール完了後、このアプリを再起動するか、「再チェック」ボタンを押してください。");
     return p;
 }
 
@@ -59,15 +85,15 @@ Platform Platform::linux(const QString &libexecDir)
     const QString libexec = libexecDir.isEmpty() ? defaultLibexecDir() : libexecDir;
     Platform p;
     p.name = QStringLiteral("Linux");
-    p.shell = QStringLiteral("/bin/sh");
+    p.shell = QString::fromLatin1(linuxtools::shell);
     p.shellArguments = {QStringLiteral("-c")};
-    p.elevation = ::geteuid() == 0 ? Elevation::Direct : Elevation::Pkexec;
-    p.pkexec = QStringLiteral("/usr/bin/pkexec");
-    p.privilegedShell = QStringLiteral("/bin/sh");
+    p.elevation = elevation::haveRights() ? Elevation::Direct : Elevation::Pkexec;
+    p.pkexec = QString::fromLatin1(linuxtools::pkexec);
+    p.privilegedShell = QString::fromLatin1(linuxtools::shell);
     p.diskutil = libexec + QStringLiteral("/diskutil");
     p.mountListing = libexec + QStringLiteral("/mount");
     p.opener = QStringLiteral("/usr/bin/xdg-open");
-    p.unmountCommand = QStringLiteral("/bin/umount");
+    p.unmountCommand = QString::fromLatin1(linuxtools::umount);
     p.unmountKeepsDirectory = true; // the stand-in can leave it: killed midway, or no right to remove it
     p.mountRoot = QStringLiteral("/media/");
     // ntfs-3g runs as root, so the user reaches the volume only through allow_other; the owner and
@@ -77,18 +103,43 @@ Platform Platform::linux(const QString &libexecDir)
     p.fuseMountsAreWritable = false;
     p.diskService = QStringLiteral("org.freedesktop.UDisks2");
     p.homebrewPaths = {libexec + QStringLiteral("/brew")};
-    p.fuseMarkerPaths = {
-        QStringLiteral("/usr/bin/fusermount3"),
-        QStringLiteral("/bin/fusermount3"),
-        QStringLiteral("/usr/bin/fusermount"),
-        QStringLiteral("/bin/fusermount"),
-    };
+    for (const char *fusermount : linuxtools::fusermount)
+        p.fuseMarkerPaths.append(QString::fromLatin1(fusermount));
     p.ntfs3gPaths = {
         QStringLiteral("/usr/bin/ntfs-3g"),
         QStringLiteral("/bin/ntfs-3g"),
         QStringLiteral("/usr/local/bin/ntfs-3g"),
         QStringLiteral("/usr/sbin/ntfs-3g"),
     };
+    // The Homebrew stand-in answers the same command lines through the system's package manager:
+    // the texts name what it really does.
+    p.words.packageManager = QStringLiteral("パッケージマネージャー");
+    p.words.fuseLayer = QStringLiteral("FUSE 3 (fuse3)");
+    p.words.ntfs3g = QStringLiteral("ntfs-3g");
+    p.words.addingRepository = QStringLiteral("パッケージの一覧を更新しているよ...");
+    p.words.addingRepositoryFailed = QStringLiteral("パッケージ一覧の更新に失敗したよ。\n");
+    p.words.removingFuseLayer =
+        QStringLiteral("FUSE 3 (fuse3) はほかのシステム部品も使っているから、そのまま残しておくよ...");
+    p.words.securityNote = QStringLiteral("セキュリティ設定：デフォルト対応 (追加のカーネルモジュール不要)");
+    p.words.uninstallConfirmation = QStringLiteral(
+        "ntfs-3g をシステムからアンインストールするよ（FUSE 3 はほかのシステム部品も使っているから残しておくね）。"
+        "本当によろしいですか、お兄ちゃん？");
+    p.words.setupInstructions = QStringLiteral(
+        "【自動セットアップ機能】\n"
+        "このアプリ上から「自動セットアップ」ボタンを押すだけで、システムのパッケージマネージャーを使って"
+        "FUSE 3 (fuse3)、ntfs-3gを自動的にインストールできるよ！"
+        "ターミナルを開く必要はありません。\n"
+        "\n"
+        "【手動セットアップ方法（もし自動でうまくいかない場合）】\n"
+        "1. ターミナルを開きます。\n"
+        "2. 以下のコマンドを実行して fuse3 と ntfs-3g をインストールします（管理者パスワードを聞かれたら入力してね）：\n"
+        "\n"
+        "sudo apt install ntfs-3g fuse3\n"
+        "\n"
+        "（Fedora なら sudo dnf install ntfs-3g fuse3、openSUSE なら sudo zypper install ntfs-3g fuse3、"
+        "Arch Linux なら sudo pacman -S ntfs-3g fuse3 だよ）\n"
+        "\n"
+        "3. インストール完了後、このアプリを再起動するか、「再チェック」ボタンを押してください。");
     return p;
 }
 

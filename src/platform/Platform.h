@@ -20,7 +20,29 @@ struct Platform {
         Pkexec,      // pkexec <privileged shell> -c LINE; exit 126 means the prompt was dismissed
     };
 
+    // What the user reads about the platform's tools, in the application's own voice. The setup
+    // and uninstall texts name the tools through these; the views show the rest as they are.
+    struct Words {
+        // The prerequisites, as the texts name them and as the dependency-warning panel lists them,
+        // in its order.
+        QString packageManager; // installs the other two (Homebrew on macOS)
+        QString fuseLayer;
+        QString ntfs3g;
+        // The setup step that runs `tap macos-fuse-t/homebrew-cask`, and its failure (followed by
+        // the command's output).
+        QString addingRepository;
+        QString addingRepositoryFailed;
+        // The uninstall step that runs `uninstall --cask fuse-t`.
+        QString removingFuseLayer;
+        // The footer's note beside the shield, and the question before an uninstall.
+        QString securityNote;
+        QString uninstallConfirmation;
+        // How to set up the prerequisites, by the application or by hand.
+        QString setupInstructions;
+    };
+
     QString name;
+    Words words;
 
     // Shell for `run`: shell, shellArguments..., command line.
     QString shell;

@@ -5,6 +5,8 @@
 #include <QCoro/QCoroTask>
 #include <QStringList>
 
+#include <utility>
+
 // The seam through which models start outside programs. Production code uses HelperShell;
 // tests use a scripted runner that records every command line.
 //
@@ -16,11 +18,24 @@
 //
 // `runEach` is `run` for several commands, blocking, with the results in the commands' order. It
 // starts them in that order, but may let several run at once; this one runs them one by one.
+//
+// Every child has a time limit, chosen by what it may wait for; one that is still running then is
+// stopped and reported as failed (ShellResult::kTimedOut). `run`, `runEach` and `runAsync` have the
+// limit of a read, `runPrivileged` and `runPrivilegedAsync` that of a password prompt; the
+// awaitable forms also take a limit of the caller's choosing.
 class CommandRunner {
 public:
     struct Command {
         QString command;
         QStringList arguments;
+    };
+
+    // Generous on purpose: a limit is there so that a child stuck on a bad disk cannot hold the
+    // model for good, never to hurry a slow one. The runner decides how long each one is.
+    enum class TimeLimit {
+        Read,    // a listing or a detail read
+        Prompt,  // may wait at an administrator password prompt
+        Install, // installs or removes packages, perhaps after a prompt
     };
 
     virtual ~CommandRunner() = default;
@@ -38,6 +53,17 @@ public:
 
     virtual QCoro::Task<ShellResult> runAsync(QString command, QStringList arguments) = 0;
     virtual QCoro::Task<ShellResult> runPrivilegedAsync(QString commandLine) = 0;
+    // The same within `limit`. A runner without limits of its own need not override these.
+    virtual QCoro::Task<ShellResult> runAsync(QString command, QStringList arguments, TimeLimit limit)
+    {
+        Q_UNUSED(limit);
+        return runAsync(std::move(command), std::move(arguments));
+    }
+    virtual QCoro::Task<ShellResult> runPrivilegedAsync(QString commandLine, TimeLimit limit)
+    {
+        Q_UNUSED(limit);
+        return runPrivilegedAsync(std::move(commandLine));
+    }
 
     virtual void launch(const QString &command, const QStringList &arguments) = 0;
 

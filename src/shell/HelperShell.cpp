@@ -1,23 +1,26 @@
 #include "shell/HelperShell.h"
 
-#include <QCoro/QCoroSignal>
+#include "platform/Elevation.h"
+
+#include <QCoro/QCoroProcess>
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QStringDecoder>
 #include <QThread>
 
+#include <algorithm>
 #include <coroutine>
 #include <memory>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 namespace {
 
-// pkexec exits with 126 when the authentication dialog was dismissed, and with 127 when it could
-// not authorise (as a command that was not found does too: pkexec's own words tell them apart).
-constexpr int kPkexecDismissed = 126;
-constexpr int kPkexecFailed = 127;
-const QString kPkexecNoAgent = QStringLiteral("No authentication agent found");
+// A child stopped at its time limit has this long to go. One stuck inside the kernel on a bad disk
+// ends only once its read returns; it is not waited for any longer than this.
+constexpr std::chrono::milliseconds kKillGrace(5000);
 
 QString decodeUtf8OrEmpty(const QByteArray &bytes)
 {
@@ -38,7 +41,31 @@ int terminationStatus(const QProcess &process)
     return process.exitCode();
 }
 
-// Resumes the awaiting coroutine once `process` has started or has failed to start.
+std::chrono::milliseconds remaining(const QDeadlineTimer &deadline)
+{
+    return std::chrono::milliseconds(std::max<qint64>(0, deadline.remainingTime()));
+}
+
+// "2 minutes", "1 second", "300 milliseconds": the largest unit that states `limit` exactly.
+QString spokenDuration(std::chrono::milliseconds limit)
+{
+    using namespace std::chrono;
+    const auto say = [](qint64 count, const char *unit) {
+        return QString::number(count) + QLatin1Char(' ') + QLatin1String(unit)
+            + (count == 1 ? QString() : QStringLiteral("s"));
+    };
+    if (limit.count() > 0 && limit % minutes(1) == milliseconds::zero())
+        return say(duration_cast<minutes>(limit).count(), "minute");
+    if (limit.count() > 0 && limit % seconds(1) == milliseconds::zero())
+        return say(duration_cast<seconds>(limit).count(), "second");
+    return say(limit.count(), "millisecond");
+}
+
+// Resumes the awaiting coroutine once `process` has started or has failed to start. QCoro's start
+// awaiter listens for `started` alone, so a program that cannot start would keep it waiting for
+// its whole time-out; and QCoro's signal awaiter on `started` or `stateChanged` binds their
+// private-signal tag to a reference, which the undefined-behaviour sanitizer rejects. The end of
+// a run is awaited with QCoro's waitForFinished, which has the time limit.
 class StartAwaiter {
 public:
     explicit StartAwaiter(QProcess *process)
@@ -66,8 +93,24 @@ private:
 
 } // namespace
 
+std::chrono::milliseconds HelperShell::TimeLimits::of(TimeLimit limit) const
+{
+    switch (limit) {
+    case TimeLimit::Read: return read;
+    case TimeLimit::Prompt: return prompt;
+    case TimeLimit::Install: return install;
+    }
+    Q_UNREACHABLE();
+}
+
 HelperShell::HelperShell(Platform platform)
+    : HelperShell(std::move(platform), TimeLimits())
+{
+}
+
+HelperShell::HelperShell(Platform platform, TimeLimits limits)
     : m_platform(std::move(platform))
+    , m_limits(limits)
 {
 }
 
@@ -91,8 +134,11 @@ HelperShell::Invocation HelperShell::privilegedInvocation(const Platform &platfo
         return {platform.osascript, {QStringLiteral("-e"), appleScriptStatement(commandLine)}};
     case Platform::Elevation::Direct:
         return {platform.privilegedShell, {QStringLiteral("-c"), commandLine}};
-    case Platform::Elevation::Pkexec:
-        return {platform.pkexec, {platform.privilegedShell, QStringLiteral("-c"), commandLine}};
+    case Platform::Elevation::Pkexec: {
+        const QStringList command = elevation::throughPkexec(
+            platform.pkexec, QStringList{platform.privilegedShell, QStringLiteral("-c"), commandLine});
+        return {command.first(), command.mid(1)};
+    }
     }
     Q_UNREACHABLE();
 }
@@ -105,39 +151,70 @@ ShellResult HelperShell::makeResult(const QByteArray &standardOutput, const QByt
     return {status == 0, chosen.trimmed(), status};
 }
 
+ShellResult HelperShell::timedOutResult(const QString &commandLine, std::chrono::milliseconds limit)
+{
+    return {false,
+            QStringLiteral("%1 did not finish within %2 and was stopped.").arg(commandLine.trimmed(), spokenDuration(limit)),
+            ShellResult::kTimedOut};
+}
+
 ShellResult HelperShell::adjustPrivileged(ShellResult result) const
 {
     if (m_platform.elevation != Platform::Elevation::Pkexec)
         return result;
-    if (result.exitCode == kPkexecDismissed) {
-        result.output = result.output.isEmpty()
-            ? QStringLiteral("User canceled.")
-            : QStringLiteral("User canceled. ") + result.output;
-    } else if (result.exitCode == kPkexecFailed && result.output.contains(kPkexecNoAgent)) {
+    const QByteArray words = result.output.toUtf8();
+    switch (elevation::outcomeOf(result.exitCode, std::string_view(words.constData(), size_t(words.size())))) {
+    case elevation::Outcome::Dismissed:
+        result.output = result.output.isEmpty() ? QStringLiteral("User canceled.")
+                                                : QStringLiteral("User canceled. ") + result.output;
+        break;
+    case elevation::Outcome::NoAgent:
         // Outside a desktop session nobody can be asked for the password.
         result.output = QStringLiteral(
             "No polkit authentication agent is running, so the administrator password could not be asked for. "
             "Log in to a desktop session, or start its authentication agent, and try again.");
+        break;
+    case elevation::Outcome::Succeeded:
+    case elevation::Outcome::NotStarted:
+    case elevation::Outcome::Failed:
+        break;
     }
     return result;
 }
 
-ShellResult HelperShell::execute(const Invocation &invocation, const QString &failurePrefix, bool privileged)
+HelperShell::Job HelperShell::runJob(const QString &command, const QStringList &arguments, TimeLimit limit) const
+{
+    const QString line = joinCommandLine(command, arguments);
+    return {shellInvocation(m_platform, line), kRunFailurePrefix, false, line, m_limits.of(limit)};
+}
+
+HelperShell::Job HelperShell::privilegedJob(const QString &commandLine, TimeLimit limit) const
+{
+    return {privilegedInvocation(m_platform, commandLine), kPrivilegedFailurePrefix, true, commandLine,
+            m_limits.of(limit)};
+}
+
+ShellResult HelperShell::execute(const Job &job)
 {
     QProcess process;
     prepare(process);
-    process.start(invocation.program, invocation.arguments);
-    return finish(process, failurePrefix, privileged);
+    const QDeadlineTimer deadline(job.limit);
+    process.start(job.invocation.program, job.invocation.arguments);
+    return finish(process, job, deadline);
 }
 
-ShellResult HelperShell::finish(QProcess &process, const QString &failurePrefix, bool privileged) const
+ShellResult HelperShell::finish(QProcess &process, const Job &job, const QDeadlineTimer &deadline) const
 {
     if (!process.waitForStarted(-1))
-        return {false, failurePrefix + process.errorString(), -1};
-    process.waitForFinished(-1);
+        return {false, job.failurePrefix + process.errorString(), -1};
+    if (!process.waitForFinished(int(remaining(deadline).count())) && process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(int(kKillGrace.count()));
+        return timedOutResult(job.commandLine, job.limit);
+    }
     ShellResult result = makeResult(process.readAllStandardOutput(), process.readAllStandardError(),
                                     terminationStatus(process));
-    return privileged ? adjustPrivileged(std::move(result)) : result;
+    return job.privileged ? adjustPrivileged(std::move(result)) : result;
 }
 
 int HelperShell::concurrency()
@@ -149,61 +226,90 @@ QList<ShellResult> HelperShell::runEach(const QList<Command> &commands)
 {
     // A window over the commands: the oldest child is waited for while the next ones run. Each
     // child's output waits in its pipe until its turn comes, so none can hold up the one waited for.
+    // Each one's time counts from its own start.
     std::vector<std::unique_ptr<QProcess>> children(size_t(commands.size()));
+    std::vector<Job> jobs;
+    std::vector<QDeadlineTimer> deadlines;
+    jobs.reserve(size_t(commands.size()));
+    deadlines.reserve(size_t(commands.size()));
     QList<ShellResult> results;
     results.reserve(commands.size());
     qsizetype started = 0;
     for (qsizetype i = 0; i < commands.size(); ++i) {
         for (; started < commands.size() && started < i + concurrency(); ++started) {
             const Command &command = commands[started];
-            const Invocation invocation = shellInvocation(m_platform, joinCommandLine(command.command, command.arguments));
+            const Job &job = jobs.emplace_back(runJob(command.command, command.arguments, TimeLimit::Read));
             auto &child = children[size_t(started)];
             child = std::make_unique<QProcess>();
             prepare(*child);
-            child->start(invocation.program, invocation.arguments);
+            deadlines.emplace_back(job.limit);
+            child->start(job.invocation.program, job.invocation.arguments);
         }
-        results.append(finish(*children[size_t(i)], kRunFailurePrefix, false));
+        results.append(finish(*children[size_t(i)], jobs[size_t(i)], deadlines[size_t(i)]));
         children[size_t(i)].reset();
     }
     return results;
 }
 
-QCoro::Task<ShellResult> HelperShell::executeAsync(Invocation invocation, QString failurePrefix, bool privileged)
+QCoro::Task<ShellResult> HelperShell::executeAsync(Job job)
 {
     // Deleted from the event loop: the process may still be inside its own signal emission
     // when this coroutine ends, and if the coroutine is dropped early its child is killed.
     QProcess *process = new QProcess;
-    const auto release = qScopeGuard([process] { process->deleteLater(); });
+    bool leftToEnd = false; // a stopped child that would not go yet deletes its process itself
+    const auto release = qScopeGuard([process, &leftToEnd] {
+        if (!leftToEnd)
+            process->deleteLater();
+    });
     prepare(*process);
-    process->start(invocation.program, invocation.arguments);
+    const QDeadlineTimer deadline(job.limit);
+    process->start(job.invocation.program, job.invocation.arguments);
     co_await StartAwaiter(process);
     if (process->error() == QProcess::FailedToStart)
-        co_return ShellResult{false, failurePrefix + process->errorString(), -1};
-    while (process->state() != QProcess::NotRunning)
-        co_await qCoro(process, &QProcess::finished);
+        co_return ShellResult{false, job.failurePrefix + process->errorString(), -1};
+    co_await qCoro(*process).waitForFinished(remaining(deadline));
+    if (process->state() != QProcess::NotRunning) {
+        process->kill();
+        co_await qCoro(*process).waitForFinished(kKillGrace);
+        if (process->state() != QProcess::NotRunning) {
+            leftToEnd = true;
+            QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+        }
+        co_return timedOutResult(job.commandLine, job.limit);
+    }
     ShellResult result = makeResult(process->readAllStandardOutput(), process->readAllStandardError(),
                                     terminationStatus(*process));
-    co_return privileged ? adjustPrivileged(std::move(result)) : result;
+    co_return job.privileged ? adjustPrivileged(std::move(result)) : result;
 }
 
 ShellResult HelperShell::run(const QString &command, const QStringList &arguments)
 {
-    return execute(shellInvocation(m_platform, joinCommandLine(command, arguments)), kRunFailurePrefix, false);
+    return execute(runJob(command, arguments, TimeLimit::Read));
 }
 
 ShellResult HelperShell::runPrivileged(const QString &commandLine)
 {
-    return execute(privilegedInvocation(m_platform, commandLine), kPrivilegedFailurePrefix, true);
+    return execute(privilegedJob(commandLine, TimeLimit::Prompt));
 }
 
 QCoro::Task<ShellResult> HelperShell::runAsync(QString command, QStringList arguments)
 {
-    return executeAsync(shellInvocation(m_platform, joinCommandLine(command, arguments)), kRunFailurePrefix, false);
+    return runAsync(std::move(command), std::move(arguments), TimeLimit::Read);
 }
 
 QCoro::Task<ShellResult> HelperShell::runPrivilegedAsync(QString commandLine)
 {
-    return executeAsync(privilegedInvocation(m_platform, commandLine), kPrivilegedFailurePrefix, true);
+    return runPrivilegedAsync(std::move(commandLine), TimeLimit::Prompt);
+}
+
+QCoro::Task<ShellResult> HelperShell::runAsync(QString command, QStringList arguments, TimeLimit limit)
+{
+    return executeAsync(runJob(command, arguments, limit));
+}
+
+QCoro::Task<ShellResult> HelperShell::runPrivilegedAsync(QString commandLine, TimeLimit limit)
+{
+    return executeAsync(privilegedJob(commandLine, limit));
 }
 
 void HelperShell::launch(const QString &command, const QStringList &arguments)

@@ -6,14 +6,29 @@
 #include <QByteArray>
 #include <QStringList>
 
+#include <chrono>
+
+class QDeadlineTimer;
 class QProcess;
 
 // Starts every outside program: `run` through the profile's shell as the current user,
 // `runPrivileged` with administrator rights (the AppleScript host on macOS, pkexec or a plain
-// root shell on Linux). No state beyond the profile; every call owns its child and pipes.
+// root shell on Linux). No state beyond the profile and the time limits; every call owns its
+// child and pipes.
 class HelperShell final : public CommandRunner {
 public:
+    // How long each kind of child may run. A listing that takes minutes is stuck; a password
+    // prompt may sit a while before someone answers it; a package manager may download for long.
+    struct TimeLimits {
+        std::chrono::milliseconds read = std::chrono::minutes(2);
+        std::chrono::milliseconds prompt = std::chrono::minutes(15);
+        std::chrono::milliseconds install = std::chrono::minutes(60);
+
+        std::chrono::milliseconds of(TimeLimit limit) const;
+    };
+
     explicit HelperShell(Platform platform);
+    HelperShell(Platform platform, TimeLimits limits);
 
     ShellResult run(const QString &command, const QStringList &arguments) override;
     // Up to `concurrency()` children at a time, started in the commands' order.
@@ -21,6 +36,8 @@ public:
     ShellResult runPrivileged(const QString &commandLine) override;
     QCoro::Task<ShellResult> runAsync(QString command, QStringList arguments) override;
     QCoro::Task<ShellResult> runPrivilegedAsync(QString commandLine) override;
+    QCoro::Task<ShellResult> runAsync(QString command, QStringList arguments, TimeLimit limit) override;
+    QCoro::Task<ShellResult> runPrivilegedAsync(QString commandLine, TimeLimit limit) override;
     void launch(const QString &command, const QStringList &arguments) override;
 
     // A program and its arguments.
@@ -34,9 +51,12 @@ public:
     static Invocation privilegedInvocation(const Platform &platform, const QString &commandLine);
     // The AppleScript statement that runs `commandLine` with administrator privileges.
     static QString appleScriptStatement(const QString &commandLine);
-    // Builds the result of a child that exited (or was killed by `signal` when `crashed`).
+    // The result of a child that ended with `status`: its exit status, or the number of the
+    // signal that killed it.
     static ShellResult makeResult(const QByteArray &standardOutput, const QByteArray &standardError,
                                   int status);
+    // The result of a child stopped after `limit`; `commandLine` names it.
+    static ShellResult timedOutResult(const QString &commandLine, std::chrono::milliseconds limit);
 
     // How many children runEach lets run at once: one more than there are processors, so that a
     // child waiting for its disk leaves none of them idle.
@@ -46,11 +66,24 @@ public:
     static inline const QString kPrivilegedFailurePrefix = QStringLiteral("Privileged execution failed: ");
 
 private:
-    ShellResult execute(const Invocation &invocation, const QString &failurePrefix, bool privileged);
-    // The result of a child started by `process.start`, once it has ended.
-    ShellResult finish(QProcess &process, const QString &failurePrefix, bool privileged) const;
-    QCoro::Task<ShellResult> executeAsync(Invocation invocation, QString failurePrefix, bool privileged);
+    // One child: how it starts, what a launch failure is prefixed with, whether pkexec's answers
+    // apply, the line its time-out names and its time limit.
+    struct Job {
+        Invocation invocation;
+        QString failurePrefix;
+        bool privileged = false;
+        QString commandLine;
+        std::chrono::milliseconds limit;
+    };
+    Job runJob(const QString &command, const QStringList &arguments, TimeLimit limit) const;
+    Job privilegedJob(const QString &commandLine, TimeLimit limit) const;
+
+    ShellResult execute(const Job &job);
+    // The result of a child started by `process.start`, once it has ended or `deadline` has passed.
+    ShellResult finish(QProcess &process, const Job &job, const QDeadlineTimer &deadline) const;
+    QCoro::Task<ShellResult> executeAsync(Job job);
     ShellResult adjustPrivileged(ShellResult result) const;
 
     Platform m_platform;
+    TimeLimits m_limits;
 };

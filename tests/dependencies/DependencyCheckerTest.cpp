@@ -4,6 +4,7 @@
 #include "support/TestSupport.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -13,12 +14,15 @@ namespace {
 using Call = ScriptedRunner::Call;
 using Kind = ScriptedRunner::Kind;
 using S = QStringList;
+using namespace std::chrono_literals;
 
 const QString brew = "/opt/homebrew/bin/brew", fuse = "/Library/Filesystems/fuse-t.fs", ntfs = "/usr/local/bin/ntfs-3g";
 const QString script = "/Library/Application Support/fuse-t/uninstall.sh", scriptLine = '"' + script + '"';
 const QString prepare = "mkdir -p /opt/homebrew && chown -R 'alice':admin /opt/homebrew";
 const QString installer = Platform::macOS().homebrewInstallerLine + ' ';
 QString brewLine(const QString &args, const QString &path = brew) { return path + ' ' + args + ' '; }
+// Homebrew and the package manager may take long: a run within the install time limit.
+Call installRun(const QString &line) { return {Kind::Run, line, CommandRunner::TimeLimit::Install}; }
 const QString tap = brewLine("tap macos-fuse-t/homebrew-cask"), cask = brewLine("install --cask fuse-t"),
               formula = brewLine("install ntfs-3g-mac");
 const QString pStart = "progress:セットアップを開始するよ...",
@@ -32,15 +36,15 @@ const QString pStart = "progress:セットアップを開始するよ...",
 class DependencyCheckerTest : public testing::Test {
 protected:
     std::shared_ptr<ScriptedRunner> runner = std::make_shared<ScriptedRunner>();
-    std::shared_ptr<ScriptedFileProbe> probe = std::make_shared<ScriptedFileProbe>();
+    std::shared_ptr<ScriptedFileProbe> files = std::make_shared<ScriptedFileProbe>();
     std::unique_ptr<DependencyChecker> checker;
     S events;
 
     DependencyChecker &make(QSet<QString> existing = {}, const Platform &platform = Platform::macOS())
     {
-        probe->existing = existing;
+        files->existing = existing;
         runner = std::make_shared<ScriptedRunner>();
-        checker = std::make_unique<DependencyChecker>(platform, runner, probe);
+        checker = std::make_unique<DependencyChecker>(platform, runner, files);
         checker->setLoginName("alice");
         events.clear();
         auto *c = checker.get();
@@ -85,7 +89,7 @@ TEST_F(DependencyCheckerTest, ProbesTakeTheFirstExistingPathOfEachList)
     make({brew, fuse, ntfs}).checkDependencies();
     checker->checkDependencies();
     EXPECT_EQ(events, S({"status:11:" + ntfs, "status:11:" + ntfs}));
-    probe->existing = {"/usr/local/bin/brew"};
+    files->existing = {"/usr/local/bin/brew"};
     EXPECT_EQ(checker->findBrewPath(), "/usr/local/bin/brew");
     EXPECT_EQ(events.size(), 2);
 }
@@ -108,11 +112,11 @@ TEST_F(DependencyCheckerTest, SetupOnAFreshMachineInstallsHomebrewFirst)
     const QMap<QString, QString> appears{{installer, brew}, {cask, fuse}, {formula, ntfs}};
     runner->onCall = [&](const Call &call) { // each tool appears once its command ran
         if (appears.contains(call.line))
-            probe->existing << appears[call.line];
+            files->existing << appears[call.line];
     };
     install();
-    EXPECT_EQ(runner->calls(), (QList<Call>{{Kind::Privileged, prepare}, {Kind::Run, installer}, {Kind::Run, tap},
-                                            {Kind::Run, cask}, {Kind::Run, formula}}));
+    EXPECT_EQ(runner->calls(), (QList<Call>{{Kind::Privileged, prepare}, installRun(installer), installRun(tap),
+                                            installRun(cask), installRun(formula)}));
     EXPECT_EQ(events, S({"installing:1", "error:", pStart, pBrew, "status:10:-", pTap, pCask, pFormula, pDone,
                          "status:11:" + ntfs, "installing:0"}));
 }
@@ -134,15 +138,15 @@ TEST_F(DependencyCheckerTest, SetupStopsOnlyWhenTheDirectoryPreparationWasCancel
         runner->on(installer, ScriptedRunner::fail());
         install();
         EXPECT_EQ(runner->lines(), error == installFailed ? S({prepare, installer}) : S({prepare}));
-        EXPECT_EQ(tail(4), S({pStart, pBrew, "error:" + error, "installing:0"}));
+        EXPECT_EQ(tail(4), S({pBrew, "error:" + error, "status:00:-", "installing:0"})); // checked again, also after a failure
     }
     make(); // the installer succeeds, yet Homebrew is at neither path
     install();
     EXPECT_EQ(runner->lines(), S({prepare, installer}));
-    EXPECT_EQ(tail(3), S({"status:00:-", "error:Homebrewがインストールされたはずなのに、パスが見つからないよ。", "installing:0"}));
+    EXPECT_EQ(tail(3), S({"error:Homebrewがインストールされたはずなのに、パスが見つからないよ。", "status:00:-", "installing:0"}));
 
     make(); // Homebrew arrived after the last check: the stored status still sends us through the installer
-    probe->existing = {brew};
+    files->existing = {brew};
     install();
     EXPECT_EQ(runner->lines(), S({prepare, installer, tap, cask, formula}));
 }
@@ -167,8 +171,8 @@ TEST_F(DependencyCheckerTest, HomebrewStepsAcceptOnlyTheExactAlreadyDoneWords)
         runner->on(c.line, ScriptedRunner::fail(c.output));
         install();
         EXPECT_EQ(runner->lines(), c.error.isEmpty() ? all : all.mid(0, all.indexOf(c.line) + 1));
-        EXPECT_EQ(tail(3), c.error.isEmpty() ? S({pDone, "status:10:-", "installing:0"})
-                                             : S({c.progress, "error:" + c.error, "installing:0"}));
+        EXPECT_EQ(tail(4), c.error.isEmpty() ? S({pFormula, pDone, "status:10:-", "installing:0"})
+                                             : S({c.progress, "error:" + c.error, "status:10:-", "installing:0"}));
     }
 }
 
@@ -187,7 +191,7 @@ TEST_F(DependencyCheckerTest, UninstallRemovesTheFormulaThenTheFuseLayer)
     // A failed formula removal counts only while ntfs-3g is still there; then the FUSE layer stays.
     const QString formulaGone = brewLine("uninstall ntfs-3g-mac"), refusal =
         "Error: Refusing to uninstall /opt/homebrew/Cellar/ntfs-3g-mac because it is required by foo";
-    const QList<Call> both{{Kind::Run, formulaGone}, {Kind::Privileged, scriptLine}};
+    const QList<Call> both{installRun(formulaGone), {Kind::Privileged, scriptLine, CommandRunner::TimeLimit::Install}};
     const QString pScript = "progress:fuse-t をアンインストールしているよ（管理者パスワードの入力画面が出たら入力してね）...",
                   pGone = "progress:依存ツールのアンインストールが完了したよ！";
     const std::tuple<ShellResult, bool, S> cases[] = {
@@ -217,13 +221,34 @@ TEST_F(DependencyCheckerTest, UninstallRemovesTheFormulaThenTheFuseLayer)
     EXPECT_EQ(tail(3), S({pGone, "status:00:" + ntfs, "uninstalling:0"}));
 }
 
-TEST_F(DependencyCheckerTest, UninstallScriptFailureEndsTheRunWithoutARecheck)
+TEST_F(DependencyCheckerTest, UninstallScriptFailureEndsTheRunWithARecheck)
 {
     make({script});
     runner->on(scriptLine, ScriptedRunner::fail("execution error: User canceled. (-128)"));
     uninstall();
-    EXPECT_EQ(tail(3), S({"progress:fuse-t をアンインストールしているよ（管理者パスワードの入力画面が出たら入力してね）...",
-                          "error:fuse-tのアンインストールに失敗したよ。\nexecution error: User canceled. (-128)", "uninstalling:0"}));
+    EXPECT_EQ(tail(4), S({"progress:fuse-t をアンインストールしているよ（管理者パスワードの入力画面が出たら入力してね）...",
+                          "error:fuse-tのアンインストールに失敗したよ。\nexecution error: User canceled. (-128)", "status:01:-",
+                          "uninstalling:0"}));
+}
+
+TEST_F(DependencyCheckerTest, SetupAndUninstallRefuseToStartWhileEitherRuns)
+{
+    const S uninstalls{brewLine("uninstall ntfs-3g-mac"), brewLine("uninstall --cask fuse-t")};
+    for (const bool setupFirst : {true, false}) {
+        SCOPED_TRACE(setupFirst ? "setup first" : "uninstall first");
+        make({brew, fuse, ntfs});
+        runner->setAsyncDelay(20ms);
+        testing::internal::CaptureStdout(); // the uninstall's log lines
+        auto running = setupFirst ? checker->installDependencies() : checker->uninstallDependencies();
+        const S before = events;
+        auto setup = checker->installDependencies();
+        auto removal = checker->uninstallDependencies();
+        EXPECT_TRUE(setup.isReady() && removal.isReady());
+        EXPECT_EQ(events, before);
+        testsupport::await(std::move(running));
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(runner->lines(), setupFirst ? S({tap, cask, formula}) : uninstalls);
+    }
 }
 
 TEST_F(DependencyCheckerTest, LinuxProfileDrivesTheHomebrewStandIn)
@@ -234,7 +259,7 @@ TEST_F(DependencyCheckerTest, LinuxProfileDrivesTheHomebrewStandIn)
     make({}, linux);
     install(); // no installer on this profile: only the path lookup complains
     EXPECT_EQ(runner->lines(), S());
-    EXPECT_EQ(checker->installErrorMessage(), "Homebrewがインストールされたはずなのに、パスが見つからないよ。");
+    EXPECT_EQ(checker->installErrorMessage(), "パッケージマネージャーがインストールされたはずなのに、パスが見つからないよ。");
 
     make({standIn, script}, linux); // and no uninstall script, whatever exists
     install();
@@ -242,6 +267,15 @@ TEST_F(DependencyCheckerTest, LinuxProfileDrivesTheHomebrewStandIn)
     EXPECT_EQ(runner->lines(), S({brewLine("tap macos-fuse-t/homebrew-cask", standIn), brewLine("install --cask fuse-t", standIn),
                                   brewLine("install ntfs-3g-mac", standIn), brewLine("uninstall ntfs-3g-mac", standIn),
                                   brewLine("uninstall --cask fuse-t", standIn)}));
+
+    // What the user reads names the tools Linux has, never the macOS ones.
+    const Platform::Words &w = checker->platform().words;
+    S texts = events.filter(QRegularExpression("^(progress|error):"));
+    texts << w.packageManager << w.fuseLayer << w.ntfs3g << w.addingRepository << w.addingRepositoryFailed
+          << w.removingFuseLayer << w.securityNote << w.uninstallConfirmation << w.setupInstructions;
+    for (const QString &text : texts)
+        EXPECT_FALSE(text.contains(QRegularExpression("Homebrew|brew |fuse-t|-mac|cask|Kext|Terminal"))) << text.toStdString();
+    EXPECT_TRUE(checker->setupInstructions().contains("\nsudo apt install ntfs-3g fuse3\n"));
 }
 
 } // namespace

@@ -20,6 +20,8 @@ namespace {
 const QString kNtfs3g = "/opt/homebrew/bin/ntfs-3g";
 const QString kList = "/usr/sbin/diskutil list -plist";
 const QString kUnmount = "/usr/sbin/diskutil unmount /dev/disk4s1";
+// Within a prompt's time limit: the Linux stand-in may ask for the administrator password.
+const ScriptedRunner::Call kUnmountCall{ScriptedRunner::Kind::Run, kUnmount, CommandRunner::TimeLimit::Prompt};
 const QString kMkdir = "mkdir -p \"/Volumes/Data\"";
 const QString kNtfs3gLine =
     "\"/opt/homebrew/bin/ntfs-3g\" /dev/disk4s1 \"/Volumes/Data\" -o local,allow_other,auto_xattr,backend=fskit";
@@ -55,7 +57,7 @@ struct MountFixture : ::testing::Test {
 TEST_F(MountFixture, SuccessfulMountRunsTheExactLinesAndOpensBeforeTheRescan)
 {
     EXPECT_EQ(mount(mounted), std::nullopt);
-    EXPECT_EQ(runner->calls(), QList<Call>({{Kind::Run, kUnmount},
+    EXPECT_EQ(runner->calls(), QList<Call>({kUnmountCall,
                                             {Kind::Privileged, kMkdir},
                                             {Kind::Privileged, kNtfs3gLine},
                                             {Kind::Launch, kOpen}})
@@ -69,23 +71,23 @@ TEST_F(MountFixture, SuccessfulMountRunsTheExactLinesAndOpensBeforeTheRescan)
     NTFSDisk emptyMount = unmounted;
     emptyMount.mountPoint = QString();
     EXPECT_EQ(mount(emptyMount), std::nullopt);
-    EXPECT_EQ(runner->calls().first(), (Call{Kind::Run, kUnmount}));
+    EXPECT_EQ(runner->calls().first(), kUnmountCall);
 }
 
 TEST_F(MountFixture, UnmountOfTheSystemMountFailingStopsEverything)
 {
     runner->on(kUnmount, ScriptedRunner::fail("Volume Data on disk4s1 failed to unmount: in use", 1));
     EXPECT_EQ(mount(mounted),
-              (DiskError{1, "Failed to unmount existing read-only volume: Volume Data on disk4s1 failed to unmount: in use"}));
+              (DiskError{DiskError::UnmountReadOnlyFailed, "Failed to unmount existing read-only volume: Volume Data on disk4s1 failed to unmount: in use"}));
     EXPECT_EQ(runner->lines(), QStringList({kUnmount}));
 }
 
 TEST_F(MountFixture, DirectoryFailureRescansOnlyWhenTheSystemMountIsAlreadyGone)
 {
     runner->on(kMkdir, ScriptedRunner::fail("execution error: User canceled. (-128)", 1));
-    const DiskError expected{2, "Failed to create mount directory at /Volumes/Data: execution error: User canceled. (-128)"};
+    const DiskError expected{DiskError::CreateDirectoryFailed, "Failed to create mount directory at /Volumes/Data: execution error: User canceled. (-128)"};
     EXPECT_EQ(mount(mounted), expected);
-    EXPECT_EQ(runner->calls(), QList<Call>({{Kind::Run, kUnmount}, {Kind::Privileged, kMkdir}}) + rescan());
+    EXPECT_EQ(runner->calls(), QList<Call>({kUnmountCall, {Kind::Privileged, kMkdir}}) + rescan());
 
     runner->clearCalls();
     EXPECT_EQ(mount(unmounted), expected);
@@ -96,8 +98,8 @@ TEST_F(MountFixture, Ntfs3gFailureRemovesTheDirectoryExactlyOnce)
 {
     runner->on(kNtfs3gLine, ScriptedRunner::fail("NTFS signature is missing.", 21));
     runner->on(kRmdir, ScriptedRunner::fail("rmdir: failed", 1)); // its result is ignored
-    EXPECT_EQ(mount(mounted), (DiskError{3, "Mount failed: NTFS signature is missing."}));
-    EXPECT_EQ(runner->calls(), QList<Call>({{Kind::Run, kUnmount},
+    EXPECT_EQ(mount(mounted), (DiskError{DiskError::MountFailed, "Mount failed: NTFS signature is missing."}));
+    EXPECT_EQ(runner->calls(), QList<Call>({kUnmountCall,
                                             {Kind::Privileged, kMkdir},
                                             {Kind::Privileged, kNtfs3gLine},
                                             {Kind::Privileged, kRmdir}})
@@ -112,7 +114,7 @@ TEST_F(MountFixture, Ntfs3gFailingAfterTheVolumeCameUpTakesTheMountDownToo)
         if (call.line == kNtfs3gLine)
             files->mountPoints.insert("/Volumes/Data");
     };
-    EXPECT_EQ(mount(unmounted), (DiskError{3, "Mount failed: "}));
+    EXPECT_EQ(mount(unmounted), (DiskError{DiskError::MountFailed, "Mount failed: "}));
     EXPECT_EQ(runner->lines(),
               QStringList({kMkdir, kNtfs3gLine, "/sbin/umount \"/Volumes/Data\" && rmdir \"/Volumes/Data\""}));
 }
@@ -121,7 +123,7 @@ TEST_F(MountFixture, ReadOnlyResultOfNtfs3gIsUndoneAndReportedAsAFailure)
 {
     runner->on(kNtfs3gLine, ScriptedRunner::ok("Windows is hibernated, mounted as read-only."));
     files->readOnlyMounts.insert("/Volumes/Data");
-    EXPECT_EQ(mount(unmounted), (DiskError{3, "Mount failed: Windows is hibernated, mounted as read-only."}));
+    EXPECT_EQ(mount(unmounted), (DiskError{DiskError::MountFailed, "Mount failed: Windows is hibernated, mounted as read-only."}));
     EXPECT_EQ(runner->calls(), QList<Call>({{Kind::Privileged, kMkdir},
                                             {Kind::Privileged, kNtfs3gLine},
                                             {Kind::Privileged, "/sbin/umount \"/Volumes/Data\" && rmdir \"/Volumes/Data\""}}));
@@ -149,13 +151,13 @@ TEST_F(MountFixture, HostileAndSlashedNamesStayQuotedInsideTheMountRoot)
 TEST_F(MountFixture, UnmountAlwaysRescansAndReportsItsFailureAfterwards)
 {
     EXPECT_EQ(testsupport::await(manager->unmount(mounted)), std::nullopt);
-    EXPECT_EQ(runner->calls(), QList<Call>({{Kind::Run, kUnmount}}) + rescan());
+    EXPECT_EQ(runner->calls(), QList<Call>({kUnmountCall}) + rescan());
 
     runner->clearCalls();
     runner->on(kUnmount, ScriptedRunner::fail("Volume Data on disk4s1 failed to unmount: dissented by PID 42", 1));
     EXPECT_EQ(testsupport::await(manager->unmount(mounted)),
-              (DiskError{4, "Failed to unmount: Volume Data on disk4s1 failed to unmount: dissented by PID 42"}));
-    EXPECT_EQ(runner->calls(), QList<Call>({{Kind::Run, kUnmount}}) + rescan());
+              (DiskError{DiskError::UnmountFailed, "Failed to unmount: Volume Data on disk4s1 failed to unmount: dissented by PID 42"}));
+    EXPECT_EQ(runner->calls(), QList<Call>({kUnmountCall}) + rescan());
     EXPECT_EQ(DiskError::domain(), "DiskManager");
 }
 
@@ -194,7 +196,7 @@ TEST_F(MountFixture, DirectoryKeptByTheUnmountIsRemovedWhenItIsOursAndFree)
     // The macOS disk utility takes its directory away itself: nothing more is run there.
     files->existing = {"/Volumes/Data"};
     EXPECT_EQ(testsupport::await(manager->unmount(mounted)), std::nullopt);
-    EXPECT_EQ(runner->calls(), QList<Call>({{Kind::Run, kUnmount}}) + rescan());
+    EXPECT_EQ(runner->calls(), QList<Call>({kUnmountCall}) + rescan());
 
     Platform keeping = Platform::macOS();
     keeping.unmountKeepsDirectory = true;
@@ -208,7 +210,7 @@ TEST_F(MountFixture, DirectoryKeptByTheUnmountIsRemovedWhenItIsOursAndFree)
         files->existing = c.existing;
         files->mountPoints = c.mountPoints;
         testsupport::await(manager->unmount(c.disk));
-        QList<Call> expected{{Kind::Run, kUnmount}};
+        QList<Call> expected{kUnmountCall};
         if (c.removes)
             expected.append({Kind::Privileged, "rmdir " + MountPaths::doubleQuoted(*c.disk.mountPoint)});
         EXPECT_EQ(runner->calls(), expected + rescan());

@@ -79,7 +79,7 @@ TEST_F(ScanFixture, FirstScanStartsFromTheEventLoopAndFindsNtfsPartitionsInOrder
                                 }));
 }
 
-TEST_F(ScanFixture, PropertyChangesComeInOrderAndOverlappingScansAreRefused)
+TEST_F(ScanFixture, PropertyChangesComeInOrderAndScansAskedForDuringAScanShareOneRightAfterIt)
 {
     scriptRealisticMachine();
     runner->setAsyncDelay(std::chrono::milliseconds(30));
@@ -97,11 +97,43 @@ TEST_F(ScanFixture, PropertyChangesComeInOrderAndOverlappingScansAreRefused)
     });
 
     auto first = manager->scanDisks();
-    auto second = manager->scanDisks(); // refused: a scan is running
-    EXPECT_TRUE(second.isReady());
+    auto second = manager->scanDisks();
+    auto third = manager->scanDisks();
     testsupport::await(std::move(first));
-    EXPECT_EQ(changes, QStringList({"isScanning=1", "lastError", "disks=4", "isScanning=0"}));
-    EXPECT_EQ(runner->lines().count(kList), 1);
+    EXPECT_FALSE(second.isReady());
+    testsupport::await(std::move(third));
+    EXPECT_EQ(changes, QStringList({"isScanning=1", "lastError", "disks=4", "lastError", "disks=4", "isScanning=0"}));
+    EXPECT_EQ(runner->lines().count(kList), 2);
+}
+
+// An unmount that ends while a scan runs, which read the listing from before it: the unmount's
+// rescan follows that scan, and the unmount is done only once its rescan has published.
+TEST_F(ScanFixture, AnOperationEndingDuringAScanWaitsForTheRescanAfterIt)
+{
+    scriptRealisticMachine();
+    auto manager = makeManager();
+    waitForScan(*manager);
+    std::atomic<bool> release = false;
+    runner->setHandler([&](const Call &c) -> std::optional<ShellResult> {
+        if (c.line.startsWith("/usr/sbin/diskutil info"))
+            while (!release)
+                QThread::msleep(1);
+        return std::nullopt;
+    });
+    runner->clearCalls();
+    auto held = manager->scanDisks();
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return runner->lines().contains(info("disk4s1")); }));
+
+    const int before = published;
+    auto unmounting = manager->unmount(manager->disks().first());
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return runner->lines().contains("/usr/sbin/diskutil unmount /dev/disk4s1"); }));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(unmounting.isReady());
+    release = true;
+    EXPECT_EQ(testsupport::await(std::move(unmounting)), std::nullopt);
+    EXPECT_EQ(published, before + 2);
+    EXPECT_EQ(runner->lines().count(kList), 2);
+    testsupport::await(std::move(held));
 }
 
 TEST_F(ScanFixture, FailedListingEmptiesTheListWithoutProbingTheMountTable)

@@ -138,7 +138,7 @@ TEST_F(DiskManagerDeviceTest, DamagedVolumeFailsWithCode3AndLeavesNoDirectory)
     step("test -b /dev/" + loop + "p1 && dd if=/dev/zero of=/dev/" + loop + "p1 bs=512 count=1 conv=notrunc status=none");
     const auto error = testsupport::await(manager->mountReadWrite(alpha, kNtfs3g));
     ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->code, 3);
+    EXPECT_EQ(error->code, DiskError::MountFailed);
     EXPECT_TRUE(error->description.startsWith("Mount failed: ")) << error->description.toStdString();
     EXPECT_GT(error->description.size(), QString("Mount failed: ").size());
     EXPECT_EQ(QDir(mountRoot).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
@@ -159,7 +159,7 @@ TEST_F(DiskManagerDeviceTest, BusyVolumeFailsToUnmountWithCode4AndLosesNothing)
 
     const auto error = testsupport::await(manager->unmount(ourDisk(0)));
     ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->code, 4);
+    EXPECT_EQ(error->code, DiskError::UnmountFailed);
     EXPECT_TRUE(error->description.startsWith("Failed to unmount: ")) << error->description.toStdString();
     EXPECT_TRUE(error->description.contains("busy")) << error->description.toStdString();
     EXPECT_TRUE(ourDisk(0).isWritable); // still mounted after the rescan

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build tree into a scratch directory (cmake --install, prefix /usr) and checks what
 # a desktop and the package rely on: the programs and the stand-ins, executable, where the
-# application looks for them; the launcher, the metainfo and every icon size they name.
+# application looks for them; the launcher, the metainfo and every icon size they name; the licence.
 # Usage: installed_tree_test.sh BUILD_DIR APP_ID WAIT_FOR_OPEN
 set -uo pipefail
 build=$1
@@ -73,8 +73,14 @@ for size in 16 22 24 32 48 64 128 256; do
   fi
 done
 
+# The licence where Debian looks for it, in its machine-readable form.
+copyright=$usr/share/doc/quorvel-ntfs-mount/copyright
+head -n 1 "$copyright" 2>/dev/null | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+  fail "no machine-readable $copyright"
+grep -q '^License: Expat$' "$copyright" || fail "$copyright does not give the MIT (Expat) licence"
+
 # Nothing of the build or the tests gets into the installed tree.
-unexpected=$(cd "$usr" && find . -type f | grep -v -E '^\./(bin/quorvel-(ntfs-mount|disks)|libexec/quorvel-ntfs-mount/(diskutil|mount|brew)|share/(applications|metainfo|icons/hicolor/[^/]+/apps)/[^/]+)$')
+unexpected=$(cd "$usr" && find . -type f | grep -v -E '^\./(bin/quorvel-(ntfs-mount|disks)|libexec/quorvel-ntfs-mount/(diskutil|mount|brew)|share/(applications|metainfo|icons/hicolor/[^/]+/apps)/[^/]+|share/doc/quorvel-ntfs-mount/copyright)$')
 [ -z "$unexpected" ] || fail "unexpected installed files: $unexpected"
 
 [ $status -eq 0 ] && echo "installed tree: ok"

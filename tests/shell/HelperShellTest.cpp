@@ -3,11 +3,14 @@
 #include "shell/HelperShell.h"
 #include "support/TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace {
 
@@ -139,6 +142,36 @@ TEST(HelperShell, AwaitableFormKeepsTheEventLoopRunning)
     EXPECT_EQ(r.output, "done");
     // The blocking form would have let no tick through.
     EXPECT_GT(ticks, 3);
+}
+
+TEST(HelperShell, ChildrenPastTheirTimeLimitAreStoppedAndReportAFailureOfTheirOwn)
+{
+    using namespace std::chrono_literals;
+    Platform p = testsupport::linuxProfile();
+    p.elevation = Platform::Elevation::Direct;
+    HelperShell shell(p, {200ms, 300ms, 400ms});
+    QTemporaryDir dir;
+    const QString line = "echo $$ > '" + dir.filePath("pid") + "'; exec sleep 30";
+    const auto stopped = [&](const char *limit) {
+        return ShellResult{false, line + " did not finish within " + limit + " and was stopped.", ShellResult::kTimedOut};
+    };
+    QElapsedTimer clock;
+    clock.start();
+    const std::pair<ShellResult, ShellResult> cases[] = {
+        {shell.run(line, {}), stopped("200 milliseconds")},
+        {testsupport::await(shell.runAsync(line, {})), stopped("200 milliseconds")},
+        {shell.runPrivileged(line), stopped("300 milliseconds")},
+        {testsupport::await(shell.runPrivilegedAsync(line)), stopped("300 milliseconds")},
+        {testsupport::await(shell.runAsync(line, {}, CommandRunner::TimeLimit::Install)), stopped("400 milliseconds")},
+    };
+    EXPECT_LT(clock.elapsed(), 10000);
+    for (const auto &[result, expected] : cases)
+        EXPECT_EQ(result, expected);
+    // The child itself is gone, not only waited for no longer.
+    QFile pid(dir.filePath("pid"));
+    ASSERT_TRUE(pid.open(QIODevice::ReadOnly));
+    EXPECT_NE(::kill(pid_t(pid.readAll().trimmed().toInt()), 0), 0);
+    EXPECT_EQ(HelperShell::timedOutResult("/sbin/mount ", 2min).output, "/sbin/mount did not finish within 2 minutes and was stopped.");
 }
 
 TEST(HelperShell, AppleScriptStatementEscapesBackslashesThenQuotes)

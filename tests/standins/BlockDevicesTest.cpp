@@ -1,5 +1,5 @@
 // Which kernel names the listing shows, and probing many devices at once against one at a time.
-#include "BlockDevices.h"
+#include "SignatureProbe.h"
 #include "StandinHarness.h"
 
 #include <gtest/gtest.h>

@@ -21,11 +21,15 @@ public:
     struct Call {
         Kind kind;
         QString line; // the joined line for Run and Launch, the raw line for Privileged
+        // What the caller asked for; by default what the two-argument forms ask for.
+        TimeLimit limit = kind == Kind::Privileged ? TimeLimit::Prompt : TimeLimit::Read;
         friend bool operator==(const Call &, const Call &) = default;
         friend void PrintTo(const Call &call, std::ostream *os)
         {
             static const char *const kinds[] = {"run", "privileged", "launch"};
-            *os << kinds[int(call.kind)] << ": " << call.line.toStdString();
+            static const char *const limits[] = {" (read)", " (prompt)", " (install)"};
+            *os << kinds[int(call.kind)] << ": " << call.line.toStdString()
+                << (call.kind == Kind::Launch ? "" : limits[int(call.limit)]);
         }
     };
     using Handler = std::function<std::optional<ShellResult>(const Call &)>;
@@ -90,17 +94,19 @@ public:
     }
     QCoro::Task<ShellResult> runAsync(QString command, QStringList arguments) override
     {
-        Call call{Kind::Run, joinCommandLine(command, arguments)};
-        if (m_delay.count() > 0)
-            co_await QCoro::sleepFor(m_delay);
-        co_return answer(call);
+        return runAsync(std::move(command), std::move(arguments), TimeLimit::Read);
     }
     QCoro::Task<ShellResult> runPrivilegedAsync(QString commandLine) override
     {
-        Call call{Kind::Privileged, commandLine};
-        if (m_delay.count() > 0)
-            co_await QCoro::sleepFor(m_delay);
-        co_return answer(call);
+        return runPrivilegedAsync(std::move(commandLine), TimeLimit::Prompt);
+    }
+    QCoro::Task<ShellResult> runAsync(QString command, QStringList arguments, TimeLimit limit) override
+    {
+        return answerLater({Kind::Run, joinCommandLine(command, arguments), limit});
+    }
+    QCoro::Task<ShellResult> runPrivilegedAsync(QString commandLine, TimeLimit limit) override
+    {
+        return answerLater({Kind::Privileged, commandLine, limit});
     }
     void launch(const QString &command, const QStringList &arguments) override
     {
@@ -108,6 +114,12 @@ public:
     }
 
 private:
+    QCoro::Task<ShellResult> answerLater(Call call)
+    {
+        if (m_delay.count() > 0)
+            co_await QCoro::sleepFor(m_delay);
+        co_return answer(call);
+    }
     ShellResult answer(const Call &call)
     {
         std::function<void(const Call &)> observer;

@@ -25,7 +25,7 @@ std::optional<NTFSDisk> find(const DiskManager &manager, const QString &node)
 
 QString outcome(const std::optional<DiskError> &error)
 {
-    return error ? QStringLiteral("error %1 %2").arg(error->code).arg(error->description) : QStringLiteral("ok");
+    return error ? QStringLiteral("error %1 %2").arg(int(error->code)).arg(error->description) : QStringLiteral("ok");
 }
 
 } // namespace

@@ -2,19 +2,14 @@
 
 #include "Text.h"
 
-#include <blkid/blkid.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 
-#include <fcntl.h>
 #include <regex.h>
 #include <unistd.h>
 
@@ -75,61 +70,6 @@ std::string environmentOr(const char *variable, std::string fallback)
     return value && *value ? std::string(value) : std::move(fallback);
 }
 
-// udev's record of a device: "E:KEY=VALUE" lines in /run/udev/data/bMAJOR:MINOR.
-ProbeResult probeFromUdev(const SystemPaths &paths, const BlockDevice &device)
-{
-    ProbeResult result;
-    std::ifstream in(paths.udevData + "/b" + std::to_string(device.major) + ":" + std::to_string(device.minor));
-    if (!in)
-        return result;
-    result.ok = true;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("E:", 0) != 0)
-            continue;
-        const auto equals = line.find('=');
-        if (equals == std::string::npos)
-            continue;
-        const std::string key = line.substr(2, equals - 2);
-        const std::string value = line.substr(equals + 1);
-        if (key == "ID_FS_TYPE")
-            result.fsType = value;
-        else if (key == "ID_FS_LABEL_ENC" && !value.empty())
-            result.label = decodeHexEscapes(value);
-        else if (key == "ID_PART_TABLE_TYPE")
-            result.tableType = value;
-    }
-    return result;
-}
-
-std::string lookup(blkid_probe probe, const char *name)
-{
-    const char *data = nullptr;
-    if (blkid_probe_lookup_value(probe, name, &data, nullptr) == 0 && data)
-        return data;
-    return {};
-}
-
-// Asks the kernel to read, in a few large requests issued at once, the places where libblkid's
-// probers look for signatures: the first 68 KiB, single pages at 128 KiB … 2 MiB and the last
-// 132 KiB. The kernel drops a block device's cached pages when its last user closes it, so
-// without this every probe pays one synchronous read per signature location. Only a hint: what
-// the probe finds does not depend on it.
-void prefetchSignatureAreas(int fd, std::int64_t size)
-{
-    constexpr std::int64_t KiB = 1024;
-    constexpr std::int64_t head = 68 * KiB;
-    constexpr std::int64_t tail = 132 * KiB;
-    constexpr std::int64_t page = 4 * KiB;
-    if (size <= 0)
-        return;
-    ::posix_fadvise(fd, 0, std::min(size, head), POSIX_FADV_WILLNEED);
-    for (std::int64_t offset = 128 * KiB; offset <= 2048 * KiB && offset < size; offset *= 2)
-        ::posix_fadvise(fd, offset, page, POSIX_FADV_WILLNEED);
-    if (size > head)
-        ::posix_fadvise(fd, std::max(head, size - tail), size - std::max(head, size - tail), POSIX_FADV_WILLNEED);
-}
-
 std::string canonical(const std::string &path)
 {
     char resolved[PATH_MAX];
@@ -147,6 +87,14 @@ SystemPaths SystemPaths::fromEnvironment()
     paths.udevData = environmentOr("QUORVEL_UDEV_DATA", paths.udevData);
     paths.mountRoot = environmentOr("QUORVEL_MOUNT_ROOT", paths.mountRoot);
     return paths;
+}
+
+std::string_view withoutDevPrefix(std::string_view id)
+{
+    constexpr std::string_view prefix = "/dev/";
+    if (id.substr(0, prefix.size()) == prefix)
+        id.remove_prefix(prefix.size());
+    return id;
 }
 
 bool isListedDiskName(std::string_view name)
@@ -207,120 +155,10 @@ std::vector<BlockDevice> listPartitions(const SystemPaths &paths, const BlockDev
 
 std::optional<BlockDevice> findBlockDevice(const SystemPaths &paths, std::string_view id)
 {
-    if (id.rfind("/dev/", 0) == 0)
-        id.remove_prefix(5);
+    id = withoutDevPrefix(id);
     if (id.empty() || id == "." || id == ".." || id.find('/') != std::string_view::npos)
         return std::nullopt;
     return readDevice(fs::path(paths.sysfs) / "class" / "block" / std::string(id), std::string(id));
-}
-
-namespace {
-
-// A device node opened for a probe, with its signature areas already requested.
-class OpenedDevice {
-public:
-    OpenedDevice(const std::string &node, std::int64_t size)
-        : m_fd(::open(node.c_str(), O_RDONLY | O_CLOEXEC))
-        , m_error(m_fd < 0 ? errno : 0)
-    {
-        if (m_fd >= 0)
-            prefetchSignatureAreas(m_fd, size);
-    }
-    ~OpenedDevice()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    OpenedDevice(const OpenedDevice &) = delete;
-    OpenedDevice &operator=(const OpenedDevice &) = delete;
-
-    int fd() const { return m_fd; }
-    int error() const { return m_error; }
-
-private:
-    int m_fd;
-    int m_error;
-};
-
-ProbeResult probeOpened(const SystemPaths &paths, const BlockDevice &device, const OpenedDevice &opened)
-{
-    const std::string node = device.node(paths);
-    if (opened.fd() < 0) {
-        ProbeResult fromUdev = probeFromUdev(paths, device);
-        if (fromUdev.ok)
-            return fromUdev;
-        ProbeResult failed;
-        failed.error = "cannot open " + node + ": " + std::strerror(opened.error());
-        return failed;
-    }
-
-    ProbeResult result;
-    const std::unique_ptr<blkid_struct_probe, void (*)(blkid_probe)> probe(blkid_new_probe(), blkid_free_probe);
-    if (!probe || blkid_probe_set_device(probe.get(), opened.fd(), 0, 0) != 0) {
-        result.error = "cannot probe " + node;
-        return result;
-    }
-    blkid_probe_enable_superblocks(probe.get(), 1);
-    blkid_probe_set_superblocks_flags(probe.get(), BLKID_SUBLKS_TYPE | BLKID_SUBLKS_LABEL);
-    blkid_probe_enable_partitions(probe.get(), 1);
-    const int status = blkid_do_safeprobe(probe.get());
-    if (status < 0 && status != -2) { // -2: conflicting signatures, which we report as nothing found
-        result.error = "cannot read " + node;
-        return result;
-    }
-    result.ok = true;
-    if (status == 0) {
-        result.fsType = lookup(probe.get(), "TYPE");
-        result.tableType = lookup(probe.get(), "PTTYPE");
-        if (std::string label = lookup(probe.get(), "LABEL"); !label.empty())
-            result.label = std::move(label);
-    }
-    return result;
-}
-
-// How many devices are held open at once while their reads are under way.
-constexpr std::size_t kOpenAtOnce = 64;
-
-} // namespace
-
-ProbeResult probeBlockDevice(const SystemPaths &paths, const BlockDevice &device)
-{
-    const OpenedDevice opened(device.node(paths), device.size);
-    return probeOpened(paths, device, opened);
-}
-
-std::vector<ProbeResult> probeBlockDevices(const SystemPaths &paths, const std::vector<BlockDevice> &devices)
-{
-    std::vector<ProbeResult> results;
-    results.reserve(devices.size());
-    for (std::size_t first = 0; first < devices.size(); first += kOpenAtOnce) {
-        const std::size_t count = std::min(kOpenAtOnce, devices.size() - first);
-        // Every device of the group is open, and its reads requested, before the first probe.
-        std::vector<std::unique_ptr<OpenedDevice>> group;
-        group.reserve(count);
-        for (std::size_t i = 0; i < count; ++i)
-            group.push_back(std::make_unique<OpenedDevice>(devices[first + i].node(paths), devices[first + i].size));
-        for (std::size_t i = 0; i < count; ++i) {
-            results.push_back(probeOpened(paths, devices[first + i], *group[i]));
-            group[i].reset();
-        }
-    }
-    return results;
-}
-
-std::string contentOf(const ProbeResult &probe)
-{
-    if (probe.fsType == "ntfs")
-        return "Windows_NTFS";
-    if (probe.tableType == "gpt")
-        return "GUID_partition_scheme";
-    if (probe.tableType == "dos")
-        return "FDisk_partition_scheme";
-    if (probe.tableType == "mac")
-        return "Apple_partition_scheme";
-    if (!probe.tableType.empty())
-        return probe.tableType;
-    return probe.fsType;
 }
 
 bool mountsDevice(const MountEntry &entry, const BlockDevice &device, const SystemPaths &paths)

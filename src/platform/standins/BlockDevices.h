@@ -1,5 +1,6 @@
 #pragma once
 
+// The disks and partitions the kernel knows, read from sysfs.
 #include "MountInfo.h"
 
 #include <cstdint>
@@ -33,15 +34,6 @@ struct BlockDevice {
     std::string node(const SystemPaths &paths) const { return paths.dev + "/" + name; }
 };
 
-// What a device holds, as far as libblkid (or udev's record of it) can tell.
-struct ProbeResult {
-    bool ok = false;
-    std::string error;     // why the device could not be read, when !ok
-    std::string fsType;    // blkid TYPE: "ntfs", "ext4", … or empty
-    std::optional<std::string> label; // absent when the volume has none
-    std::string tableType; // blkid PTTYPE: "dos", "gpt", … or empty
-};
-
 // True for the whole-disk names the listing shows: sdX, vdX, xvdX, nvmeNnM, mmcblkN, loopN.
 bool isListedDiskName(std::string_view name);
 
@@ -52,20 +44,11 @@ std::vector<BlockDevice> listWholeDisks(const SystemPaths &paths);
 // The partitions the kernel knows on `disk`, in partition-number order.
 std::vector<BlockDevice> listPartitions(const SystemPaths &paths, const BlockDevice &disk);
 
+// `id` without a leading "/dev/": the disk utility's commands take either form.
+std::string_view withoutDevPrefix(std::string_view id);
+
 // A disk or partition by kernel name ("loop3p1"; a leading "/dev/" is accepted).
 std::optional<BlockDevice> findBlockDevice(const SystemPaths &paths, std::string_view id);
-
-// Reads the device's signatures with libblkid. When the device cannot be opened (an ordinary user
-// may not read /dev/sdX), falls back to udev's database, which holds the same facts.
-ProbeResult probeBlockDevice(const SystemPaths &paths, const BlockDevice &device);
-
-// probeBlockDevice for each of `devices`, in their order. The devices are opened, and their
-// reads started, together before the first one is probed, so their reads overlap.
-std::vector<ProbeResult> probeBlockDevices(const SystemPaths &paths, const std::vector<BlockDevice> &devices);
-
-// The "Content" text: "Windows_NTFS" for NTFS, the partition-scheme name for a whole disk with a
-// table, otherwise the file-system type, or empty.
-std::string contentOf(const ProbeResult &probe);
 
 // Whether `entry` mounts `device`: the same device number, or a source naming its node (FUSE
 // mounts such as ntfs-3g's carry the node as their source).

@@ -5,7 +5,10 @@
 #include "MountInfo.h"
 #include "Process.h"
 #include "PropertyListWriter.h"
+#include "SignatureProbe.h"
 #include "Text.h"
+#include "platform/Elevation.h"
+#include "platform/LinuxTools.h"
 
 #include <cerrno>
 #include <cstring>
@@ -22,9 +25,6 @@ using namespace standins;
 
 namespace {
 
-constexpr const char *pkexecPath = "/usr/bin/pkexec";
-constexpr const char *umountPath = "/bin/umount";
-
 int fail(const std::string &message)
 {
     std::cerr << "diskutil: " << repairUtf8(message) << '\n';
@@ -34,11 +34,6 @@ int fail(const std::string &message)
 int usage()
 {
     return fail("usage: diskutil list -plist | diskutil info -plist DEVICE | diskutil unmount DEVICE");
-}
-
-std::string withoutDevPrefix(std::string id)
-{
-    return id.rfind("/dev/", 0) == 0 ? id.substr(5) : id;
 }
 
 int listCommand(const SystemPaths &paths)
@@ -152,7 +147,7 @@ std::vector<std::string> fusermountPrograms()
 {
     std::vector<std::string> programs;
     std::set<std::string> seen;
-    for (const char *candidate : {"/usr/bin/fusermount3", "/bin/fusermount3", "/usr/bin/fusermount", "/bin/fusermount"}) {
+    for (const char *candidate : linuxtools::fusermount) {
         std::error_code error;
         const auto real = std::filesystem::canonical(candidate, error);
         if (!error && ::access(candidate, X_OK) == 0 && seen.insert(real.string()).second)
@@ -184,7 +179,7 @@ std::optional<std::string> unmountOne(const MountEntry &entry, bool removeDirect
         return std::nullopt;
     }
     const int error = errno;
-    if ((error != EPERM && error != EACCES) || ::geteuid() == 0)
+    if ((error != EPERM && error != EACCES) || elevation::haveRights())
         return describeError(error);
 
     // An ordinary user: FUSE mounts of their own go through fusermount, anything else through
@@ -194,27 +189,35 @@ std::optional<std::string> unmountOne(const MountEntry &entry, bool removeDirect
             if (runProgram({program, "-u", entry.mountPoint}).exitCode == 0)
                 return std::nullopt;
     }
-    // One prompt for both steps: the directory belongs to the administrator as well.
-    const ProgramResult elevated = removeDirectory
-        ? runProgram({pkexecPath, "/bin/sh", "-c",
-                      std::string(umountPath) + " -- \"$1\" && { /bin/rmdir -- \"$1\" 2>/dev/null; true; }", "sh",
-                      entry.mountPoint})
-        : runProgram({pkexecPath, umountPath, entry.mountPoint});
-    if (elevated.exitCode == 0)
+    // One prompt for both the unmount and the directory: it belongs to the administrator as well.
+    using Command = std::vector<std::string>;
+    const Command command = removeDirectory
+        ? Command{linuxtools::shell, "-c",
+                  std::string(linuxtools::umount) + " -- \"$1\" && { " + linuxtools::rmdir
+                      + " -- \"$1\" 2>/dev/null; true; }",
+                  "sh", entry.mountPoint}
+        : Command{linuxtools::umount, entry.mountPoint};
+    const ProgramResult elevated = runProgram(elevation::throughPkexec(std::string(linuxtools::pkexec), command));
+    switch (elevation::outcomeOf(elevated.exitCode, elevated.standardError)) {
+    case elevation::Outcome::Succeeded:
         return std::nullopt;
-    if (elevated.exitCode == 126)
+    case elevation::Outcome::Dismissed:
         return std::string("the administrator authentication was dismissed");
-    if (elevated.exitCode == -1)
+    case elevation::Outcome::NotStarted:
         return describeError(error);
+    case elevation::Outcome::NoAgent:
+    case elevation::Outcome::Failed:
+        break;
+    }
     const std::string detail = lastLine(elevated.standardError.empty() ? elevated.standardOutput : elevated.standardError);
-    return detail.empty() ? "pkexec " + std::string(umountPath) + " failed with exit status "
+    return detail.empty() ? "pkexec " + std::string(linuxtools::umount) + " failed with exit status "
                                 + std::to_string(elevated.exitCode)
                           : detail;
 }
 
 int unmountCommand(const SystemPaths &paths, const std::string &argument)
 {
-    const std::string id = withoutDevPrefix(argument);
+    const std::string id(withoutDevPrefix(argument));
     const auto device = findBlockDevice(paths, id);
     const std::string node = paths.dev + "/" + id;
     // A device that has gone away (a pulled USB stick) can leave mounts behind: those still name
