@@ -17,14 +17,14 @@ QuorvelNTFSMountApp::QuorvelNTFSMountApp(std::shared_ptr<NotificationService> no
     : QObject(parent)
     , m_notifications(std::move(notifications))
 {
-    // 1. Permission first, before anything else exists; the answer is not waited for.
+    // Permission first, before anything else exists; the answer is not waited for.
     m_notifications->requestNotificationAuthorization();
 
-    // 2. The tray item's models: the disk model scans from the event loop, the checker at once.
+    // The tray item's models: the disk model scans from the event loop, the checker at once.
     m_diskManager = new DiskManager(environment, this);
     m_dependencyChecker = new DependencyChecker(environment.platform, environment.runner, environment.files, this);
 
-    // 3. The scenes: the tray item, then the main window, which opens at start.
+    // The scenes: the tray item, then the main window, which opens at start.
     m_mainWindow = new WindowScene(AppInfo::mainWindowIdentifier(), AppInfo::title(),
                                    std::move(makeMainWindowContent), this);
     installTrayItem();

@@ -50,6 +50,12 @@ void DependencyChecker::checkDependencies()
     setStatus(next);
 }
 
+const Platform::Words &DependencyChecker::words(const DependencyChecker *checker)
+{
+    static const Platform::Words host = Platform::host().words;
+    return checker ? checker->platform().words : host;
+}
+
 std::optional<QString> DependencyChecker::findBrewPath() const
 {
     return firstExisting(m_platform.homebrewPaths);

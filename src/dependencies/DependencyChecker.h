@@ -31,6 +31,8 @@ public:
 
     // The profile it checks and installs for; its `words` name the tools for the views.
     const Platform &platform() const { return m_platform; }
+    // How the texts name the platform's tools: `checker`'s, or the host's when there is none.
+    static const Platform::Words &words(const DependencyChecker *checker);
 
     DependencyStatus status() const { return m_status; }
     bool isInstalling() const { return m_isInstalling; }

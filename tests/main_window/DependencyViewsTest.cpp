@@ -204,3 +204,21 @@ TEST_F(CheckerViews, WhileTheSetupOrTheUninstallRunsTheOtherCannotBeStarted)
     ASSERT_TRUE(processEventsUntil([&] { return !checker->isUninstalling(); }));
     EXPECT_TRUE(setup->isEnabled());
 }
+
+TEST_F(CheckerViews, OnLinuxThePanelAndTheFooterNameLinuxTools)
+{
+    machine.setPrerequisites(true, true, true);
+    checker = std::make_unique<DependencyChecker>(linuxProfile(), machine.runner, machine.files);
+    panel = std::make_unique<DependencyWarningView>(checker.get());
+    footer = std::make_unique<FooterView>(checker.get());
+    footer->setAlertPresenter(presenter);
+    QStringList titles;
+    for (StatusIndicator *indicator : panel->statusIndicators())
+        titles << indicator->title();
+    EXPECT_EQ(titles, (QStringList{"パッケージマネージャー", "FUSE 3 (fuse3)", "ntfs-3g"}));
+    QTest::mouseClick(footer->uninstallButton(), Qt::LeftButton);
+    ASSERT_TRUE(presenter->open);
+    for (const QString &text : {footer->securityLabel()->text(), presenter->open->message, checker->setupInstructions()})
+        for (const char *macWord : {"Kext", "Homebrew", "fuse-t", "ntfs-3g-mac"})
+            EXPECT_FALSE(text.contains(macWord)) << text.toStdString();
+}

@@ -74,7 +74,8 @@ DependencyWarningView::DependencyWarningView(DependencyChecker *checker, QWidget
 
     auto *statusRow = new QHBoxLayout;
     statusRow->setSpacing(12);
-    for (const QString &tool : {QStringLiteral("Homebrew"), QStringLiteral("fuse-t"), QStringLiteral("ntfs-3g-mac")}) {
+    const Platform::Words &words = DependencyChecker::words(checker);
+    for (const QString &tool : {words.packageManager, words.fuseLayer, words.ntfs3g}) {
         auto *indicator = new StatusIndicator(tool, false, m_details);
         m_indicators.append(indicator);
         statusRow->addWidget(indicator, 0, Qt::AlignVCenter);

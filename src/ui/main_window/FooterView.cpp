@@ -43,7 +43,7 @@ FooterView::FooterView(DependencyChecker *checker, QWidget *parent)
     , m_errorText(new ElidedLabel)
     , m_spinner(new ActivitySpinner)
     , m_progressText(new ElidedLabel)
-    , m_securityText(new ElidedLabel(QStringLiteral("セキュリティ設定：デフォルト対応 (Kext不要)")))
+    , m_securityText(new ElidedLabel(DependencyChecker::words(checker).securityNote))
     , m_uninstall(new ToolkitButton(ToolkitButton::Style::Link))
     , m_version(new TextLabel(QStringLiteral("v") + AppInfo::version(), this))
 {
@@ -132,7 +132,7 @@ void FooterView::refresh()
     }
     m_progressText->setText(m_checker ? m_checker->installProgressMessage() : QString());
 
-    // Homebrew alone is nothing to uninstall here. A running setup keeps the command, greyed out:
+    // The package manager alone is nothing to uninstall here. A running setup keeps the command, greyed out:
     // the two never run at once.
     bool offered = false;
     if (m_checker) {
@@ -150,7 +150,7 @@ void FooterView::confirmUninstall()
     Alert alert;
     alert.identifier = QStringLiteral("uninstall-confirmation");
     alert.title = QStringLiteral("依存ツールをアンインストールする？");
-    alert.message = QStringLiteral("fuse-t と ntfs-3g-mac をシステムからアンインストールするよ。本当によろしいですか、お兄ちゃん？");
+    alert.message = DependencyChecker::words(m_checker).uninstallConfirmation;
     alert.buttons = {
         {QStringLiteral("アンインストールする"), Alert::Button::Role::Destructive,
          [self] {
