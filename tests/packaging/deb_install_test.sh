@@ -94,7 +94,7 @@ done
 [ "$(dpkg-deb -f "$deb" Recommends)" = fonts-noto-cjk ] || fail "fonts-noto-cjk is not recommended"
 [ "$(dpkg-deb -f "$deb" Version)" = 1.0.0 ] || fail "version $(dpkg-deb -f "$deb" Version), not 1.0.0"
 dpkg-deb -f "$deb" Maintainer | grep -q '^Quorvel NTFS Mount maintainers <' || fail "maintainer $(dpkg-deb -f "$deb" Maintainer)"
-dpkg-deb -c "$deb" | grep -q " \./usr/share/doc/$package/copyright$" || fail "the package has no /usr/share/doc/$package/copyright"
+dpkg-deb -c "$deb" | grep " \./usr/share/doc/$package/copyright$" >/dev/null || fail "the package has no /usr/share/doc/$package/copyright"
 
 installed=yes
 dpkg_locked dpkg -i "$deb" >"$scratch/dpkg.log" ||
