@@ -50,8 +50,12 @@ DiskManager::DiskManager(std::unique_ptr<DiskBackend> backend, QObject *parent)
     m_changeTimer.setInterval(kChangeCoalescing);
     connect(&m_changeTimer, &QTimer::timeout, this, [this] { scanDisks(); });
     connect(m_backend.get(), &DiskBackend::changed, this, &DiskManager::rescanSoon);
-    // The first scan starts from the event loop, after construction has returned.
-    QTimer::singleShot(0, this, [this] { scanDisks(); });
+    // The first scan starts from the event loop, after construction has returned, unless a
+    // caller has asked for one by then.
+    QTimer::singleShot(0, this, [this] {
+        if (!m_scanAsked)
+            scanDisks();
+    });
 }
 
 DiskManager::~DiskManager() = default;
@@ -85,6 +89,7 @@ QCoro::Task<> DiskManager::scanDisks()
 {
     // The request joins those the next scan answers; with none running, that scan starts now.
     // No suspension between the test and the start, so scans never overlap.
+    m_scanAsked = true;
     if (!m_nextScan) {
         m_nextScan = std::make_shared<QPromise<void>>();
         m_nextScan->start();

@@ -67,6 +67,7 @@ private:
     std::unique_ptr<DiskBackend> m_backend;
     QList<NTFSDisk> m_disks;
     bool m_isScanning = false;
+    bool m_scanAsked = false; // a caller asked first, so the model's own first scan is not needed
     std::optional<QString> m_lastError;
     QTimer m_changeTimer;
     // The requests the next scan answers, finished once it has published; absent when none waits.
