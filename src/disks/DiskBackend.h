@@ -29,7 +29,15 @@ public:
     virtual QCoro::Task<QList<NTFSDisk>> discover() = 0;
     // Mounts `disk` read-write through ntfs-3g, first removing the system's own mount of it.
     virtual QCoro::Task<Outcome> mountReadWrite(NTFSDisk disk, QString ntfs3gPath) = 0;
+    // Mounts `disk` read-only through ntfs-3g, as above: for a volume that cannot be written.
+    virtual QCoro::Task<Outcome> mountReadOnly(NTFSDisk disk, QString ntfs3gPath) = 0;
     virtual QCoro::Task<Outcome> unmount(NTFSDisk disk) = 0;
+    // Whether `disk`, no longer listed, has really gone: its device no longer exists (a listing
+    // that could not be read leaves disks out too).
+    virtual QCoro::Task<bool> isDetached(NTFSDisk disk) = 0;
+    // After `disk` went away while it was mounted: takes down what is left of its mount, and the
+    // empty directory it leaves, where the system does not do so itself.
+    virtual QCoro::Task<> cleanUpAfterRemoval(NTFSDisk disk) = 0;
 
 Q_SIGNALS:
     // The disks or their mounts changed behind the model's back: a disk attached or removed, a

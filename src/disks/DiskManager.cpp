@@ -6,6 +6,7 @@
 #include <QCoro/QCoroFuture>
 #include <QPointer>
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -19,7 +20,8 @@ constexpr std::chrono::milliseconds kChangeCoalescing(100);
 std::unique_ptr<DiskBackend> backendFor(const ModelEnvironment &environment)
 {
     if (environment.diskServiceBus)
-        return std::make_unique<UDisks2Backend>(*environment.diskServiceBus, environment.platform, environment.runner);
+        return std::make_unique<UDisks2Backend>(*environment.diskServiceBus, environment.platform, environment.runner,
+                                                environment.files);
     return std::make_unique<DiskUtilityBackend>(environment.platform, environment.runner, environment.files);
 }
 
@@ -59,6 +61,12 @@ DiskManager::DiskManager(std::unique_ptr<DiskBackend> backend, QObject *parent)
 }
 
 DiskManager::~DiskManager() = default;
+
+bool DiskManager::containsDevice(const QList<NTFSDisk> &disks, const QString &deviceNode)
+{
+    return std::any_of(disks.cbegin(), disks.cend(),
+                       [&](const NTFSDisk &disk) { return disk.deviceNode == deviceNode; });
+}
 
 void DiskManager::setDisks(QList<NTFSDisk> disks)
 {
@@ -112,6 +120,9 @@ QCoro::Task<> DiskManager::runScans()
         QList<NTFSDisk> found = co_await m_backend->discover();
         if (!self)
             co_return;
+        for (const NTFSDisk &disk : m_disks)
+            if (disk.mountPoint && !containsDevice(found, disk.deviceNode))
+                followRemoval(disk);
         setDisks(std::move(found));
         answering->finish();
     }
@@ -125,6 +136,25 @@ QCoro::Task<std::optional<DiskError>> DiskManager::mountReadWrite(NTFSDisk disk,
     if (self && outcome.changed)
         co_await self->scanDisks();
     co_return outcome.error;
+}
+
+QCoro::Task<std::optional<DiskError>> DiskManager::mountReadOnly(NTFSDisk disk, QString ntfs3gPath)
+{
+    QPointer<DiskManager> self(this);
+    const DiskBackend::Outcome outcome = co_await m_backend->mountReadOnly(std::move(disk), std::move(ntfs3gPath));
+    if (self && outcome.changed)
+        co_await self->scanDisks();
+    co_return outcome.error;
+}
+
+QCoro::Task<> DiskManager::followRemoval(NTFSDisk disk)
+{
+    QPointer<DiskManager> self(this);
+    // The backend is the model's; should the model go meanwhile, the rest is left undone.
+    if (!co_await m_backend->isDetached(disk) || !self)
+        co_return;
+    Q_EMIT mountedDiskRemoved(disk);
+    co_await m_backend->cleanUpAfterRemoval(std::move(disk));
 }
 
 QCoro::Task<std::optional<DiskError>> DiskManager::unmount(NTFSDisk disk)

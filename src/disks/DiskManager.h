@@ -47,11 +47,17 @@ public:
     // Remounts `disk` read-write through ntfs-3g. Nothing on success, else the error.
     QCoro::Task<std::optional<DiskError>> mountReadWrite(NTFSDisk disk, QString ntfs3gPath);
 
+    // Mounts `disk` read-only through ntfs-3g: the remedy for a volume Windows still holds.
+    QCoro::Task<std::optional<DiskError>> mountReadOnly(NTFSDisk disk, QString ntfs3gPath);
+
     // Unmounts `disk` and rescans. Nothing on success, else the error.
     QCoro::Task<std::optional<DiskError>> unmount(NTFSDisk disk);
 
 Q_SIGNALS:
     void disksChanged();
+    // `disk`, listed as mounted, went away (its device is gone) without being unmounted first.
+    // What was left of its mount is cleaned up after the signal.
+    void mountedDiskRemoved(const NTFSDisk &disk);
     void isScanningChanged();
     void lastErrorChanged();
 
@@ -63,6 +69,9 @@ private:
     void rescanSoon();
     // Scans while scans are asked for, each answering the requests made before it started.
     QCoro::Task<> runScans();
+    // A mounted disk left the list: if it has really gone, says so and cleans up after it.
+    QCoro::Task<> followRemoval(NTFSDisk disk);
+    static bool containsDevice(const QList<NTFSDisk> &disks, const QString &deviceNode);
 
     std::unique_ptr<DiskBackend> m_backend;
     QList<NTFSDisk> m_disks;

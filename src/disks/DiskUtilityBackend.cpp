@@ -1,6 +1,8 @@
 #include "disks/DiskUtilityBackend.h"
 
 #include "disks/DiskDiscovery.h"
+#include "disks/FailureAdvice.h"
+#include "disks/NtfsVolume.h"
 #include "disks/MountPaths.h"
 #include "disks/MountTable.h"
 #include "shell/Log.h"
@@ -54,6 +56,15 @@ DiskError createDirectoryFailed(const QString &directory, const ShellResult &res
 DiskError mountFailed(const ShellResult &ntfs3g)
 {
     return {DiskError::MountFailed, QStringLiteral("Mount failed: ") + ntfs3g.output};
+}
+// ntfs-3g refused the volume outright: where it said why (a hibernated Windows, an unclean
+// volume), a read-write mount gets the explanation and the read-only mount offered.
+DiskError adviseOnRefusal(DiskError error, const QString &ntfs3gOutput, bool readOnly)
+{
+    const FailureAdvice::ReadOnlyCause cause = FailureAdvice::readOnlyCause(ntfs3gOutput, {});
+    if (readOnly || cause == FailureAdvice::ReadOnlyCause::Unknown)
+        return error;
+    return FailureAdvice::offerReadOnly(std::move(error), cause);
 }
 DiskError unmountFailed(const ShellResult &result)
 {
@@ -197,10 +208,15 @@ QString freeMountDirectory(const Context &context, const NTFSDisk &disk)
     return MountPaths::directory(root, disk, kMaxDirectoryVariants);
 }
 
-QCoro::Task<Outcome> mountWith(std::shared_ptr<Context> context, NTFSDisk disk, QString ntfs3gPath)
+QCoro::Task<Outcome> mountWith(std::shared_ptr<Context> context, NTFSDisk disk, QString ntfs3gPath, bool readOnly)
 {
     const Platform &platform = context->platform;
     CommandRunner &runner = *context->runner;
+
+    // A volume Windows marked dirty is not written to until Windows has checked it. (Raw devices
+    // are readable only to administrators on some systems; there ntfs-3g is left to judge.)
+    if (!readOnly && NtfsVolume::isMarkedDirty(*context->files, QStringLiteral("/dev/") + disk.deviceNode) == true)
+        co_return Outcome{FailureAdvice::markedDirty(), false};
 
     // The system's read-only mount goes first. Once it has gone, every failure still rescans, so
     // that the list shows what is left.
@@ -220,8 +236,9 @@ QCoro::Task<Outcome> mountWith(std::shared_ptr<Context> context, NTFSDisk disk, 
         co_return Outcome{createDirectoryFailed(directory, created), systemMountRemoved};
 
     // ntfs-3g; on failure the directory goes again.
+    const QString options = readOnly ? QStringLiteral("ro,") + platform.ntfs3gOptions : platform.ntfs3gOptions;
     const ShellResult mounted = co_await runner.runPrivilegedAsync(
-        MountPaths::ntfs3gLine(ntfs3gPath, disk.deviceNode, directory, platform.ntfs3gOptions));
+        MountPaths::ntfs3gLine(ntfs3gPath, disk.deviceNode, directory, options));
     if (!mounted.isSuccess) {
         // A run can fail after the volume came up (the shell killed once ntfs-3g had mounted):
         // then the mount goes too, so that a failure never leaves a volume behind.
@@ -229,17 +246,21 @@ QCoro::Task<Outcome> mountWith(std::shared_ptr<Context> context, NTFSDisk disk, 
             ? MountPaths::unmountAndRemoveLine(platform.unmountCommand, directory)
             : MountPaths::rmdirLine(directory);
         co_await runner.runPrivilegedAsync(cleanUp);
-        co_return Outcome{mountFailed(mounted), systemMountRemoved};
+        co_return Outcome{adviseOnRefusal(mountFailed(mounted), mounted.output, readOnly), systemMountRemoved};
     }
 
     // Give the FUSE layer a moment to settle.
     if (platform.mountSettleTime.count() > 0)
         co_await QCoro::sleepFor(platform.mountSettleTime);
 
-    // ntfs-3g exits 0 but mounts read-only when Windows was hibernated or fast-started.
-    if (!context->files->isWritableMount(directory)) {
+    // ntfs-3g exits 0 but mounts read-only when Windows was hibernated or fast-started. Its
+    // hibernation file, read while the volume is still up, tells which it was.
+    if (!readOnly && !context->files->isWritableMount(directory)) {
+        const QByteArray hibernationFile = context->files->read(directory + QStringLiteral("/hiberfil.sys"), 0, 8);
         co_await runner.runPrivilegedAsync(MountPaths::unmountAndRemoveLine(platform.unmountCommand, directory));
-        co_return Outcome{mountFailed(mounted), systemMountRemoved};
+        co_return Outcome{FailureAdvice::offerReadOnly(mountFailed(mounted),
+                                                       FailureAdvice::readOnlyCause(mounted.output, hibernationFile)),
+                          systemMountRemoved};
     }
 
     // Show the volume; the opener is not waited for.
@@ -263,6 +284,20 @@ QCoro::Task<Outcome> unmountWith(std::shared_ptr<Context> context, NTFSDisk disk
     co_return Outcome{result.isSuccess ? std::nullopt : std::optional(unmountFailed(result)), true};
 }
 
+// A mount of ours whose disk went: the dead mount goes (the system may keep it), and then its
+// directory. Mounts elsewhere are the system's to clean up.
+QCoro::Task<> cleanUpWith(std::shared_ptr<Context> context, NTFSDisk disk)
+{
+    const Platform &platform = context->platform;
+    if (!disk.mountPoint || !MountPaths::isMountDirectoryFor(platform.mountRoot, disk, *disk.mountPoint)
+        || !context->files->exists(*disk.mountPoint))
+        co_return;
+    const QString &directory = *disk.mountPoint;
+    co_await context->runner->runPrivilegedAsync(context->files->isMountPoint(directory)
+                                                     ? MountPaths::unmountAndRemoveLine(platform.unmountCommand, directory)
+                                                     : MountPaths::rmdirLine(directory));
+}
+
 } // namespace
 
 DiskUtilityBackend::DiskUtilityBackend(Platform platform, std::shared_ptr<CommandRunner> runner,
@@ -281,7 +316,22 @@ QCoro::Task<QList<NTFSDisk>> DiskUtilityBackend::discover()
 
 QCoro::Task<DiskBackend::Outcome> DiskUtilityBackend::mountReadWrite(NTFSDisk disk, QString ntfs3gPath)
 {
-    return mountWith(m_context, std::move(disk), std::move(ntfs3gPath));
+    return mountWith(m_context, std::move(disk), std::move(ntfs3gPath), false);
+}
+
+QCoro::Task<DiskBackend::Outcome> DiskUtilityBackend::mountReadOnly(NTFSDisk disk, QString ntfs3gPath)
+{
+    return mountWith(m_context, std::move(disk), std::move(ntfs3gPath), true);
+}
+
+QCoro::Task<bool> DiskUtilityBackend::isDetached(NTFSDisk disk)
+{
+    co_return !m_context->files->isDevice(QStringLiteral("/dev/") + disk.deviceNode);
+}
+
+QCoro::Task<> DiskUtilityBackend::cleanUpAfterRemoval(NTFSDisk disk)
+{
+    return cleanUpWith(m_context, std::move(disk));
 }
 
 QCoro::Task<DiskBackend::Outcome> DiskUtilityBackend::unmount(NTFSDisk disk)

@@ -20,7 +20,10 @@ public:
 
     QCoro::Task<QList<NTFSDisk>> discover() override;
     QCoro::Task<Outcome> mountReadWrite(NTFSDisk disk, QString ntfs3gPath) override;
+    QCoro::Task<Outcome> mountReadOnly(NTFSDisk disk, QString ntfs3gPath) override;
     QCoro::Task<Outcome> unmount(NTFSDisk disk) override;
+    QCoro::Task<bool> isDetached(NTFSDisk disk) override;
+    QCoro::Task<> cleanUpAfterRemoval(NTFSDisk disk) override;
 
     // What the commands need; the scan's background half holds it weakly and finds nothing once
     // the backend has gone.

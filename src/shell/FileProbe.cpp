@@ -36,3 +36,20 @@ bool SystemFileProbe::isWritableMount(const QString &path) const
         return false;
     return (vfs.f_flag & ST_RDONLY) == 0;
 }
+
+bool SystemFileProbe::isDevice(const QString &path) const
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    return S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode);
+}
+
+QByteArray SystemFileProbe::read(const QString &path, qint64 offset, qint64 length) const
+{
+    QFile file(path);
+    // Unbuffered: a device is read at the offset asked for, in one piece.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || !file.seek(offset))
+        return {};
+    return file.read(length);
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // File-system questions the models ask, behind a seam so tests can script the answers.
@@ -17,6 +18,13 @@ public:
 
     // The file system mounted at `path` accepts writes.
     virtual bool isWritableMount(const QString &path) const = 0;
+
+    // A block or character device exists at `path`.
+    virtual bool isDevice(const QString &path) const = 0;
+
+    // Up to `length` bytes of the file or device at `path` from `offset`; empty where it cannot
+    // be read (absent, or not readable by this user).
+    virtual QByteArray read(const QString &path, qint64 offset, qint64 length) const = 0;
 };
 
 // The real file system.
@@ -25,4 +33,6 @@ public:
     bool exists(const QString &path) const override;
     bool isMountPoint(const QString &path) const override;
     bool isWritableMount(const QString &path) const override;
+    bool isDevice(const QString &path) const override;
+    QByteArray read(const QString &path, qint64 offset, qint64 length) const override;
 };

@@ -1,6 +1,8 @@
 #include "disks/udisks2/UDisks2Backend.h"
 
 #include "disks/DiskDiscovery.h"
+#include "disks/FailureAdvice.h"
+#include "disks/NtfsVolume.h"
 #include "disks/MountPaths.h"
 #include "disks/udisks2/UDisks2Objects.h"
 #include "platform/standins/MountInfo.h"
@@ -10,6 +12,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusServiceWatcher>
+#include <QDir>
 #include <QFile>
 #include <QHash>
 
@@ -148,8 +151,9 @@ DiskError gone(DiskError::Code code, const QString &prefix, const QString &node)
     return {code, prefix + QStringLiteral("/dev/") + node + QStringLiteral(" is no longer attached")};
 }
 
-// Why a fresh mount at `directory` is no read-write ntfs-3g mount, or nothing when it is one.
-std::optional<QString> unusableMount(const QString &directory)
+// Why a fresh mount at `directory` is no ntfs-3g mount (or, where a read-write one was asked for,
+// came up read-only), or nothing when it is one.
+std::optional<QString> unusableMount(const QString &directory, bool readOnly)
 {
     const QHash<QString, MountState> mounts = mountStates();
     const auto state = mounts.constFind(directory);
@@ -157,17 +161,21 @@ std::optional<QString> unusableMount(const QString &directory)
         return QStringLiteral("the volume is not in the mount table at ") + directory;
     if (state->fsType != kNtfs3gType)
         return QStringLiteral("the volume was mounted with ") + state->fsType + QStringLiteral(", not ntfs-3g");
-    if (state->readOnly)
+    if (state->readOnly && !readOnly)
         return QStringLiteral("ntfs-3g could mount the volume only read-only (Windows may be hibernated, or Fast "
                               "Startup left it in use)");
     return std::nullopt;
 }
 
-QCoro::Task<Outcome> mountWith(std::shared_ptr<Context> context, NTFSDisk disk)
+QCoro::Task<Outcome> mountWith(std::shared_ptr<Context> context, NTFSDisk disk, bool readOnly)
 {
     const std::optional<UDisks2::BlockObject> block = co_await findBlock(context, disk.deviceNode);
     if (!block)
         co_return Outcome{gone(DiskError::MountFailed, QStringLiteral("Mount failed: "), disk.deviceNode), true};
+    // A volume Windows marked dirty is not written to until Windows has checked it, where the
+    // raw device can be read (udisks2 does not say).
+    if (!readOnly && NtfsVolume::isMarkedDirty(*context->files, block->device) == true)
+        co_return Outcome{FailureAdvice::markedDirty(), false};
 
     // The system's own mount, read-only, goes first.
     bool changed = false;
@@ -185,7 +193,8 @@ QCoro::Task<Outcome> mountWith(std::shared_ptr<Context> context, NTFSDisk disk)
     // prefer the kernel's driver. udisks2 makes the files the user's and puts them in a directory only
     // the user may enter; the umask keeps the volume itself private as well.
     const QVariantMap options{{QStringLiteral("fstype"), kNtfsType},
-                              {QStringLiteral("options"), QStringLiteral("umask=0077")}};
+                              {QStringLiteral("options"), readOnly ? QStringLiteral("ro,umask=0077")
+                                                                   : QStringLiteral("umask=0077")}};
     const QDBusMessage mounted = co_await callFilesystem(context, block->path, QStringLiteral("Mount"), options);
     if (isError(mounted))
         co_return Outcome{DiskError{DiskError::MountFailed, QStringLiteral("Mount failed: ") + failureText(mounted)},
@@ -194,9 +203,15 @@ QCoro::Task<Outcome> mountWith(std::shared_ptr<Context> context, NTFSDisk disk)
 
     // ntfs-3g mounts read-only, and succeeds, when Windows was hibernated or fast-started; such a
     // mount, or one by another driver, is taken down again and reported, never passed for success.
-    if (const std::optional<QString> why = unusableMount(directory)) {
+    // The hibernation file, read while the volume is up, tells which of the two it was.
+    if (const std::optional<QString> why = unusableMount(directory, readOnly)) {
+        const QByteArray hibernationFile = context->files->read(directory + QStringLiteral("/hiberfil.sys"), 0, 8);
+        const bool cameUpReadOnly = !readOnly && mountStates().value(directory).fsType == kNtfs3gType;
         co_await callFilesystem(context, block->path, QStringLiteral("Unmount"), {});
-        co_return Outcome{DiskError{DiskError::MountFailed, QStringLiteral("Mount failed: ") + *why}, true};
+        DiskError error{DiskError::MountFailed, QStringLiteral("Mount failed: ") + *why};
+        if (cameUpReadOnly)
+            error = FailureAdvice::offerReadOnly(std::move(error), FailureAdvice::readOnlyCause({}, hibernationFile));
+        co_return Outcome{std::move(error), true};
     }
 
     // Show the volume; the opener is not waited for.
@@ -217,6 +232,22 @@ QCoro::Task<Outcome> unmountWith(std::shared_ptr<Context> context, NTFSDisk disk
     co_return Outcome{};
 }
 
+QCoro::Task<bool> isDetachedWith(std::shared_ptr<Context> context, NTFSDisk disk)
+{
+    if (context->files->isDevice(QStringLiteral("/dev/") + disk.deviceNode))
+        co_return false;
+    co_return !(co_await findBlock(context, disk.deviceNode));
+}
+
+// udisks2 takes down the mounts it made of a disk that went, and their directories; what is left
+// is a directory no one mounts on any more, removed where the user may.
+QCoro::Task<> cleanUpWith(std::shared_ptr<Context> context, NTFSDisk disk)
+{
+    if (disk.mountPoint && context->files->exists(*disk.mountPoint) && !context->files->isMountPoint(*disk.mountPoint))
+        QDir().rmdir(*disk.mountPoint);
+    co_return;
+}
+
 QCoro::Task<QList<NTFSDisk>> discoverWith(std::shared_ptr<Context> context)
 {
     const QList<UDisks2::BlockObject> objects = co_await blockObjects(context);
@@ -226,9 +257,10 @@ QCoro::Task<QList<NTFSDisk>> discoverWith(std::shared_ptr<Context> context)
 } // namespace
 
 UDisks2Backend::UDisks2Backend(QDBusConnection bus, Platform platform, std::shared_ptr<CommandRunner> runner,
-                               QObject *parent)
+                               std::shared_ptr<FileProbe> files, QObject *parent)
     : DiskBackend(parent)
-    , m_context(std::make_shared<Context>(Context{std::move(bus), std::move(platform), std::move(runner), {}}))
+    , m_context(std::make_shared<Context>(
+          Context{std::move(bus), std::move(platform), std::move(runner), std::move(files), {}}))
 {
     QDBusConnection &connection = m_context->bus;
     const QString &service = m_context->platform.diskService;
@@ -253,7 +285,22 @@ QCoro::Task<QList<NTFSDisk>> UDisks2Backend::discover()
 QCoro::Task<DiskBackend::Outcome> UDisks2Backend::mountReadWrite(NTFSDisk disk, QString)
 {
     // udisks2 starts ntfs-3g itself, through mount.ntfs.
-    return mountWith(m_context, std::move(disk));
+    return mountWith(m_context, std::move(disk), false);
+}
+
+QCoro::Task<DiskBackend::Outcome> UDisks2Backend::mountReadOnly(NTFSDisk disk, QString)
+{
+    return mountWith(m_context, std::move(disk), true);
+}
+
+QCoro::Task<bool> UDisks2Backend::isDetached(NTFSDisk disk)
+{
+    return isDetachedWith(m_context, std::move(disk));
+}
+
+QCoro::Task<> UDisks2Backend::cleanUpAfterRemoval(NTFSDisk disk)
+{
+    return cleanUpWith(m_context, std::move(disk));
 }
 
 QCoro::Task<DiskBackend::Outcome> UDisks2Backend::unmount(NTFSDisk disk)

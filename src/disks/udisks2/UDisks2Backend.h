@@ -4,6 +4,7 @@
 #include "disks/udisks2/UDisks2Objects.h"
 #include "platform/Platform.h"
 #include "shell/CommandRunner.h"
+#include "shell/FileProbe.h"
 
 #include <QDBusConnection>
 
@@ -14,23 +15,28 @@ class QDBusMessage;
 // Disks through udisks2, the desktop's own disk service, on the system bus: discovery in-process
 // from its object tree (read once, then kept up to date from its signals), mounts through ntfs-3g and unmounts by its methods (authorised by the
 // desktop's polkit agent, which asks at most once and only where the desktop's rules want it), and
-// its change signals. The file browser is still started through the command runner.
+// its change signals. The file browser is still started through the command runner; the volume's
+// own structures are read through the file probe.
 class UDisks2Backend final : public DiskBackend {
     Q_OBJECT
 
 public:
     UDisks2Backend(QDBusConnection bus, Platform platform, std::shared_ptr<CommandRunner> runner,
-                   QObject *parent = nullptr);
+                   std::shared_ptr<FileProbe> files, QObject *parent = nullptr);
     ~UDisks2Backend() override;
 
     QCoro::Task<QList<NTFSDisk>> discover() override;
     QCoro::Task<Outcome> mountReadWrite(NTFSDisk disk, QString ntfs3gPath) override;
+    QCoro::Task<Outcome> mountReadOnly(NTFSDisk disk, QString ntfs3gPath) override;
     QCoro::Task<Outcome> unmount(NTFSDisk disk) override;
+    QCoro::Task<bool> isDetached(NTFSDisk disk) override;
+    QCoro::Task<> cleanUpAfterRemoval(NTFSDisk disk) override;
 
     struct Context {
         QDBusConnection bus;
         Platform platform;
         std::shared_ptr<CommandRunner> runner;
+        std::shared_ptr<FileProbe> files;
         UDisks2::ObjectTree tree;
     };
 
