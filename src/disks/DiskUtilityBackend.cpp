@@ -293,9 +293,11 @@ QCoro::Task<> cleanUpWith(std::shared_ptr<Context> context, NTFSDisk disk)
         || !context->files->exists(*disk.mountPoint))
         co_return;
     const QString &directory = *disk.mountPoint;
-    co_await context->runner->runPrivilegedAsync(context->files->isMountPoint(directory)
-                                                     ? MountPaths::unmountAndRemoveLine(platform.unmountCommand, directory)
-                                                     : MountPaths::rmdirLine(directory));
+    // (A named line: GCC 12 frees a temporary argument before the awaited call has used it.)
+    const QString line = context->files->isMountPoint(directory)
+        ? MountPaths::unmountAndRemoveLine(platform.unmountCommand, directory)
+        : MountPaths::rmdirLine(directory);
+    co_await context->runner->runPrivilegedAsync(line);
 }
 
 } // namespace

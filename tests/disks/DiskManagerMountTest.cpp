@@ -1,6 +1,7 @@
 // Mount and unmount on the macOS profile: exact command lines, their order, the errors, and
 // the fixes (free directory, read-only mounts refused, rescans after partial failures).
 #include "disks/DiskManager.h"
+#include "disks/FailureAdvice.h"
 #include "disks/MountPaths.h"
 #include "support/PlistFixtures.h"
 #include "support/ScriptedFileProbe.h"
@@ -119,14 +120,26 @@ TEST_F(MountFixture, Ntfs3gFailingAfterTheVolumeCameUpTakesTheMountDownToo)
               QStringList({kMkdir, kNtfs3gLine, "/sbin/umount \"/Volumes/Data\" && rmdir \"/Volumes/Data\""}));
 }
 
-TEST_F(MountFixture, ReadOnlyResultOfNtfs3gIsUndoneAndReportedAsAFailure)
+TEST_F(MountFixture, ReadOnlyResultOfNtfs3gIsUndoneExplainedAndOfferedReadOnly)
 {
-    runner->on(kNtfs3gLine, ScriptedRunner::ok("Windows is hibernated, mounted as read-only."));
+    runner->on(kNtfs3gLine, ScriptedRunner::ok("Volume is read-only."));
     files->readOnlyMounts.insert("/Volumes/Data");
-    EXPECT_EQ(mount(unmounted), (DiskError{DiskError::MountFailed, "Mount failed: Windows is hibernated, mounted as read-only."}));
+    // Read while the volume is still up: the hibernation file tells why it came up read-only.
+    files->contents["/Volumes/Data/hiberfil.sys"] = "HIBR\0\0\0\0";
+    EXPECT_EQ(mount(unmounted), FailureAdvice::offerReadOnly({DiskError::MountFailed, "Mount failed: Volume is read-only."},
+                                                             FailureAdvice::ReadOnlyCause::Hibernated));
     EXPECT_EQ(runner->calls(), QList<Call>({{Kind::Privileged, kMkdir},
                                             {Kind::Privileged, kNtfs3gLine},
                                             {Kind::Privileged, "/sbin/umount \"/Volumes/Data\" && rmdir \"/Volumes/Data\""}}));
+
+    // The read-only mount offered instead: the same lines with "ro", kept and shown.
+    runner->clearCalls();
+    EXPECT_EQ(testsupport::await(manager->mountReadOnly(unmounted, kNtfs3g)), std::nullopt);
+    EXPECT_EQ(runner->calls().mid(0, 3),
+              QList<Call>({{Kind::Privileged, kMkdir},
+                           {Kind::Privileged, "\"/opt/homebrew/bin/ntfs-3g\" /dev/disk4s1 \"/Volumes/Data\" -o "
+                                              "ro,local,allow_other,auto_xattr,backend=fskit"},
+                           {Kind::Launch, kOpen}}));
 }
 
 TEST_F(MountFixture, AnotherVolumesMountPointIsNeverMountedOver)
@@ -234,4 +247,24 @@ TEST_F(MountFixture, TheEventLoopRunsWhileCommandsRun)
     mountDone = true;
     EXPECT_EQ(turnsBeforeAwait, 0);
     EXPECT_GT(loopTurnsDuringMount, 10);
+}
+
+// ntfs-3g's own words, and the hibernation file's signature, choose the advice.
+TEST(FailureAdvice, ReadOnlyCauseFromNtfs3gsWordsAndTheHibernationFile)
+{
+    using enum FailureAdvice::ReadOnlyCause;
+    const struct {
+        const char *output;
+        QByteArray hibernationFile;
+        FailureAdvice::ReadOnlyCause cause;
+    } rows[] = {
+        {"Windows is hibernated, refused to mount.", {}, Hibernated},
+        {"", "hibr\0\0\0\0", Hibernated},
+        {"The disk contains an unclean file system (0, 0).\nMetadata kept in Windows cache, refused to mount.", {}, Unclean},
+        {"Falling back to read-only mount because the NTFS partition is in an unsafe state.", "wake", Unclean},
+        {"", "wake", Unknown},
+        {"Read-only file system", {}, Unknown},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(FailureAdvice::readOnlyCause(row.output, row.hibernationFile), row.cause) << row.output;
 }

@@ -37,14 +37,16 @@ struct ScanFixture : ::testing::Test {
                                "/dev/disk4s1 on /Volumes/Data (ntfs, local, nodev, nosuid, read-only, noowners)\n"
                                "fuse-t:/Stick on /Volumes/Stick (nfs, nodev, nosuid, mounted by user)"));
     }
-    // How many lists the current manager has published.
+    // How many lists the current manager has published, and the mounted disks it saw go.
     int published = 0;
+    QList<NTFSDisk> removed;
 
     std::unique_ptr<DiskManager> makeManager()
     {
         published = 0;
         auto manager = std::make_unique<DiskManager>(Platform::macOS(), runner, files);
         QObject::connect(manager.get(), &DiskManager::disksChanged, [this] { ++published; });
+        QObject::connect(manager.get(), &DiskManager::mountedDiskRemoved, [this](const NTFSDisk &d) { removed << d; });
         return manager;
     }
     // Waits for the scan that construction started to publish its list.
@@ -154,6 +156,25 @@ TEST_F(ScanFixture, FailedListingEmptiesTheListWithoutProbingTheMountTable)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_TRUE(manager->disks().isEmpty());
     EXPECT_EQ(runner->lines(), QStringList({kList}));
+    EXPECT_TRUE(removed.isEmpty()) << "the mounted disk's device is still there";
+
+    // Listed again, then gone with its device while mounted: reported once, its dead mount and
+    // directory taken down.
+    runner->setHandler({});
+    testsupport::await(manager->scanDisks());
+    files->missingDevices = {"/dev/disk4s1"};
+    files->existing = files->mountPoints = {"/Volumes/Data"};
+    runner->clearCalls();
+    runner->setHandler([](const Call &c) -> std::optional<ShellResult> {
+        if (c.line == kList)
+            return ScriptedRunner::ok(QString::fromUtf8(listing({})));
+        return std::nullopt;
+    });
+    testsupport::await(manager->scanDisks());
+    testsupport::await(manager->scanDisks());
+    ASSERT_EQ(removed.size(), 1);
+    EXPECT_EQ(removed[0].deviceNode, "disk4s1");
+    EXPECT_EQ(runner->calls().count(Call{Kind::Privileged, "/sbin/umount \"/Volumes/Data\" && rmdir \"/Volumes/Data\""}), 1);
 }
 
 TEST_F(ScanFixture, ParseErrorsAreLoggedAndTheMountTableStillRuns)

@@ -3,6 +3,8 @@
 // Every mount, loop device and file is removed afterwards, also when a test fails.
 #include "StandinHarness.h"
 #include "disks/DiskManager.h"
+#include "disks/FailureAdvice.h"
+#include "disks/NtfsVolume.h"
 #include "shell/HelperShell.h"
 #include "support/TestSupport.h"
 
@@ -10,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -27,6 +30,37 @@ QByteArray randomBytes(int size)
     QByteArray bytes(size, Qt::Uninitialized);
     QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
     return bytes;
+}
+
+// Sets the dirty flag of the NTFS volume on `device`, as a Windows that crashed leaves it: in the
+// $VOLUME_INFORMATION of $Volume (file 3), in the master file table and in its mirror.
+void markDirty(const std::string &device)
+{
+    QFile volume(QString::fromStdString(device));
+    ASSERT_TRUE(volume.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
+    const QByteArray boot = volume.read(512);
+    const char *b = boot.constData();
+    const qint64 cluster = qFromLittleEndian<quint16>(b + 0x0B) * qint64(quint8(boot[0x0D]));
+    const qint8 code = qint8(boot[0x40]);
+    const qint64 record = code > 0 ? code * cluster : qint64(1) << -code;
+    for (const int field : {0x30, 0x38}) {
+        const qint64 at = qFromLittleEndian<qint64>(b + field) * cluster + 3 * record;
+        ASSERT_TRUE(volume.seek(at));
+        QByteArray file = volume.read(record);
+        ASSERT_TRUE(file.startsWith("FILE"));
+        for (qint64 attribute = qFromLittleEndian<quint16>(file.constData() + 0x14);;) {
+            const quint32 type = qFromLittleEndian<quint32>(file.constData() + attribute);
+            ASSERT_NE(type, 0xFFFFFFFFu) << "no volume information";
+            if (type == 0x70) {
+                char *flags = file.data() + attribute + qFromLittleEndian<quint16>(file.constData() + attribute + 0x14) + 0x0A;
+                qToLittleEndian<quint16>(qFromLittleEndian<quint16>(flags) | 1, flags);
+                break;
+            }
+            attribute += qFromLittleEndian<quint32>(file.constData() + attribute + 4);
+        }
+        ASSERT_TRUE(volume.seek(at));
+        ASSERT_EQ(volume.write(file), record);
+    }
 }
 
 // An MBR disk image with NTFS "Alpha", NTFS 'Beta "Q" データ' and ext4, on a loop device, and
@@ -172,4 +206,61 @@ TEST_F(DiskManagerDeviceTest, BusyVolumeFailsToUnmountWithCode4AndLosesNothing)
     EXPECT_EQ(again.readAll(), content);
     again.close();
     EXPECT_EQ(testsupport::await(manager->unmount(ourDisk(0))), std::nullopt);
+}
+
+// Volumes Windows still holds (hibernated, or not closed cleanly) are explained, never written to,
+// and can be mounted read-only instead.
+TEST_F(DiskManagerDeviceTest, VolumesWindowsHoldsAreExplainedAndMountReadOnlyUnchanged)
+{
+    const std::string alpha = "/dev/" + loop + "p1", beta = "/dev/" + loop + "p2";
+    step("mkdir " + *dir / "raw" + " && ntfs-3g " + alpha + " " + *dir / "raw" + " && { printf HIBR; head -c 4092 /dev/zero; } > "
+         + *dir / "raw/hiberfil.sys" + " && umount " + *dir / "raw");
+    markDirty(beta);
+    const auto hibernated = FailureAdvice::offerReadOnly({}, FailureAdvice::ReadOnlyCause::Hibernated);
+    const auto unclean = FailureAdvice::offerReadOnly({}, FailureAdvice::ReadOnlyCause::Unclean);
+
+    for (const auto &[index, expected] : {std::pair{0, hibernated}, std::pair{1, unclean}}) {
+        SCOPED_TRACE(index);
+        const auto error = testsupport::await(manager->mountReadWrite(ourDisk(index), kNtfs3g));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code, DiskError::MountFailed);
+        EXPECT_TRUE(error->description.startsWith("Mount failed: ")) << error->description.toStdString();
+        EXPECT_EQ(error->explanation, expected.explanation);
+        EXPECT_EQ(error->remedy, DiskError::Remedy::MountReadOnly);
+        EXPECT_EQ(QDir(mountRoot).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+
+        ASSERT_EQ(testsupport::await(manager->mountReadOnly(ourDisk(index), kNtfs3g)), std::nullopt);
+        ASSERT_TRUE(ourDisk(index).mountPoint);
+        EXPECT_FALSE(ourDisk(index).isWritable);
+        EXPECT_FALSE(QFileInfo(*ourDisk(index).mountPoint).isWritable());
+        ASSERT_EQ(testsupport::await(manager->unmount(ourDisk(index))), std::nullopt);
+    }
+    // Nothing was changed on either volume.
+    EXPECT_EQ(NtfsVolume::isMarkedDirty(SystemFileProbe(), QString::fromStdString(beta)), true);
+    EXPECT_EQ(NtfsVolume::isMarkedDirty(SystemFileProbe(), QString::fromStdString(alpha)), false);
+    step("ntfs-3g -o ro " + alpha + " " + *dir / "raw" + " && head -c 4 " + *dir / "raw/hiberfil.sys" + " | grep -qx HIBR && umount "
+         + *dir / "raw");
+}
+
+// A disk pulled while mounted: the model says so once, and the mount directory does not stay
+// behind. (A loop device stays while the kernel's FUSE mount holds it, so the test takes the dead
+// mount down itself, as the system does for a disk that is gone, before it detaches the disk.)
+TEST_F(DiskManagerDeviceTest, DiskDetachedWhileMountedIsReportedAndLeavesNothingBehind)
+{
+    ASSERT_EQ(testsupport::await(manager->mountReadWrite(ourDisk(0), kNtfs3g)), std::nullopt);
+    const QString directory = *ourDisk(0).mountPoint;
+    QList<NTFSDisk> removed;
+    QObject::connect(manager.get(), &DiskManager::mountedDiskRemoved, [&](const NTFSDisk &disk) { removed << disk; });
+    const std::string partition = "/dev/" + loop + "p1";
+    step("pkill -KILL -f '^/usr/bin/ntfs-3g " + partition + " '; umount -l '" + directory.toStdString() + "' && losetup -d /dev/"
+         + loop + " && for i in $(seq 50); do [ -e " + partition + " ] || break; sleep 0.1; done; [ ! -e " + partition + " ]");
+
+    testsupport::await(manager->scanDisks());
+    EXPECT_TRUE(ours().isEmpty());
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return removed.size() == 1 && !QFileInfo::exists(directory); }))
+        << removed.size() << " signals; " << directory.toStdString() << " still there";
+    EXPECT_EQ(removed.value(0).deviceNode, QString::fromStdString(loop) + "p1");
+    // A later scan does not report it again.
+    testsupport::await(manager->scanDisks());
+    EXPECT_EQ(removed.size(), 1);
 }

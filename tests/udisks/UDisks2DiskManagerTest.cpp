@@ -2,6 +2,7 @@
 // loop devices, and throw-away accounts (tests/support/UDisksStack.h). Root only, one at a time.
 #include "StandinHarness.h"
 #include "disks/DiskManager.h"
+#include "disks/FailureAdvice.h"
 #include "shell/HelperShell.h"
 #include "support/PromptAgent.h"
 #include "support/TestSupport.h"
@@ -138,7 +139,7 @@ TEST_F(UDisks2DiskManagerTest, RemountsTheSystemsReadOnlyMountReadWriteThroughNt
     EXPECT_EQ(await(manager->unmount(*disk(node(1)))), std::nullopt);
 }
 
-TEST_F(UDisks2DiskManagerTest, HibernatedWindowsVolumeIsTakenDownAgainAndReportedAsAFailure)
+TEST_F(UDisks2DiskManagerTest, HibernatedWindowsVolumeIsTakenDownExplainedAndMountedReadOnlyInstead)
 {
     // A hibernation file with its signature: ntfs-3g then mounts read-only, and says it succeeded.
     step("mkdir " + *dir / "raw" + " && ntfs-3g /dev/" + node(2).toStdString() + " " + *dir / "raw"
@@ -149,6 +150,18 @@ TEST_F(UDisks2DiskManagerTest, HibernatedWindowsVolumeIsTakenDownAgainAndReporte
     EXPECT_TRUE(error->description.startsWith("Mount failed: ")) << error->description.toStdString();
     EXPECT_FALSE(disk(node(2))->mountPoint);
     EXPECT_EQ(sh("findmnt -n --source /dev/" + node(2).toStdString()).standardOutput, "");
+    // Explained from the hibernation file, and offered read-only instead: that mount is kept.
+    EXPECT_EQ(error->explanation,
+              FailureAdvice::offerReadOnly({}, FailureAdvice::ReadOnlyCause::Hibernated).explanation);
+    EXPECT_EQ(error->remedy, DiskError::Remedy::MountReadOnly);
+    ASSERT_EQ(await(manager->mountReadOnly(*disk(node(2)), kNtfs3g)), std::nullopt);
+    ASSERT_TRUE(disk(node(2))->mountPoint);
+    EXPECT_FALSE(disk(node(2))->isWritable);
+    QFile hibernation(*disk(node(2))->mountPoint + "/hiberfil.sys");
+    ASSERT_TRUE(hibernation.open(QIODevice::ReadOnly));
+    EXPECT_EQ(hibernation.read(4), "HIBR");
+    hibernation.close();
+    EXPECT_EQ(await(manager->unmount(*disk(node(2)))), std::nullopt);
 }
 
 TEST_F(UDisks2DiskManagerTest, BusyVolumeStaysMountedAndLosesNothing)
