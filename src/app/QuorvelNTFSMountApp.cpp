@@ -4,6 +4,8 @@
 #include "dependencies/DependencyChecker.h"
 #include "disks/DiskManager.h"
 #include "shell/Log.h"
+#include "ui/Outcomes.h"
+#include "ui/main_window/ContentView.h"
 #include "ui/menu_bar/MenuBarView.h"
 
 #include <QApplication>
@@ -23,6 +25,7 @@ QuorvelNTFSMountApp::QuorvelNTFSMountApp(std::shared_ptr<NotificationService> no
     // The tray item's models: the disk model scans from the event loop, the checker at once.
     m_diskManager = new DiskManager(environment, this);
     m_dependencyChecker = new DependencyChecker(environment.platform, environment.runner, environment.files, this);
+    connect(m_diskManager, &DiskManager::mountedDiskRemoved, this, &QuorvelNTFSMountApp::reportRemoval);
 
     // The scenes: the tray item, then the main window, which opens at start.
     m_mainWindow = new WindowScene(AppInfo::mainWindowIdentifier(), AppInfo::title(),
@@ -66,6 +69,19 @@ void QuorvelNTFSMountApp::updateStatusLabel()
     m_statusLabel = StatusLabel::forDisks(m_diskManager->disks());
     m_trayIcon->setIcon(m_statusLabel.icon());
     m_trayIcon->setToolTip(m_statusLabel.toolTip());
+}
+
+void QuorvelNTFSMountApp::reportRemoval(const NTFSDisk &disk)
+{
+    QWidget *window = m_mainWindow->window();
+    if (window && window->isVisible() && !window->isMinimized()) {
+        if (auto *content = window->findChild<ContentView *>()) {
+            content->showRemoval(disk);
+            return;
+        }
+    }
+    const Outcome outcome = Outcomes::removedWhileMounted(disk);
+    m_notifications->sendNotification(outcome.title, outcome.message);
 }
 
 void QuorvelNTFSMountApp::openWindow(const QString &identifier)

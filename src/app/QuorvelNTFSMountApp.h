@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/WindowScene.h"
+#include "disks/NTFSDisk.h"
 #include "notifications/Notifications.h"
 #include "shell/ModelEnvironment.h"
 #include "ui/menu_bar/StatusLabel.h"
@@ -16,7 +17,8 @@ class QSystemTrayIcon;
 
 // The application object: asks once for notification permission, owns the disk and dependency
 // models that serve the tray item, and sets up the two scenes, the main window (opened at
-// start) and the tray item with its menu.
+// start) and the tray item with its menu. Its disk model is the one that tells of a mounted disk
+// pulled out (the window's own model sees the same and says nothing).
 class QuorvelNTFSMountApp : public QObject {
     Q_OBJECT
 
@@ -39,6 +41,9 @@ public:
 
 private:
     void installTrayItem();
+    // Tells of a mounted disk that went without an unmount, once: in the main window while it is
+    // on screen, else in a notification.
+    void reportRemoval(const NTFSDisk &disk);
     void updateStatusLabel();
 
     std::shared_ptr<NotificationService> m_notifications;

@@ -7,6 +7,7 @@
 #include <QCoro/QCoroTask>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QPointer>
 #include <QUuid>
 #include <QVariantMap>
 
@@ -45,12 +46,19 @@ QString authErrorLine(const QString &errorText)
     return QStringLiteral("Notification auth error: ") + errorText;
 }
 
-// Completion handler of both calls: nothing on success, one log line on failure.
-QCoro::Task<> logFailure(QDBusPendingCall call, std::function<QString(const QString &)> line)
+// The banner's one button goes out under this key ("default" would be a click on the banner).
+const char *const kActionKey = "action";
+
+// Completion handler of Notify: the service's number for the banner to `numbered`, if given, on
+// success; one log line on failure.
+QCoro::Task<> awaitNotify(QDBusPendingCall call, std::function<QString(const QString &)> line,
+                          std::function<void(uint)> numbered)
 {
     const QDBusMessage reply = co_await call;
     if (reply.type() == QDBusMessage::ErrorMessage)
         writeLogLine(line(describe(QDBusError(reply))));
+    else if (numbered)
+        numbered(reply.arguments().value(0).toUInt());
 }
 
 // Keeps the service's capabilities once it answers; a failure is one log line.
@@ -67,10 +75,20 @@ QCoro::Task<> readCapabilities(QDBusPendingCall call, std::weak_ptr<std::optiona
 
 } // namespace
 
-FreedesktopNotifications::FreedesktopNotifications(QDBusConnection connection)
-    : m_connection(std::move(connection))
+FreedesktopNotifications::FreedesktopNotifications(QDBusConnection connection, QObject *parent)
+    : QObject(parent)
+    , m_connection(std::move(connection))
 {
+    // The service tells every client of every banner's fate; ours are told apart by number.
+    const QString service = QString::fromLatin1(kService), path = QString::fromLatin1(kPath),
+                  interface = QString::fromLatin1(kInterface);
+    m_connection.connect(service, path, interface, QStringLiteral("ActionInvoked"), this,
+                         SLOT(onActionInvoked(uint, QString)));
+    m_connection.connect(service, path, interface, QStringLiteral("NotificationClosed"), this,
+                         SLOT(onNotificationClosed(uint, uint)));
 }
+
+FreedesktopNotifications::~FreedesktopNotifications() = default;
 
 QString FreedesktopNotifications::newRequestIdentifier()
 {
@@ -86,12 +104,13 @@ void FreedesktopNotifications::requestNotificationAuthorization()
     readCapabilities(m_connection.asyncCall(methodCall(QStringLiteral("GetCapabilities"))), m_capabilities);
 }
 
-void FreedesktopNotifications::sendNotification(const QString &title, const QString &body)
+void FreedesktopNotifications::sendNotification(const QString &title, const QString &body,
+                                                std::optional<Action> action)
 {
-    post(title, body);
+    post(title, body, std::move(action));
 }
 
-QString FreedesktopNotifications::post(const QString &title, const QString &body)
+QString FreedesktopNotifications::post(const QString &title, const QString &body, std::optional<Action> action)
 {
     const QString identifier = newRequestIdentifier();
     auto line = [identifier](const QString &errorText) { return requestErrorLine(errorText, identifier); };
@@ -103,14 +122,40 @@ QString FreedesktopNotifications::post(const QString &title, const QString &body
     // none shows the text as it comes.
     const std::optional<QStringList> &capabilities = *m_capabilities;
     const bool readsMarkup = !capabilities || capabilities->contains(QStringLiteral("body-markup"));
+    // Likewise most show actions; where one said it shows none, the body alone tells what to do.
+    if (action && capabilities && !capabilities->contains(QStringLiteral("actions")))
+        action.reset();
+    QStringList actions;
+    std::function<void(uint)> numbered;
+    if (action) {
+        actions << QString::fromLatin1(kActionKey) << action->label;
+        numbered = [self = QPointer(this), run = std::move(action->run)](uint notification) {
+            if (self)
+                self->m_actions.insert(notification, run);
+        };
+    }
     QDBusMessage notify = methodCall(QStringLiteral("Notify"));
     // The installed application icon, and the launcher the notification belongs to. No other
     // hints: the server plays its default sound and shows the banner as soon as it can.
     const QVariantMap hints{{QStringLiteral("desktop-entry"), AppInfo::applicationId()}};
     notify << AppInfo::title() << uint(0) << AppInfo::iconName() << title << (readsMarkup ? body.toHtmlEscaped() : body)
-           << QStringList() << hints << int(-1);
-    logFailure(m_connection.asyncCall(notify), line);
+           << actions << hints << int(-1);
+    awaitNotify(m_connection.asyncCall(notify), line, std::move(numbered));
     return identifier;
+}
+
+void FreedesktopNotifications::onActionInvoked(uint notification, const QString &key)
+{
+    if (key != QLatin1String(kActionKey))
+        return;
+    const std::function<void()> run = m_actions.take(notification);
+    if (run)
+        run();
+}
+
+void FreedesktopNotifications::onNotificationClosed(uint notification, uint)
+{
+    m_actions.remove(notification);
 }
 
 #ifndef Q_OS_MACOS

@@ -26,7 +26,9 @@ public:
                               }];
     }
 
-    void sendNotification(const QString &title, const QString &body) override
+    // The banner has no button here: its body says what to do, and the user does it in the
+    // menu or the window.
+    void sendNotification(const QString &title, const QString &body, std::optional<Action> = std::nullopt) override
     {
         UNMutableNotificationContent *content = [[UNMutableNotificationContent alloc] init];
         content.title = title.toNSString();

@@ -18,12 +18,20 @@ namespace Outcomes {
 
 // The main window's alerts.
 Outcome windowMount(const NTFSDisk &disk, const std::optional<DiskError> &error);
+Outcome windowMountReadOnly(const NTFSDisk &disk, const std::optional<DiskError> &error);
 Outcome windowUnmount(const NTFSDisk &disk, const std::optional<DiskError> &error);
 // A mount asked for before ntfs-3g was found.
 Outcome windowNoNtfs3g();
 
 // The tray menu's notifications.
 Outcome menuMount(const NTFSDisk &disk, const std::optional<DiskError> &error);
+Outcome menuMountReadOnly(const NTFSDisk &disk, const std::optional<DiskError> &error);
 Outcome menuEject(const NTFSDisk &disk, const std::optional<DiskError> &error);
+
+// A mounted disk went without being unmounted: the window's alert and the tray's notification alike.
+Outcome removedWhileMounted(const NTFSDisk &disk);
+
+// The button (alert) or action (notification) that applies `remedy`; empty for none.
+QString remedyLabel(DiskError::Remedy remedy);
 
 } // namespace Outcomes

@@ -3,7 +3,9 @@
 #include "app/QuorvelNTFSMountApp.h"
 
 #include "dependencies/DependencyChecker.h"
+#include "main_window/RecordingPresenter.h"
 #include "support/TrayTestSupport.h"
+#include "ui/main_window/ContentView.h"
 #include "ui/menu_bar/MenuBarView.h"
 
 #include <QApplication>
@@ -45,6 +47,8 @@ struct AppFixture : ::testing::Test {
     QStringList events;
     QList<QPointer<QWidget>> contents;
     std::unique_ptr<QuorvelNTFSMountApp> app;
+    // The window's content: a plain widget, or the real view with alerts recorded.
+    std::shared_ptr<RecordingPresenter> presenter;
 
     void start(const QList<NTFSDisk> &disks)
     {
@@ -54,7 +58,13 @@ struct AppFixture : ::testing::Test {
         notifications->onAuthorization = [this] { events << "authorization"; };
         app = std::make_unique<QuorvelNTFSMountApp>(notifications, machine.environment(), [this] {
             events << "window content";
-            contents << new QWidget;
+            if (presenter) {
+                auto *content = new ContentView(machine.environment());
+                content->setAlertPresenter(presenter);
+                contents << content;
+            } else {
+                contents << new QWidget;
+            }
             return contents.last().data();
         });
         waitForScan();
@@ -157,4 +167,39 @@ TEST_F(AppFixture, TheMainWindowIsNeverDuplicatedAndClosingItKeepsTheTray)
     trigger(menu(), "メイン画面を開く");
     EXPECT_FALSE(mainWindows().first()->isMinimized());
     EXPECT_EQ(contents.size(), 2);
+}
+
+// A mounted disk pulled out is told once: in the window while it is open, else in a notification.
+TEST_F(AppFixture, AMountedDiskPulledOutIsToldInTheOpenWindowElseInANotification)
+{
+    presenter = std::make_shared<RecordingPresenter>();
+    const NTFSDisk data = writableDisk("disk4s1", "Data");
+    start({data});
+    const QString message = "「Data」はアンマウントしないまま取り外されたよ。直前に保存したファイルは、ディスクに書き込まれて"
+                            "いないかもしれないよ。次からは、取り外す前にアンマウントしてね。";
+    const auto pullOut = [&] {
+        machine.files->missingDevices.insert("/dev/disk4s1");
+        machine.setDisks({});
+        machine.runner->clearCalls();
+        trigger(menu(), "ディスクを再スキャン");
+        waitForScan();
+    };
+    pullOut();
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return presenter->open.has_value(); }));
+    EXPECT_EQ(presenter->open->title, "ディスクが取り外されたよ");
+    EXPECT_EQ(presenter->open->message, message);
+    EXPECT_TRUE(notifications->sent.isEmpty());
+
+    mainWindows().first()->close();
+    deliverDeferredDeletes();
+    machine.files->missingDevices.clear();
+    machine.setDisks({data});
+    machine.runner->clearCalls();
+    trigger(menu(), "ディスクを再スキャン");
+    waitForScan();
+    pullOut();
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return !notifications->sent.isEmpty(); }));
+    testsupport::processEventsUntil([] { return false; }, 50);
+    EXPECT_EQ(notifications->sent, QStringList{"ディスクが取り外されたよ / " + message});
+    EXPECT_EQ(presenter->presented.size(), 1);
 }

@@ -73,5 +73,17 @@ TEST(MessageBoxPresenter, ShowsPlainTextReplacesTheOpenBoxAndRunsTheActionOnceCl
     EXPECT_EQ(box->defaultButton(), labelled(box, "キャンセル"));
     QTest::keyClick(box, Qt::Key_Escape);
     QApplication::processEvents();
-    EXPECT_EQ(ran, QStringList({"OK closed", "キャンセル closed"}));
+
+    // A further choice answers neither Return nor Escape: both leave it for OK.
+    for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_unknown}) { // the last one clicks
+        presenter.present(&owner, {"outcome", "t", "m", {button("OK", Role::Default), button("もう一度試す", Role::Other)}});
+        box = openBox(owner);
+        ASSERT_NE(box, nullptr);
+        if (key != Qt::Key_unknown)
+            QTest::keyClick(box, key);
+        else
+            QTest::mouseClick(labelled(box, "もう一度試す"), Qt::LeftButton);
+        QApplication::processEvents();
+    }
+    EXPECT_EQ(ran, QStringList({"OK closed", "キャンセル closed", "OK closed", "OK closed", "もう一度試す closed"}));
 }

@@ -5,6 +5,7 @@
 #include "RecordingPresenter.h"
 #include "dependencies/DependencyChecker.h"
 #include "disks/DiskManager.h"
+#include "disks/FailureAdvice.h"
 #include "support/ScriptedMachine.h"
 #include "support/TestSupport.h"
 #include "ui/main_window/DependencyWarningView.h"
@@ -130,6 +131,34 @@ TEST_F(WindowFixture, EachOutcomeIsReportedInAnAlertWithOneOkButton)
     EXPECT_TRUE(machine.runner->lines().contains(
         "\"/opt/homebrew/bin/ntfs-3g\" /dev/disk4s1 \"/Volumes/Data\" -o local,allow_other,auto_xattr,backend=fskit"));
     EXPECT_TRUE(view->row("disk6")->unmountButton()->isVisible());
+}
+
+// ntfs-3g came up read-only on a hibernated volume: the alert explains, and its second button
+// mounts read-only, the card spinning meanwhile.
+TEST_F(WindowFixture, AFailureOfferingTheReadOnlyMountHasItAsTheOtherButton)
+{
+    open({kData});
+    machine.files->readOnlyMounts.insert("/Volumes/Data");
+    machine.runner->on("\"/opt/homebrew/bin/ntfs-3g\" /dev/disk4s1 \"/Volumes/Data\" -o local,allow_other,auto_xattr,backend=fskit",
+                       ScriptedRunner::ok("Windows is hibernated, mounted as read-only."));
+    view->mountDisk(kData);
+    waitForAlert();
+    EXPECT_EQ(presenter->open->title, kError);
+    EXPECT_EQ(presenter->open->message,
+              "Mount failed: Windows is hibernated, mounted as read-only.\n\n"
+                  + FailureAdvice::offerReadOnly({}, FailureAdvice::ReadOnlyCause::Hibernated).explanation);
+    ASSERT_EQ(presenter->open->buttons.size(), 2);
+    EXPECT_EQ(presenter->open->buttons[0].role, Alert::Button::Role::Default);
+    EXPECT_EQ(presenter->open->buttons[1].role, Alert::Button::Role::Other);
+    ASSERT_TRUE(presenter->choose("読み取り専用でマウント"));
+    EXPECT_TRUE(view->row("disk4s1")->isOperating());
+    waitForAlert();
+    EXPECT_EQ(presenter->open->title, kDone);
+    EXPECT_EQ(presenter->open->message, "「Data」を読み取り専用でマウントしたよ。");
+    EXPECT_EQ(presenter->open->buttons.size(), 1);
+    EXPECT_FALSE(view->isOperating());
+    EXPECT_TRUE(machine.runner->lines().contains(
+        "\"/opt/homebrew/bin/ntfs-3g\" /dev/disk4s1 \"/Volumes/Data\" -o ro,local,allow_other,auto_xattr,backend=fskit"));
 }
 
 TEST_F(WindowFixture, MountWithoutAnNtfs3gPathAlertsAndStartsNothing)

@@ -125,7 +125,7 @@ TEST_F(MenuFixture, SubmenusFollowTheScanOrderOnePerDiskWithEjectOrMountAndTheWi
     EXPECT_EQ(windowActions, QStringList({"open main-window", "open main-window", "activate", "quit"}));
 }
 
-TEST_F(MenuFixture, MountAndEjectPostTheirOutcome)
+TEST_F(MenuFixture, MountAndEjectPostTheirOutcomeWithTheRemedyAsItsAction)
 {
     const struct {
         NTFSDisk before;
@@ -166,6 +166,27 @@ TEST_F(MenuFixture, MountAndEjectPostTheirOutcome)
     waitForNotifications(2);
     EXPECT_EQ(notifications->sent.last(), "マウント成功 / 「Data」を書き込み可能にしたよ、お兄ちゃん！");
     EXPECT_EQ(describe(submenu(0)).last(), ready);
+
+    // A hibernated volume: the failure offers the read-only mount as its action, which greys the
+    // entry out while it runs and posts its own outcome.
+    rescan({readOnlyDisk("disk4s1", "Data")});
+    notifications->sent.clear();
+    machine.files->readOnlyMounts.insert("/Volumes/Data");
+    const QString ntfs3g = "\"/opt/homebrew/bin/ntfs-3g\" /dev/disk4s1 \"/Volumes/Data\" -o ";
+    machine.runner->on(ntfs3g + "local,allow_other,auto_xattr,backend=fskit",
+                       ScriptedRunner::ok("Windows is hibernated, mounted as read-only."));
+    trigger(submenu(0), kMount);
+    waitForNotifications(1);
+    const QString failed = notifications->sent.first();
+    EXPECT_TRUE(failed.startsWith("マウント失敗 / Mount failed: Windows is hibernated, mounted as read-only.\n\nWindows が"))
+        << failed.toStdString();
+    EXPECT_TRUE(failed.endsWith("。 [読み取り専用でマウント]")) << failed.toStdString();
+    ASSERT_TRUE(notifications->lastAction);
+    notifications->lastAction->run();
+    EXPECT_EQ(describe(submenu(0)).last(), busy);
+    waitForNotifications(2);
+    EXPECT_EQ(notifications->sent.last(), "マウント成功 / 「Data」を読み取り専用でマウントしたよ。");
+    EXPECT_TRUE(machine.runner->lines().contains(ntfs3g + "ro,local,allow_other,auto_xattr,backend=fskit"));
 }
 
 TEST_F(MenuFixture, AStaleMountEntryWithoutAnNtfs3gPathDoesNothing)

@@ -42,6 +42,10 @@ public Q_SLOTS:
         ++capabilityRequests;
         return capabilities;
     }
+
+Q_SIGNALS:
+    void ActionInvoked(uint id, const QString &actionKey);
+    void NotificationClosed(uint id, uint reason);
 };
 
 // A bus of the test's own (no service files, so nothing is started behind the test's back),
@@ -84,7 +88,8 @@ struct NotificationsFixture : ::testing::Test {
     void registerServer()
     {
         QDBusConnection connection = connect("server");
-        ASSERT_TRUE(connection.registerObject("/org/freedesktop/Notifications", &server, QDBusConnection::ExportAllSlots));
+        ASSERT_TRUE(connection.registerObject("/org/freedesktop/Notifications", &server,
+                                               QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
         ASSERT_TRUE(connection.registerService("org.freedesktop.Notifications"));
     }
     // The log lines written by `act` and the event loop until `condition` holds (or time runs out).
@@ -154,6 +159,34 @@ TEST_F(NotificationsFixture, BodiesAreEscapedForServersThatReadMarkup)
         ASSERT_TRUE(testsupport::processEventsUntil([&] { return server.notifications.size() == 1; }));
         EXPECT_EQ(server.notifications[0][3].toString(), "マウント成功");
         EXPECT_EQ(server.notifications[0][4].toString(), c.expected);
+    }
+}
+
+// The action goes out as the banner's button where the service shows them, and runs once when
+// the service says it was chosen; a banner closed unchosen forgets it.
+TEST_F(NotificationsFixture, AnActionRunsOnceWhenChosenAndNotAtAllWhereTheServiceShowsNone)
+{
+    registerServer();
+    for (const QStringList &capabilities : {QStringList{"body", "actions"}, QStringList{"body"}}) {
+        SCOPED_TRACE(capabilities.join(",").toStdString());
+        server.capabilities = capabilities;
+        server.notifications.clear();
+        FreedesktopNotifications notifications(connect("client-" + QString::number(connections.size())));
+        notifications.requestNotificationAuthorization();
+        ASSERT_TRUE(testsupport::processEventsUntil([&] { return notifications.capabilities().has_value(); }));
+        QStringList ran;
+        for (const QString &label : QStringList{"読み取り専用でマウント", "もう一度試す"})
+            notifications.sendNotification("t", "b", NotificationService::Action{label, [&ran, label] { ran << label; }});
+        ASSERT_TRUE(testsupport::processEventsUntil([&] { return server.notifications.size() == 2; }));
+        const bool shown = capabilities.contains("actions");
+        EXPECT_EQ(server.notifications[0][5].toStringList(),
+                  shown ? QStringList({"action", "読み取り専用でマウント"}) : QStringList());
+        Q_EMIT server.ActionInvoked(1, "default"); // the banner itself, clicked
+        Q_EMIT server.NotificationClosed(2, 2);
+        for (const uint id : {1u, 1u, 2u, 3u}) // chosen twice, after closing, of another client
+            Q_EMIT server.ActionInvoked(id, "action");
+        testsupport::processEventsUntil([] { return false; }, 300);
+        EXPECT_EQ(ran, shown ? QStringList{"読み取り専用でマウント"} : QStringList());
     }
 }
 

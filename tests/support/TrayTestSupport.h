@@ -22,12 +22,17 @@ inline NTFSDisk readOnlyDisk(const QString &node, const QString &name) { return 
 inline NTFSDisk writableDisk(const QString &node, const QString &name) { return disk(node, name, true, true); }
 inline NTFSDisk unmountedDisk(const QString &node, const QString &name) { return disk(node, name, false); }
 
-// Records what would have been shown, as "title / body".
+// Records what would have been shown, as "title / body", and " [label]" for an action.
 struct RecordingNotifications : NotificationService {
     QStringList sent;
+    std::optional<Action> lastAction;
     std::function<void()> onAuthorization = [] {};
     void requestNotificationAuthorization() override { onAuthorization(); }
-    void sendNotification(const QString &title, const QString &body) override { sent << title + " / " + body; }
+    void sendNotification(const QString &title, const QString &body, std::optional<Action> action) override
+    {
+        sent << title + " / " + body + (action ? " [" + action->label + "]" : QString());
+        lastAction = std::move(action);
+    }
 };
 
 // Waits until a scan ran since the runner's calls were last cleared, and ended.

@@ -1,11 +1,13 @@
 // Renders the main window in its typical states into PNG files, to look at: no disks, three
 // cards, the warning panel (collapsed, expanded with an error, during setup), a disk error in the
-// footer, the uninstall confirmation, a mount in progress, and the three cards on a dark palette.
+// footer, the uninstall confirmation, a mount in progress, the three cards on a dark palette, and
+// the alerts of a hibernated volume, a busy unmount and a disk pulled out while mounted.
 //
 //   main_window_gallery OUTPUT_DIR
 #include "AppInfo.h"
 #include "dependencies/DependencyChecker.h"
 #include "disks/DiskManager.h"
+#include "disks/FailureAdvice.h"
 #include "support/ScriptedMachine.h"
 #include "ui/main_window/ContentView.h"
 #include "ui/main_window/DependencyWarningView.h"
@@ -188,8 +190,31 @@ int main(int argc, char **argv)
              w.expandPanel();
              w.settle();
          }},
+        // ntfs-3g came up read-only on a hibernated volume: the explanation, and the read-only
+        // mount offered beside OK.
+        {"13-hibernated-alert", {kReadOnly}, true, true, true, [](Window &w) {
+             w.machine.files->readOnlyMounts.insert(*kReadOnly.mountPoint);
+             w.machine.runner->onPrefix(QLatin1Char('"') + kNtfs3g, ScriptedRunner::ok(QStringLiteral("Windows is hibernated, mounted as read-only.")));
+             w.view->row(kReadOnly.deviceNode)->mountButton()->click();
+             w.settle([&] { return w.view->showAlert(); });
+         }, true},
+        // An unmount the system refused while programs hold the volume, with another try offered.
+        {"14-busy-unmount-alert", {kWritable}, true, true, true, [](Window &w) {
+             const DiskError busy = FailureAdvice::offerRetry(
+                 {DiskError::UnmountFailed, QStringLiteral("Failed to unmount: Volume Data on disk4s1 failed to unmount: dissented by PID 4242")},
+                 {{{4242, QStringLiteral("Preview")}, {4310, QStringLiteral("ターミナル")}}, 1});
+             w.view->report(kWritable, ContentView::Command::Unmount, busy);
+             w.settle();
+         }, true},
+        {"15-removal-alert", {kReadOnly}, true, true, true, [](Window &w) {
+             w.view->showRemoval(kWritable);
+             w.settle();
+         }, true},
     };
     for (const Shot &shot : shots) {
+        // The dark shots keep the palette the first of them switched to; the others are light.
+        if (!shot.name.endsWith(QStringLiteral("-dark")))
+            QApplication::setPalette(lightPalette);
         Window w(shot.disks, shot.homebrew, shot.fuseT, shot.ntfs3g);
         shot.act(w);
         save(w.view.get(), shot.name, shot.withAlert);

@@ -30,6 +30,7 @@ QMessageBox::ButtonRole boxRole(Alert::Button::Role role)
     switch (role) {
     case Alert::Button::Role::Destructive: return QMessageBox::DestructiveRole;
     case Alert::Button::Role::Cancel: return QMessageBox::RejectRole;
+    case Alert::Button::Role::Other: return QMessageBox::ActionRole;
     case Alert::Button::Role::Default: break;
     }
     return QMessageBox::AcceptRole;
@@ -56,7 +57,7 @@ void fill(QMessageBox *box, AlertSession *session, const Alert &alert)
         old->deleteLater();
     }
     QPushButton *cancel = nullptr;
-    bool hasDefault = false;
+    QPushButton *byDefault = nullptr;
     for (int i = 0; i < alert.buttons.size(); ++i) {
         const Alert::Button &wanted = alert.buttons.at(i);
         QPushButton *button = box->addButton(wanted.text, boxRole(wanted.role));
@@ -68,7 +69,7 @@ void fill(QMessageBox *box, AlertSession *session, const Alert &alert)
         }
         if (wanted.role == Alert::Button::Role::Default) {
             box->setDefaultButton(button);
-            hasDefault = true;
+            byDefault = button;
         }
         if (wanted.role == Alert::Button::Role::Cancel) {
             box->setEscapeButton(button);
@@ -76,8 +77,11 @@ void fill(QMessageBox *box, AlertSession *session, const Alert &alert)
         }
     }
     // Return never confirms a destructive choice by itself.
-    if (!hasDefault && cancel)
+    if (!byDefault && cancel)
         box->setDefaultButton(cancel);
+    // Without a cancel button Escape dismisses the alert as its default does, never with another choice.
+    if (!cancel && byDefault)
+        box->setEscapeButton(byDefault);
 }
 
 } // namespace

@@ -11,7 +11,9 @@ class QWidget;
 // then runs that button's action.
 struct Alert {
     struct Button {
-        enum class Role { Default, Destructive, Cancel };
+        // Default answers Return; Cancel answers Escape (and Return where there is no Default);
+        // Other is a further choice that answers neither.
+        enum class Role { Default, Destructive, Cancel, Other };
         QString text;
         Role role = Role::Default;
         std::function<void()> action;

@@ -172,35 +172,75 @@ void ContentView::diskRefresh()
 
 void ContentView::mountDisk(const NTFSDisk &disk)
 {
-    if (isOperating(disk.deviceNode))
-        return;
-    const std::optional<QString> ntfs3gPath = m_dependencyChecker->status().ntfs3gPath;
-    if (!ntfs3gPath) {
-        showOutcome(Outcomes::windowNoNtfs3g());
-        return;
-    }
-    setOperating(disk.deviceNode, true);
-    // The disk as it was at the click, and the path read above.
-    QTimer::singleShot(0, this, [this, disk, path = *ntfs3gPath] {
-        QCoro::connect(m_diskManager->mountReadWrite(disk, path), this,
-                       [this, disk](const std::optional<DiskError> &error) {
-                           setOperating(disk.deviceNode, false);
-                           showOutcome(Outcomes::windowMount(disk, error));
-                       });
-    });
+    run(disk, Command::MountReadWrite);
+}
+
+void ContentView::mountDiskReadOnly(const NTFSDisk &disk)
+{
+    run(disk, Command::MountReadOnly);
 }
 
 void ContentView::unmountDisk(const NTFSDisk &disk)
 {
+    run(disk, Command::Unmount);
+}
+
+void ContentView::showRemoval(const NTFSDisk &disk)
+{
+    showOutcome(Outcomes::removedWhileMounted(disk));
+}
+
+void ContentView::run(const NTFSDisk &disk, Command command)
+{
     if (isOperating(disk.deviceNode))
         return;
+    QString ntfs3gPath;
+    if (command != Command::Unmount) {
+        const std::optional<QString> path = m_dependencyChecker->status().ntfs3gPath;
+        if (!path) {
+            showOutcome(Outcomes::windowNoNtfs3g());
+            return;
+        }
+        ntfs3gPath = *path;
+    }
     setOperating(disk.deviceNode, true);
-    QTimer::singleShot(0, this, [this, disk] {
-        QCoro::connect(m_diskManager->unmount(disk), this, [this, disk](const std::optional<DiskError> &error) {
+    // The disk as it was at the click, and the path read above.
+    QTimer::singleShot(0, this, [this, disk, command, ntfs3gPath] {
+        QCoro::Task<std::optional<DiskError>> task = command == Command::Unmount ? m_diskManager->unmount(disk)
+            : command == Command::MountReadOnly ? m_diskManager->mountReadOnly(disk, ntfs3gPath)
+                                                : m_diskManager->mountReadWrite(disk, ntfs3gPath);
+        QCoro::connect(std::move(task), this, [this, disk, command](const std::optional<DiskError> &error) {
             setOperating(disk.deviceNode, false);
-            showOutcome(Outcomes::windowUnmount(disk, error));
+            report(disk, command, error);
         });
     });
+}
+
+void ContentView::report(const NTFSDisk &disk, Command command, const std::optional<DiskError> &error)
+{
+    const Outcome outcome = command == Command::Unmount ? Outcomes::windowUnmount(disk, error)
+        : command == Command::MountReadOnly             ? Outcomes::windowMountReadOnly(disk, error)
+                                                        : Outcomes::windowMount(disk, error);
+    if (!error || error->remedy == DiskError::Remedy::None) {
+        showOutcome(outcome);
+        return;
+    }
+    // A read-only mount instead, or the same command again.
+    const Command remedy = error->remedy == DiskError::Remedy::MountReadOnly ? Command::MountReadOnly : command;
+    QPointer<ContentView> self(this);
+    showOutcome(outcome, Alert::Button{Outcomes::remedyLabel(error->remedy), Alert::Button::Role::Other,
+                                       [self, disk, remedy] {
+                                           if (self)
+                                               self->run(self->listed(disk), remedy);
+                                       }});
+}
+
+NTFSDisk ContentView::listed(const NTFSDisk &disk) const
+{
+    for (const NTFSDisk &current : m_diskManager->disks())
+        if (current.deviceNode == disk.deviceNode)
+            return current;
+    return disk;
 }
 
 void ContentView::setOperating(const QString &deviceNode, bool operating)
@@ -212,7 +252,7 @@ void ContentView::setOperating(const QString &deviceNode, bool operating)
     updateRows();
 }
 
-void ContentView::showOutcome(const Outcome &outcome)
+void ContentView::showOutcome(const Outcome &outcome, std::optional<Alert::Button> remedy)
 {
     m_alertTitle = outcome.title;
     m_alertMessage = outcome.message;
@@ -226,6 +266,14 @@ void ContentView::showOutcome(const Outcome &outcome)
                           if (self)
                               self->m_showAlert = false;
                       }}};
+    if (remedy) {
+        remedy->action = [self, apply = std::move(remedy->action)] {
+            if (self)
+                self->m_showAlert = false;
+            apply();
+        };
+        alert.buttons.append(std::move(*remedy));
+    }
     m_presenter->present(this, alert);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "disks/DiskError.h"
 #include "disks/NTFSDisk.h"
 #include "shell/ModelEnvironment.h"
 #include "ui/main_window/AlertPresenter.h"
@@ -10,6 +11,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class DependencyChecker;
 class DependencyWarningView;
@@ -43,8 +45,19 @@ public:
     // Remounts `disk` read-write; needs a known ntfs-3g path. Returns at once. Each disk has one
     // command at a time: a second one for a disk whose command still runs is ignored.
     void mountDisk(const NTFSDisk &disk);
+    // Mounts `disk` read-only, as a failed read-write mount may offer; needs a known ntfs-3g path.
+    // Returns at once, and like the others runs one command per disk at a time.
+    void mountDiskReadOnly(const NTFSDisk &disk);
     // Unmounts `disk`. Returns at once.
     void unmountDisk(const NTFSDisk &disk);
+    // Says in an alert that `disk` went without being unmounted.
+    void showRemoval(const NTFSDisk &disk);
+
+    enum class Command { MountReadWrite, MountReadOnly, Unmount };
+    // Says how `command` on `disk` ended: its outcome's alert, with the remedy the error offers
+    // as the second button. Each command calls it as it ends; the gallery calls it for errors no
+    // scripted machine makes.
+    void report(const NTFSDisk &disk, Command command, const std::optional<DiskError> &error);
     // Rescans (from the event loop) and re-tests the prerequisites (now).
     void fullRefresh();
     // Rescans only.
@@ -79,9 +92,12 @@ private:
     void updateSections();
     void updateWarningPanel();
     void updateRows();
+    void run(const NTFSDisk &disk, Command command);
+    // `disk` as the model lists it now (a failed mount may have changed it), or as it was.
+    NTFSDisk listed(const NTFSDisk &disk) const;
     // Marks the disk's command as running or ended; its card spins while it runs.
     void setOperating(const QString &deviceNode, bool operating);
-    void showOutcome(const Outcome &outcome);
+    void showOutcome(const Outcome &outcome, std::optional<Alert::Button> remedy = std::nullopt);
 
     DiskManager *m_diskManager;
     DependencyChecker *m_dependencyChecker;

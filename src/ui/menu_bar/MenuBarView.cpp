@@ -12,28 +12,6 @@
 
 namespace {
 
-// The outcome texts are built outside the coroutines (ui/Outcomes.cpp): GCC 12 cannot keep string
-// literals alive across a suspension in the same expression.
-QCoro::Task<> mountAndNotify(QPointer<DiskManager> manager, std::shared_ptr<NotificationService> notifications,
-                             NTFSDisk disk, QString ntfs3gPath)
-{
-    if (!manager)
-        co_return;
-    const std::optional<DiskError> error = co_await manager->mountReadWrite(disk, ntfs3gPath);
-    const Outcome outcome = Outcomes::menuMount(disk, error);
-    notifications->sendNotification(outcome.title, outcome.message);
-}
-
-QCoro::Task<> ejectAndNotify(QPointer<DiskManager> manager, std::shared_ptr<NotificationService> notifications,
-                             NTFSDisk disk)
-{
-    if (!manager)
-        co_return;
-    const std::optional<DiskError> error = co_await manager->unmount(disk);
-    const Outcome outcome = Outcomes::menuEject(disk, error);
-    notifications->sendNotification(outcome.title, outcome.message);
-}
-
 // Menu texts treat "&" as a mnemonic marker; names from the disks are shown as they are.
 QString literalMenuText(QString text)
 {
@@ -121,11 +99,11 @@ void MenuBarView::addDiskMenu(const NTFSDisk &disk, bool canMount)
     submenu->addSeparator();
     const bool running = m_running.contains(disk.deviceNode);
     if (disk.isWritable) {
-        QAction *eject = addAction(submenu, QStringLiteral("安全に取り出す (Unmount)"), [this, disk] { this->eject(disk); });
+        QAction *eject = addAction(submenu, QStringLiteral("安全に取り出す (Unmount)"), [this, disk] { run(disk, Command::Eject); });
         eject->setIcon(Toolkit::symbol(QStringLiteral("eject.fill")));
         eject->setEnabled(!running);
     } else {
-        QAction *mount = addAction(submenu, QStringLiteral("読み書きマウント"), [this, disk] { this->mount(disk); });
+        QAction *mount = addAction(submenu, QStringLiteral("読み書きマウント"), [this, disk] { run(disk, Command::MountReadWrite); });
         mount->setIcon(Toolkit::symbol(QStringLiteral("pencil.and.outline")));
         mount->setEnabled(canMount && !running);
     }
@@ -145,25 +123,51 @@ void MenuBarView::openMainWindow(bool activate)
         m_actions.activateApplication();
 }
 
-void MenuBarView::mount(const NTFSDisk &disk)
+void MenuBarView::run(const NTFSDisk &disk, Command command)
 {
-    if (!m_dependencyChecker || m_running.contains(disk.deviceNode))
+    if (!m_diskManager || m_running.contains(disk.deviceNode))
         return;
-    const std::optional<QString> ntfs3gPath = m_dependencyChecker->status().ntfs3gPath;
-    if (!ntfs3gPath)
-        return;
+    QString ntfs3gPath;
+    if (command != Command::Eject) {
+        const std::optional<QString> path = m_dependencyChecker ? m_dependencyChecker->status().ntfs3gPath : std::nullopt;
+        if (!path)
+            return;
+        ntfs3gPath = *path;
+    }
     setRunning(disk.deviceNode, true);
-    QCoro::connect(mountAndNotify(m_diskManager, m_notifications, disk, *ntfs3gPath), this,
-                   [this, node = disk.deviceNode] { setRunning(node, false); });
+    QCoro::Task<std::optional<DiskError>> task = command == Command::Eject ? m_diskManager->unmount(disk)
+        : command == Command::MountReadOnly ? m_diskManager->mountReadOnly(disk, ntfs3gPath)
+                                            : m_diskManager->mountReadWrite(disk, ntfs3gPath);
+    QCoro::connect(std::move(task), this, [this, disk, command](const std::optional<DiskError> &error) {
+        setRunning(disk.deviceNode, false);
+        notify(disk, command, error);
+    });
 }
 
-void MenuBarView::eject(const NTFSDisk &disk)
+void MenuBarView::notify(const NTFSDisk &disk, Command command, const std::optional<DiskError> &error)
 {
-    if (m_running.contains(disk.deviceNode))
-        return;
-    setRunning(disk.deviceNode, true);
-    QCoro::connect(ejectAndNotify(m_diskManager, m_notifications, disk), this,
-                   [this, node = disk.deviceNode] { setRunning(node, false); });
+    const Outcome outcome = command == Command::Eject ? Outcomes::menuEject(disk, error)
+        : command == Command::MountReadOnly           ? Outcomes::menuMountReadOnly(disk, error)
+                                                      : Outcomes::menuMount(disk, error);
+    std::optional<NotificationService::Action> action;
+    if (error && error->remedy != DiskError::Remedy::None) {
+        // A read-only mount instead, or the same command again, on the disk as it is listed then.
+        const Command remedy = error->remedy == DiskError::Remedy::MountReadOnly ? Command::MountReadOnly : command;
+        action = NotificationService::Action{Outcomes::remedyLabel(error->remedy), [self = QPointer(this), disk, remedy] {
+                                                 if (self)
+                                                     self->run(self->listed(disk), remedy);
+                                             }};
+    }
+    m_notifications->sendNotification(outcome.title, outcome.message, std::move(action));
+}
+
+NTFSDisk MenuBarView::listed(const NTFSDisk &disk) const
+{
+    if (m_diskManager)
+        for (const NTFSDisk &current : m_diskManager->disks())
+            if (current.deviceNode == disk.deviceNode)
+                return current;
+    return disk;
 }
 
 void MenuBarView::setRunning(const QString &deviceNode, bool running)

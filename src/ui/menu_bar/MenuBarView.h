@@ -1,5 +1,6 @@
 #pragma once
 
+#include "disks/DiskError.h"
 #include "disks/NTFSDisk.h"
 #include "notifications/Notifications.h"
 
@@ -9,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class DependencyChecker;
 class DiskManager;
@@ -28,7 +30,8 @@ struct MenuBarActions {
 // The tray item's menu: one submenu per disk (mount or eject), rescan, open the main window,
 // quit. Rebuilt from the application's disk and dependency models on every change, and the
 // prerequisites are looked at again each time it opens (the window's setup may have installed
-// them); mount and eject outcomes are posted as notifications. Of its own it keeps only which
+// them); mount and eject outcomes are posted as notifications, with the remedy an error offers
+// as the notification's action. Of its own it keeps only which
 // disks have a command running: their entry is greyed out until that command ends.
 class MenuBarView : public QObject {
     Q_OBJECT
@@ -47,8 +50,13 @@ private:
 
     void rescan();
     void openMainWindow(bool activate);
-    void mount(const NTFSDisk &disk);
-    void eject(const NTFSDisk &disk);
+    enum class Command { MountReadWrite, MountReadOnly, Eject };
+    // Greys the disk's entry out while the command runs, then posts its outcome.
+    void run(const NTFSDisk &disk, Command command);
+    // The outcome's notification, with the remedy the error offers as its action.
+    void notify(const NTFSDisk &disk, Command command, const std::optional<DiskError> &error);
+    // `disk` as the model lists it now (a failed mount may have changed it), or as it was.
+    NTFSDisk listed(const NTFSDisk &disk) const;
     void setRunning(const QString &deviceNode, bool running);
 
     QPointer<DiskManager> m_diskManager;
