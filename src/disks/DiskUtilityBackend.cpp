@@ -9,6 +9,9 @@
 
 #include <QCoro/QCoroFuture>
 #include <QCoro/QCoroTimer>
+#include <QFile>
+#include <QFileSystemWatcher>
+#include <QSocketNotifier>
 #include <QPromise>
 #include <QRunnable>
 #include <QThreadPool>
@@ -307,6 +310,22 @@ DiskUtilityBackend::DiskUtilityBackend(Platform platform, std::shared_ptr<Comman
     : DiskBackend(parent)
     , m_context(std::make_shared<Context>(Context{std::move(platform), std::move(runner), std::move(files)}))
 {
+    const Platform &profile = m_context->platform;
+    if (!profile.deviceDirectory.isEmpty()) {
+        auto *devices = new QFileSystemWatcher({profile.deviceDirectory}, this);
+        connect(devices, &QFileSystemWatcher::directoryChanged, this, &DiskBackend::changed);
+    }
+    // The mount table reports a change as an exceptional condition on its open file.
+    auto *mountTable = new QFile(profile.mountTableFile, this);
+    if (!profile.mountTableFile.isEmpty() && mountTable->open(QIODevice::ReadOnly)) {
+        mountTable->readAll();
+        auto *notifier = new QSocketNotifier(mountTable->handle(), QSocketNotifier::Exception, mountTable);
+        connect(notifier, &QSocketNotifier::activated, this, [this, mountTable] {
+            mountTable->seek(0); // read again, or the next change is not reported
+            mountTable->readAll();
+            Q_EMIT changed();
+        });
+    }
 }
 
 DiskUtilityBackend::~DiskUtilityBackend() = default;

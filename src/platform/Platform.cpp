@@ -102,6 +102,8 @@ Platform Platform::linux(const QString &libexecDir)
     p.mountSettleTime = std::chrono::milliseconds(0); // ntfs-3g exits once the volume is up
     p.fuseMountsAreWritable = false;
     p.diskService = QStringLiteral("org.freedesktop.UDisks2");
+    p.deviceDirectory = QStringLiteral("/dev");
+    p.mountTableFile = QStringLiteral("/proc/self/mountinfo");
     p.homebrewPaths = {libexec + QStringLiteral("/brew")};
     for (const char *fusermount : linuxtools::fusermount)
         p.fuseMarkerPaths.append(QString::fromLatin1(fusermount));

@@ -70,6 +70,11 @@ struct Platform {
     // The disk service that discovers, mounts and unmounts disks where it runs on the system bus
     // (udisks2 on Linux); the command lines above are then only the fallback. Empty: none.
     QString diskService;
+    // Watched on the command-line path, which has no change signals of its own: the directory of
+    // device nodes (disks attached and removed) and the kernel's mount table, which wakes its
+    // readers when mounts change. Empty: not watched.
+    QString deviceDirectory;
+    QString mountTableFile;
 
     QStringList homebrewPaths;
     QStringList fuseMarkerPaths;
