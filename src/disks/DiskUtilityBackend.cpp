@@ -5,6 +5,7 @@
 #include "disks/NtfsVolume.h"
 #include "disks/MountPaths.h"
 #include "disks/MountTable.h"
+#include "disks/VolumeHolders.h"
 #include "shell/Log.h"
 
 #include <QCoro/QCoroFuture>
@@ -283,8 +284,14 @@ QCoro::Task<Outcome> unmountWith(std::shared_ptr<Context> context, NTFSDisk disk
         && MountPaths::isMountDirectoryFor(platform.mountRoot, disk, *disk.mountPoint)
         && context->files->exists(*disk.mountPoint) && !context->files->isMountPoint(*disk.mountPoint))
         co_await context->runner->runPrivilegedAsync(MountPaths::rmdirLine(*disk.mountPoint));
-    // The unmount always rescans, whatever its result.
-    co_return Outcome{result.isSuccess ? std::nullopt : std::optional(unmountFailed(result)), true};
+    // The unmount always rescans, whatever its result. A busy volume stays mounted: the error names
+    // the programs that hold it, so that the user can close them and try again.
+    if (result.isSuccess)
+        co_return Outcome{std::nullopt, true};
+    FailureAdvice::Holders holders;
+    if (disk.mountPoint)
+        holders = co_await VolumeHolders::of(platform, *context->runner, *disk.mountPoint);
+    co_return Outcome{FailureAdvice::offerRetry(unmountFailed(result), holders), true};
 }
 
 // A mount of ours whose disk went: the dead mount goes (the system may keep it), and then its

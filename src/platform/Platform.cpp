@@ -25,6 +25,7 @@ Platform Platform::macOS()
     p.mountListing = QStringLiteral("/sbin/mount");
     p.opener = QStringLiteral("/usr/bin/open");
     p.unmountCommand = QStringLiteral("/sbin/umount");
+    p.processFilesLister = QStringLiteral("/usr/sbin/lsof");
     p.mountRoot = QStringLiteral("/Volumes/");
     p.ntfs3gOptions = QStringLiteral("local,allow_other,auto_xattr,backend=fskit");
     p.homebrewPaths = {QStringLiteral("/opt/homebrew/bin/brew"), QStringLiteral("/usr/local/bin/brew")};

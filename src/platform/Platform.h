@@ -57,6 +57,9 @@ struct Platform {
     QString mountListing;   // mount-table listing
     QString opener;         // file-browser opener
     QString unmountCommand; // unmounts a directory (used with administrator rights)
+    // Lists the processes with files open on a file system (lsof -F pcu +f -- DIRECTORY), to name
+    // those that keep a volume from being unmounted. Empty: they are read from /proc.
+    QString processFilesLister;
     // The disk utility's unmount can leave the mount directory behind; the model removes it then.
     bool unmountKeepsDirectory = false;
     QString mountRoot;      // ends with "/"

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 using namespace fixtures;
 using Call = ScriptedRunner::Call;
 using Kind = ScriptedRunner::Kind;
@@ -28,6 +30,7 @@ const QString kNtfs3gLine =
     "\"/opt/homebrew/bin/ntfs-3g\" /dev/disk4s1 \"/Volumes/Data\" -o local,allow_other,auto_xattr,backend=fskit";
 const QString kRmdir = "rmdir \"/Volumes/Data\"";
 const QString kOpen = "/usr/bin/open \"/Volumes/Data\"";
+const QString kLsof = "/usr/sbin/lsof -F pcu +f -- \"/Volumes/Data\"";
 
 struct MountFixture : ::testing::Test {
     std::shared_ptr<ScriptedRunner> runner = std::make_shared<ScriptedRunner>();
@@ -166,11 +169,17 @@ TEST_F(MountFixture, UnmountAlwaysRescansAndReportsItsFailureAfterwards)
     EXPECT_EQ(testsupport::await(manager->unmount(mounted)), std::nullopt);
     EXPECT_EQ(runner->calls(), QList<Call>({kUnmountCall}) + rescan());
 
+    // A failure names the user's programs that hold the volume, as lsof lists them (it fails when
+    // it could not read everything), and counts the others.
     runner->clearCalls();
     runner->on(kUnmount, ScriptedRunner::fail("Volume Data on disk4s1 failed to unmount: dissented by PID 42", 1));
+    runner->on(kLsof, ScriptedRunner::fail(QString("p42\ncPreview\nu%1\nf3\nn/Volumes/Data/a b.pdf\nf4\n"
+                                                   "p7\ncmds\nu%2\nfcwd\np77\nczsh\nu%1\nfcwd")
+                                               .arg(::getuid()).arg(::getuid() + 1)));
+    const DiskError failed{DiskError::UnmountFailed, "Failed to unmount: Volume Data on disk4s1 failed to unmount: dissented by PID 42"};
     EXPECT_EQ(testsupport::await(manager->unmount(mounted)),
-              (DiskError{DiskError::UnmountFailed, "Failed to unmount: Volume Data on disk4s1 failed to unmount: dissented by PID 42"}));
-    EXPECT_EQ(runner->calls(), QList<Call>({kUnmountCall}) + rescan());
+              FailureAdvice::offerRetry(failed, {{{42, "Preview"}, {77, "zsh"}}, 1}));
+    EXPECT_EQ(runner->calls(), QList<Call>({kUnmountCall, {Kind::Run, kLsof}}) + rescan());
     EXPECT_EQ(DiskError::domain(), "DiskManager");
 }
 
@@ -226,6 +235,8 @@ TEST_F(MountFixture, DirectoryKeptByTheUnmountIsRemovedWhenItIsOursAndFree)
         QList<Call> expected{kUnmountCall};
         if (c.removes)
             expected.append({Kind::Privileged, "rmdir " + MountPaths::doubleQuoted(*c.disk.mountPoint)});
+        if (!c.unmounts)
+            expected.append({Kind::Run, kLsof});
         EXPECT_EQ(runner->calls(), expected + rescan());
     }
 }

@@ -8,9 +8,11 @@
 #include "shell/HelperShell.h"
 #include "support/TestSupport.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QtEndian>
 
@@ -188,8 +190,13 @@ TEST_F(DiskManagerDeviceTest, BusyVolumeFailsToUnmountWithCode4AndLosesNothing)
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(content);
     }
+    // Held by a file open here and by a child working in the volume: the error names both.
     QFile holder(path);
     ASSERT_TRUE(holder.open(QIODevice::ReadOnly));
+    QProcess sleeper;
+    sleeper.setWorkingDirectory(mountRoot + "Alpha");
+    sleeper.start("sleep", {"600"});
+    ASSERT_TRUE(sleeper.waitForStarted());
 
     const auto error = testsupport::await(manager->unmount(ourDisk(0)));
     ASSERT_TRUE(error.has_value());
@@ -197,7 +204,13 @@ TEST_F(DiskManagerDeviceTest, BusyVolumeFailsToUnmountWithCode4AndLosesNothing)
     EXPECT_TRUE(error->description.startsWith("Failed to unmount: ")) << error->description.toStdString();
     EXPECT_TRUE(error->description.contains("busy")) << error->description.toStdString();
     EXPECT_TRUE(ourDisk(0).isWritable); // still mounted after the rescan
+    EXPECT_EQ(error->remedy, DiskError::Remedy::Retry);
+    for (const QString &entry : {QString("・sleep（PID %1）").arg(sleeper.processId()),
+                                 QString("（PID %1）").arg(QCoreApplication::applicationPid())})
+        EXPECT_TRUE(error->explanation.contains(entry)) << error->explanation.toStdString();
 
+    sleeper.kill();
+    sleeper.waitForFinished();
     holder.close();
     ASSERT_EQ(testsupport::await(manager->unmount(ourDisk(0))), std::nullopt);
     ASSERT_EQ(testsupport::await(manager->mountReadWrite(ourDisk(0), kNtfs3g)), std::nullopt);

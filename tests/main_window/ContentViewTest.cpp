@@ -101,7 +101,7 @@ TEST_F(WindowFixture, EachOutcomeIsReportedInAnAlertWithOneOkButton)
 {
     open({kData, kStick});
     machine.runner->on("/usr/sbin/diskutil unmount /dev/disk6",
-                       ScriptedRunner::fail("Volume Stick on disk6 failed to unmount: busy"));
+                       ScriptedRunner::fail("Volume Stick on disk6 failed to unmount: dissented"));
     NTFSDisk unnamed = kBackup;
     unnamed.volumeName = "";
     struct Case {
@@ -115,7 +115,7 @@ TEST_F(WindowFixture, EachOutcomeIsReportedInAnAlertWithOneOkButton)
         {[&] { view->unmountDisk(unnamed); }, kDone, "「」を安全に取り外したよ！"},
         // The error's description goes into the message unchanged.
         {[&] { QTest::mouseClick(view->row("disk6")->unmountButton(), Qt::LeftButton); }, kError,
-         "Failed to unmount: Volume Stick on disk6 failed to unmount: busy"},
+         "Failed to unmount: Volume Stick on disk6 failed to unmount: dissented"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.message.toStdString());

@@ -3,6 +3,7 @@
 #include "ui/menu_bar/MenuBarView.h"
 
 #include "dependencies/DependencyChecker.h"
+#include "disks/FailureAdvice.h"
 #include "support/TrayTestSupport.h"
 #include "ui/toolkit/Symbols.h"
 
@@ -135,7 +136,9 @@ TEST_F(MenuFixture, MountAndEjectPostTheirOutcomeWithTheRemedyAsItsAction)
         {readOnlyDisk("disk5s1", "Data"), kMount, "Volume Data is busy",
          "マウント失敗 / Failed to unmount existing read-only volume: Volume Data is busy"},
         {writableDisk("disk6s1", "Data"), kEject, "", "取り出し成功 / 「Data」を安全に取り出したよ！"},
-        {writableDisk("disk7s1", "Data"), kEject, "Resource busy", "取り出し失敗 / Failed to unmount: Resource busy"},
+        {writableDisk("disk7s1", "Data"), kEject, "Resource busy",
+         "取り出し失敗 / Failed to unmount: Resource busy\n\n"
+             + FailureAdvice::offerRetry({DiskError::UnmountFailed, "busy"}, {}).explanation + " [もう一度試す]"},
     };
     start({});
     for (const auto &c : cases) {

@@ -8,7 +8,9 @@
 #include "support/TestSupport.h"
 #include "support/UDisksStack.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -171,6 +173,10 @@ TEST_F(UDisks2DiskManagerTest, BusyVolumeStaysMountedAndLosesNothing)
     ASSERT_TRUE(holder.open(QIODevice::ReadWrite));
     holder.write("still open");
     holder.flush();
+    QProcess sleeper; // and a child working in the volume: the error names both
+    sleeper.setWorkingDirectory(*disk(node(1))->mountPoint);
+    sleeper.start("sleep", {"600"});
+    ASSERT_TRUE(sleeper.waitForStarted());
 
     const auto error = await(manager->unmount(*disk(node(1))));
     ASSERT_TRUE(error);
@@ -178,7 +184,13 @@ TEST_F(UDisks2DiskManagerTest, BusyVolumeStaysMountedAndLosesNothing)
     EXPECT_TRUE(error->description.startsWith("Failed to unmount: ") && error->description.contains("busy"))
         << error->description.toStdString();
     EXPECT_TRUE(disk(node(1))->isWritable) << "still mounted after the rescan";
+    EXPECT_EQ(error->remedy, DiskError::Remedy::Retry);
+    for (const QString &entry : {QString("・sleep（PID %1）").arg(sleeper.processId()),
+                                 QString("（PID %1）").arg(QCoreApplication::applicationPid())})
+        EXPECT_TRUE(error->explanation.contains(entry)) << error->explanation.toStdString();
 
+    sleeper.kill();
+    sleeper.waitForFinished();
     holder.close();
     ASSERT_EQ(await(manager->unmount(*disk(node(1)))), std::nullopt);
     ASSERT_EQ(await(manager->mountReadWrite(*disk(node(1)), kNtfs3g)), std::nullopt);

@@ -4,6 +4,7 @@
 #include "disks/FailureAdvice.h"
 #include "disks/NtfsVolume.h"
 #include "disks/MountPaths.h"
+#include "disks/VolumeHolders.h"
 #include "disks/udisks2/UDisks2Objects.h"
 #include "platform/standins/MountInfo.h"
 #include "platform/standins/Text.h"
@@ -226,10 +227,16 @@ QCoro::Task<Outcome> unmountWith(std::shared_ptr<Context> context, NTFSDisk disk
         co_return Outcome{gone(DiskError::UnmountFailed, QStringLiteral("Failed to unmount: "), disk.deviceNode), true};
     // udisks2 removes the mount directory it made; one that is not mounted counts as unmounted.
     const QDBusMessage reply = co_await callFilesystem(context, block->path, QStringLiteral("Unmount"), {});
-    if (isError(reply) && !wasNotMounted(reply))
-        co_return Outcome{DiskError{DiskError::UnmountFailed, QStringLiteral("Failed to unmount: ") + failureText(reply)},
-                          true};
-    co_return Outcome{};
+    if (!isError(reply) || wasNotMounted(reply))
+        co_return Outcome{};
+    // A busy volume stays mounted: the error names the programs that hold it.
+    DiskError error{DiskError::UnmountFailed, QStringLiteral("Failed to unmount: ") + failureText(reply)};
+    const std::optional<QString> mountPoint =
+        block->mountPoints.isEmpty() ? disk.mountPoint : std::optional(block->mountPoints.constFirst());
+    FailureAdvice::Holders holders;
+    if (mountPoint)
+        holders = co_await VolumeHolders::of(context->platform, *context->runner, *mountPoint);
+    co_return Outcome{FailureAdvice::offerRetry(std::move(error), holders), true};
 }
 
 QCoro::Task<bool> isDetachedWith(std::shared_ptr<Context> context, NTFSDisk disk)
