@@ -94,8 +94,12 @@ TEST_F(DependencyCheckerTest, ProbesTakeTheFirstExistingPathOfEachList)
     EXPECT_EQ(events.size(), 2);
 }
 
-TEST_F(DependencyCheckerTest, HomebrewOwnerLine)
+TEST_F(DependencyCheckerTest, SetupInstructionsAndHomebrewOwnerLine)
 {
+    // The manual way runs what the automatic setup runs.
+    EXPECT_TRUE(make().setupInstructions().contains(
+        "\nbrew tap macos-fuse-t/homebrew-cask\nbrew install --cask fuse-t\nbrew install ntfs-3g-mac\n"));
+
     // The owner reaches chown unchanged through the administrator shell, quotes and all.
     const QString name = "o'brien $(id) \\ \"x\"";
     QProcess sh;

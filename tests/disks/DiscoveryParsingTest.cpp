@@ -54,8 +54,11 @@ TEST(DiscoveryParsing, ListingEdgeCases)
              partition("../sda", 10, "Windows_NTFS")})
         EXPECT_TRUE(partitionCandidates(bad).isEmpty()) << bad.toStdString();
 
-    // Wrong shapes: nothing, and no parse error; not a property list at all: a described error.
-    for (const QByteArray &output : {plist(array({})), plist(dict({})), listing({}),
+    // Wrong shapes (an empty dictionary in the binary encoding too): nothing, and no parse error;
+    // not a property list at all: a described error.
+    const QByteArray binaryEmptyDict("bplist00\xD0\x08\0\0\0\0\0\0\x01\x01\0\0\0\0\0\0\0\x01"
+                                     "\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x09", 42);
+    for (const QByteArray &output : {plist(array({})), plist(dict({})), listing({}), binaryEmptyDict,
                                      plist(dict({{"AllDisksAndPartitions", str("x")}})),
                                      plist(dict({{"AllDisksAndPartitions", array({str("x")})}}))}) {
         const auto parsed = DiskDiscovery::parseListing(output);
