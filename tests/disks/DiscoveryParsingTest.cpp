@@ -1,8 +1,7 @@
+// Malformed and odd listings and details; well-formed scans are DiskManagerScanTest's.
 #include "disks/DiskDiscovery.h"
 #include "support/PlistFixtures.h"
 #include "support/TestSupport.h"
-
-#include <plist/plist.h>
 
 #include <gtest/gtest.h>
 
@@ -18,126 +17,77 @@ NTFSDisk recordOf(const QByteArray &detailOutput, Candidate candidate = {"disk4s
     return std::holds_alternative<NTFSDisk>(parsed) ? std::get<NTFSDisk>(parsed) : NTFSDisk{};
 }
 
-QByteArray toBinary(const QByteArray &xml)
-{
-    plist_t root = nullptr;
-    plist_from_xml(xml.constData(), uint32_t(xml.size()), &root);
-    char *bin = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(root, &bin, &length);
-    QByteArray out(bin, length);
-    free(bin);
-    plist_free(root);
-    return out;
-}
-
 } // namespace
-
-TEST(DiscoveryParsing, RealisticListingYieldsNtfsPartitionsInDiscoveryOrder)
-{
-    const auto listing = DiskDiscovery::parseListing(realisticListing());
-    EXPECT_TRUE(listing.parseError.isEmpty());
-    EXPECT_EQ(listing.candidates, (QList<Candidate>{
-                                      {"disk4s1", 1000204886016, false},
-                                      {"disk4s3", 500000000000, false},
-                                      {"disk5s2", 63813500928, true}, // Basic Data: decided by its detail
-                                      {"disk6", 32017047552, false},  // NTFS without a partition table
-                                  }));
-    // The binary encoding reads the same.
-    EXPECT_EQ(DiskDiscovery::parseListing(toBinary(realisticListing())).candidates, listing.candidates);
-}
 
 TEST(DiscoveryParsing, ListingEdgeCases)
 {
-    // An empty "Partitions" list contributes nothing, even when the disk's own content names NTFS.
-    EXPECT_TRUE(DiskDiscovery::parseListing(listing({dict({{"Content", str("Windows_NTFS")},
-                                                           {"DeviceIdentifier", str("disk7")},
-                                                           {"Size", integer(10)},
-                                                           {"Partitions", array({})}})}))
-                    .candidates.isEmpty());
-    // "Partitions" that is not a list of dictionaries: the disk itself is examined.
-    EXPECT_EQ(DiskDiscovery::parseListing(listing({dict({{"Content", str("Windows_NTFS")},
-                                                         {"DeviceIdentifier", str("disk7")},
-                                                         {"Size", integer(10)},
-                                                         {"Partitions", array({str("x")})}})}))
-                  .candidates,
-              (QList<Candidate>{{"disk7", 10, false}}));
-
-    const auto candidatesOf = [](const QString &partitionDict) {
-        return DiskDiscovery::parseListing(
-                   listing({dict({{"DeviceIdentifier", str("disk9")}, {"Partitions", array({partitionDict})}})}))
-            .candidates;
+    const auto candidatesOf = [](const QString &diskDict) {
+        return DiskDiscovery::parseListing(listing({diskDict})).candidates;
     };
-    EXPECT_TRUE(candidatesOf(partition("disk9s1", 10, "ntfs")).isEmpty()); // case-sensitive
-    EXPECT_EQ(candidatesOf(partition("disk9s1", 10, "Some_NTFS_Thing")).size(), 1);
-    EXPECT_TRUE(candidatesOf(dict({{"Content", str("Windows_NTFS")}, {"Size", integer(10)}})).isEmpty());
-    EXPECT_TRUE(candidatesOf(dict({{"Content", str("Windows_NTFS")}, {"DeviceIdentifier", str("disk9s1")}})).isEmpty());
-    EXPECT_TRUE(candidatesOf(dict({{"Content", str("Windows_NTFS")}, {"DeviceIdentifier", str("disk9s1")},
-                                   {"Size", str("10")}})).isEmpty());
-    EXPECT_TRUE(candidatesOf(dict({{"Content", str("Windows_NTFS")}, {"DeviceIdentifier", integer(1)},
-                                   {"Size", integer(10)}})).isEmpty());
-    // A size beyond the signed 64-bit range is no size.
-    EXPECT_TRUE(candidatesOf(dict({{"Content", str("Windows_NTFS")}, {"DeviceIdentifier", str("disk9s1")},
-                                   {"Size", "<integer>18446744073709551615</integer>"}})).isEmpty());
-    // An identifier that would change a shell line is never offered.
-    EXPECT_TRUE(candidatesOf(partition("disk9s1;reboot", 10, "Windows_NTFS")).isEmpty());
-    EXPECT_TRUE(candidatesOf(partition("../sda", 10, "Windows_NTFS")).isEmpty());
-    EXPECT_EQ(candidatesOf(partition("nvme0n1p2", 10, "Windows_NTFS")).size(), 1);
+    const QString ntfsDisk7 = "<key>Content</key>" + str("Windows_NTFS") + "<key>DeviceIdentifier</key>" + str("disk7")
+                              + "<key>Size</key>" + integer(10);
+    // An empty "Partitions" list contributes nothing, even when the disk's own content names NTFS;
+    // one that is not a list of dictionaries has the disk itself examined.
+    EXPECT_TRUE(candidatesOf("<dict>" + ntfsDisk7 + "<key>Partitions</key>" + array({}) + "</dict>").isEmpty());
+    EXPECT_EQ(candidatesOf("<dict>" + ntfsDisk7 + "<key>Partitions</key>" + array({str("x")}) + "</dict>"),
+              (QList<Candidate>{{"disk7", 10, false}}));
+    // A Microsoft Basic Data partition is a candidate to be decided by its detail.
+    EXPECT_EQ(candidatesOf(dict({{"DeviceIdentifier", str("disk5")},
+                                 {"Partitions", array({partition("disk5s2", 9, "Microsoft Basic Data")})}})),
+              (QList<Candidate>{{"disk5s2", 9, true}}));
 
-    // Wrong shapes: nothing, and no parse error.
-    for (const QByteArray &output : {plist(array({})), plist(dict({})), listing({}),
+    const auto partitionCandidates = [&](const QString &partitionDict) {
+        return candidatesOf(dict({{"DeviceIdentifier", str("disk9")}, {"Partitions", array({partitionDict})}}));
+    };
+    const auto ntfsPart = [](const QString &id, const QString &size) {
+        return dict({{"Content", str("Windows_NTFS")}, {"DeviceIdentifier", id}, {"Size", size}});
+    };
+    EXPECT_TRUE(partitionCandidates(partition("disk9s1", 10, "ntfs")).isEmpty()); // case-sensitive
+    EXPECT_EQ(partitionCandidates(partition("disk9s1", 10, "Some_NTFS_Thing")).size(), 1);
+    EXPECT_EQ(partitionCandidates(partition("nvme0n1p2", 10, "Windows_NTFS")).size(), 1);
+    for (const QString &bad : {
+             dict({{"Content", str("Windows_NTFS")}, {"Size", integer(10)}}),
+             dict({{"Content", str("Windows_NTFS")}, {"DeviceIdentifier", str("disk9s1")}}),
+             ntfsPart(str("disk9s1"), str("10")), ntfsPart(integer(1), integer(10)),
+             ntfsPart(str("disk9s1"), "<integer>18446744073709551615</integer>"), // beyond signed 64 bits
+             partition("disk9s1;reboot", 10, "Windows_NTFS"), // would change a shell line
+             partition("../sda", 10, "Windows_NTFS")})
+        EXPECT_TRUE(partitionCandidates(bad).isEmpty()) << bad.toStdString();
+
+    // Wrong shapes (an empty dictionary in the binary encoding too): nothing, and no parse error;
+    // not a property list at all: a described error.
+    const QByteArray binaryEmptyDict("bplist00\xD0\x08\0\0\0\0\0\0\x01\x01\0\0\0\0\0\0\0\x01"
+                                     "\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x09", 42);
+    for (const QByteArray &output : {plist(array({})), plist(dict({})), listing({}), binaryEmptyDict,
                                      plist(dict({{"AllDisksAndPartitions", str("x")}})),
                                      plist(dict({{"AllDisksAndPartitions", array({str("x")})}}))}) {
         const auto parsed = DiskDiscovery::parseListing(output);
         EXPECT_TRUE(parsed.candidates.isEmpty());
         EXPECT_TRUE(parsed.parseError.isEmpty());
     }
-    // Not a property list at all: a parse error with a description.
     for (const QByteArray &output : {QByteArray("Could not find disk"), QByteArray(), QByteArray("<plist><dict>")})
         EXPECT_FALSE(DiskDiscovery::parseListing(output).parseError.isEmpty()) << output.constData();
 }
 
-TEST(DiscoveryParsing, DetailKeysAndTheirDefaults)
+TEST(DiscoveryParsing, DetailKeysTheirDefaultsAndWrongShapes)
 {
-    const NTFSDisk full = recordOf(detail({{"VolumeName", str("My Disk")}, {"MountPoint", str("/Volumes/My Disk")},
-                                           {"Writable", boolean(false)}, {"FilesystemType", str("ntfs")},
-                                           {"Size", integer(999)}}));
-    EXPECT_EQ(full, (NTFSDisk{"disk4s1", "My Disk", 1000, QString("/Volumes/My Disk"), false, "ntfs"}));
-
-    const NTFSDisk bare = recordOf(detail({}));
-    EXPECT_EQ(bare, (NTFSDisk{"disk4s1", "Untitled NTFS Drive", 1000, std::nullopt, false, "ntfs"}));
-
-    // Present but empty texts are kept as they are.
+    const NTFSDisk untitled{"disk4s1", "Untitled NTFS Drive", 1000, std::nullopt, false, "ntfs"};
+    EXPECT_EQ(recordOf(detail({{"Size", integer(999)}})), untitled); // the listing's size counts
+    // Wrong types count as missing; present but empty texts are kept as they are.
+    EXPECT_EQ(recordOf(detail({{"VolumeName", integer(3)}, {"MountPoint", boolean(true)},
+                               {"Writable", str("true")}, {"FilesystemType", array({})}})),
+              untitled);
     const NTFSDisk empties = recordOf(detail({{"VolumeName", str("")}, {"MountPoint", str("")}}));
     EXPECT_EQ(empties.volumeName, "");
     EXPECT_EQ(empties.mountPoint, QString(""));
-
-    // Wrong types count as missing.
-    const NTFSDisk wrong = recordOf(detail({{"VolumeName", integer(3)}, {"MountPoint", boolean(true)},
-                                            {"Writable", str("true")}, {"FilesystemType", array({})}}));
-    EXPECT_EQ(wrong, (NTFSDisk{"disk4s1", "Untitled NTFS Drive", 1000, std::nullopt, false, "ntfs"}));
     EXPECT_TRUE(recordOf(detail({{"Writable", boolean(true)}})).isWritable);
-
     // A NUL byte inside a string is read, never a crash (the mount directory replaces NULs).
-    const QByteArray withNul = detail({{"VolumeName", "<string>My" + QString(QChar(0)) + "Disk</string>"}});
-    EXPECT_TRUE(recordOf(withNul).volumeName.startsWith("My"));
+    EXPECT_TRUE(recordOf(detail({{"VolumeName", "<string>My" + QString(QChar(0)) + "Disk</string>"}}))
+                    .volumeName.startsWith("My"));
 
-    // Non-ASCII names survive, in either encoding.
-    EXPECT_EQ(recordOf(toBinary(detail({{"VolumeName", str(QString::fromUtf8("データ"))}}))).volumeName,
-              QString::fromUtf8("データ"));
-}
-
-TEST(DiscoveryParsing, DetailRootMustBeADictionaryAndParseErrorsAreReported)
-{
     EXPECT_TRUE(std::holds_alternative<std::monostate>(
         DiskDiscovery::parseDetail({"disk4s1", 1, false}, plist(array({})))));
-    const auto broken = DiskDiscovery::parseDetail({"disk4s1", 1, false}, "disk4s1 not found");
-    ASSERT_TRUE(std::holds_alternative<DiskDiscovery::ParseError>(broken));
-    EXPECT_FALSE(std::get<DiskDiscovery::ParseError>(broken).description.isEmpty());
-}
-
-TEST(DiscoveryParsing, BasicDataPartitionIsKeptOnlyWhenItsDetailSaysNtfs)
-{
+    // A Basic Data partition is kept only when its detail says NTFS.
     const Candidate basic{"disk5s2", 5, true};
     EXPECT_TRUE(std::holds_alternative<NTFSDisk>(
         DiskDiscovery::parseDetail(basic, detail({{"FilesystemType", str("ntfs")}}))));

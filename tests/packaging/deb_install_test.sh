@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from the build tree (or takes $QUORVEL_TEST_DEB), installs it on this
-# machine with dpkg -i, and checks the installed application: the package's dependencies, a scan
-# through the installed stand-ins that finds an NTFS image on a loop device, and the application
-# under Xvfb showing its main window after starting the installed diskutil. The package is purged
+# machine with dpkg -i, and checks the installed application: the package's dependencies and the
+# application under Xvfb showing its main window after starting the installed diskutil (the
+# installed tree itself is installed_tree_test.sh's). The package is purged
 # again on every way out, and nothing of it may stay behind.
 # Usage: deb_install_test.sh BUILD_DIR WAIT_FOR_OPEN [--sanitized]
 set -uo pipefail
@@ -25,7 +25,6 @@ esac
 
 scratch=$(mktemp -d)
 pids=()
-loop=""
 installed=""
 status=0
 fail() { echo "FAIL: $*"; status=1; }
@@ -52,10 +51,6 @@ stop_all() {
 
 cleanup() {
   stop_all
-  if [ -n "$loop" ]; then
-    partx -d "$loop" 2>/dev/null
-    losetup -d "$loop"
-  fi
   if [ -n "$installed" ]; then
     dpkg_locked dpkg --purge "$package" >/dev/null || echo "FAIL: dpkg --purge $package"
     [ -z "$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -v not-installed)" ] ||
@@ -100,29 +95,6 @@ installed=yes
 dpkg_locked dpkg -i "$deb" >"$scratch/dpkg.log" ||
   { cat "$scratch/dpkg.log"; echo "FAIL: dpkg -i (missing dependencies? scripts/setup test installs them)"; exit 1; }
 dpkg -L "$package" >"$scratch/files"
-
-# ---- A scan through the installed stand-ins finds an NTFS volume ----
-label="QuorvelPkg$$"
-if command -v mkntfs >/dev/null && command -v sfdisk >/dev/null && [ -e /dev/loop-control ]; then
-  truncate -s 16M "$scratch/disk.img"
-  printf 'label: dos\n,,7\n' | sfdisk -q "$scratch/disk.img"
-  loop=$(losetup -f --show -P "$scratch/disk.img") || loop=""
-  if [ -n "$loop" ]; then
-    partx -a "$loop" 2>/dev/null
-    wait_for 50 test -b "${loop}p1" || fail "the partition of $loop did not appear"
-    mkntfs -q -f -Q -L "$label" "${loop}p1" >/dev/null 2>&1 || fail "mkntfs ${loop}p1"
-    listing=$(/usr/bin/quorvel-disks 2>&1)
-    grep -q "${loop#/dev/}p1 *$label" <<<"$listing" ||
-      fail "the installed quorvel-disks did not find $label on ${loop}p1: $listing"
-    partx -d "$loop" 2>/dev/null
-    losetup -d "$loop"
-    loop=""
-  else
-    echo "note: no free loop device; the scan of an NTFS image is left out"
-  fi
-else
-  echo "note: no loop devices or NTFS tools; the scan of an NTFS image is left out"
-fi
 
 # ---- The installed application under Xvfb ----
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$scratch/display" >"$scratch/xvfb.log" 2>&1 &

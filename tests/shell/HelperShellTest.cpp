@@ -61,42 +61,27 @@ TEST(HelperShell, JoinsCommandAndArgumentsWithATrailingSpaceWhenThereAreNone)
     EXPECT_EQ(invocation.arguments, QStringList({"-c", "/sbin/mount "}));
 }
 
-TEST(HelperShell, ChoosesTheStreamBeforeTrimming)
+// Which stream is the output, trimming, text that is not UTF-8, exit status and signals.
+TEST(HelperShell, ResultRules)
 {
     HelperShell shell(shellProfile());
-    const ShellResult both = runBoth(shell, "echo '  out  '; echo err >&2");
-    EXPECT_EQ(both, (ShellResult{true, "out", 0}));
-
-    // stderr only, exit 0: still a success, and stderr is the output.
-    EXPECT_EQ(runBoth(shell, "echo 'only err' >&2"), (ShellResult{true, "only err", 0}));
-
-    // Blank stdout wins over stderr, and trims to nothing.
-    EXPECT_EQ(runBoth(shell, "printf '  \\n\\n'; echo err >&2; exit 3"), (ShellResult{false, "", 3}));
-
-    // Unicode white space (ideographic space, no-break space) and line breaks are trimmed.
-    EXPECT_EQ(runBoth(shell, "printf '\\343\\200\\200\\302\\240\\t\\344\\275\\234\\r\\n\\342\\200\\250'").output,
-              QString::fromUtf8("作"));
-}
-
-TEST(HelperShell, InvalidUtf8CountsAsEmpty)
-{
-    HelperShell shell(shellProfile());
-    EXPECT_EQ(runBoth(shell, "printf 'ab\\377cd'; echo fallback >&2"), (ShellResult{true, "fallback", 0}));
-    EXPECT_EQ(runBoth(shell, "printf '\\377' >&2; exit 2"), (ShellResult{false, "", 2}));
-}
-
-TEST(HelperShell, ReportsExitStatusAndSignals)
-{
-    HelperShell shell(shellProfile());
-    EXPECT_EQ(runBoth(shell, "exit 42"), (ShellResult{false, "", 42}));
+    const std::pair<const char *, ShellResult> rows[] = {
+        {"echo '  out  '; echo err >&2", {true, "out", 0}},
+        {"echo 'only err' >&2", {true, "only err", 0}},             // stderr only, exit 0: still a success
+        {"printf '  \\n\\n'; echo err >&2; exit 3", {false, "", 3}}, // blank stdout wins, trimmed to nothing
+        // Unicode white space (ideographic space, no-break space) and line breaks are trimmed.
+        {"printf '\\343\\200\\200\\302\\240\\t\\344\\275\\234\\r\\n\\342\\200\\250'", {true, QString::fromUtf8("作"), 0}},
+        {"printf 'ab\\377cd'; echo fallback >&2", {true, "fallback", 0}}, // invalid UTF-8 counts as empty
+        {"printf '\\377' >&2; exit 2", {false, "", 2}},
+        {"exit 42", {false, "", 42}},
+        {"kill -TERM $$", {false, "", 15}}, // a child ended by a signal reports the signal number
+    };
+    for (const auto &[line, expected] : rows)
+        EXPECT_EQ(runBoth(shell, line), expected);
     // A program that does not exist is no launch failure: the shell reports it.
     const ShellResult missing = runBoth(shell, "/nonexistent/program");
-    EXPECT_FALSE(missing.isSuccess);
     EXPECT_EQ(missing.exitCode, 127);
     EXPECT_TRUE(missing.output.contains("nonexistent")) << missing.output.toStdString();
-    // A child ended by a signal reports the signal number.
-    EXPECT_EQ(runBoth(shell, "kill -9 $$").exitCode, 9);
-    EXPECT_EQ(runBoth(shell, "kill -TERM $$"), (ShellResult{false, "", 15}));
 }
 
 TEST(HelperShell, LaunchFailuresCarryTheirPrefixAndMinusOne)

@@ -23,8 +23,8 @@ class FakeMachineTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!haveTool("mkntfs") || !haveTool("sfdisk"))
-            GTEST_SKIP() << "mkntfs and sfdisk are needed to make the sample images";
+        if (!haveTool("mkntfs") || !haveTool("sfdisk") || !haveTool("mkfs.ext4"))
+            GTEST_SKIP() << "mkntfs, sfdisk and mkfs.ext4 are needed to make the sample images";
 
         // Whole disks, created out of order; some of them must not be listed.
         device("loop10", 8 * MiB, "7:10");
@@ -45,12 +45,13 @@ protected:
         device("nvme0n1p1", 8 * MiB, "259:1", "nvme0n1", 1);
         device("mmcblk0", 16 * MiB, "179:0");
 
-        // Device nodes: an NTFS file system straight on loop2, an MBR on sda, NTFS on sda2, blanks
-        // on loop10 and sda1. nvme0n1p1 and mmcblk0 have no node.
+        // Device nodes: an NTFS file system straight on loop2, an MBR on sda, NTFS on sda2, ext4 on
+        // sda1, GPT on nvme0n1, a blank on loop10. nvme0n1p1 and mmcblk0 have no node.
         const auto made = sh("cd '" + dir.path() + "' && mkdir -p dev && truncate -s 8M dev/loop2 dev/loop10"
                              " && truncate -s 32M dev/sda && truncate -s 3M dev/sda1 && truncate -s 2M dev/sda2"
-                             " && truncate -s 16M dev/nvme0n1 && mkntfs -q -F -f -Q -L 'Fake Volume' dev/loop2"
-                             " && mkntfs -q -F -f -Q dev/sda2 && printf 'label: dos\\n,3M,7\\n,2M,7\\n' | sfdisk -q dev/sda");
+                             " && truncate -s 16M dev/nvme0n1 && printf 'label: gpt\\n,4M,EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\\n' | sfdisk -q dev/nvme0n1"
+                             " && mkntfs -q -F -f -Q -L 'Fake Volume' dev/loop2"
+                             " && mkntfs -q -F -f -Q dev/sda2 && mkfs.ext4 -q -F dev/sda1 && printf 'label: dos\\n,3M,7\\n,2M,7\\n' | sfdisk -q dev/sda");
         ASSERT_EQ(made.exitCode, 0) << made.standardError;
         // udev knows mmcblk0: an NTFS card whose label has a byte that is not UTF-8.
         writeFile(dir / "udev/b179:0", "S:disk/by-id/mmc-card\nE:ID_FS_TYPE=ntfs\nE:ID_FS_LABEL_ENC=Caf\\xc3\\xa9\\x20\\xff\n");
@@ -86,15 +87,15 @@ TEST_F(FakeMachineTest, ListShowsMatchingDisksInNaturalOrderWithTheirPartitions)
     const auto run = diskutil({"list", "-plist"});
     ASSERT_EQ(run.exitCode, 0) << run.standardError;
     // loop2: NTFS without a table; loop10: nothing recognisable; mmcblk0: no node to read, so
-    // udev's record answers; nvme0n1: no table shows, but the kernel's partition is listed; sda:
+    // udev's record answers; nvme0n1: GPT, its partition is listed though it has no node; sda:
     // MBR, partitions by number (sda10 last), sizes from sysfs.
     EXPECT_EQ(plistItems(run.standardOutput, "AllDisksAndPartitions"),
               (std::vector<std::string>{
                   diskEntry("loop2", 8 * MiB, "Windows_NTFS"), diskEntry("loop10", 8 * MiB, ""),
                   diskEntry("mmcblk0", 16 * MiB, "Windows_NTFS"),
-                  diskEntry("nvme0n1", 16 * MiB, "", {diskEntry("nvme0n1p1", 8 * MiB, "")}),
+                  diskEntry("nvme0n1", 16 * MiB, "GUID_partition_scheme", {diskEntry("nvme0n1p1", 8 * MiB, "")}),
                   diskEntry("sda", 32 * MiB, "FDisk_partition_scheme",
-                            {diskEntry("sda1", 3 * MiB, ""), diskEntry("sda2", 2 * MiB, "Windows_NTFS"),
+                            {diskEntry("sda1", 3 * MiB, "ext4"), diskEntry("sda2", 2 * MiB, "Windows_NTFS"),
                              diskEntry("sda10", 1 * MiB, "")})}));
     // The unreadable partition is named on standard error; the listing still succeeds.
     EXPECT_NE(run.standardError.find("nvme0n1p1"), std::string::npos) << run.standardError;
