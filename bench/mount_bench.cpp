@@ -233,6 +233,11 @@ public:
         looked = m_runner.clock.nsecsElapsed();
         return m_files.isWritableMount(path);
     }
+    bool isDevice(const QString &path) const override { return m_files.isDevice(path); }
+    QByteArray read(const QString &path, qint64 offset, qint64 length) const override
+    {
+        return m_files.read(path, offset, length);
+    }
 
     mutable qint64 looked = 0;
 
@@ -265,7 +270,7 @@ void BM_ModelMountUnmount(benchmark::State &state)
     auto files = std::make_shared<NotingProbe>(*runner);
     DiskManager manager(profile, runner, files);
     QCoro::waitFor(manager.scanDisks());
-    QCoreApplication::processEvents(); // the scan queued at construction finds one running
+    QCoreApplication::processEvents(); // the first scan queued at construction: not needed now
     if (!ours(manager)) {
         state.SkipWithError("the bench volume is not in the scan");
         return;
