@@ -4,6 +4,7 @@
 #include "disks/udisks2/UDisks2Backend.h"
 
 #include <QCoro/QCoroFuture>
+#include <QMetaMethod>
 #include <QPointer>
 
 #include <algorithm>
@@ -149,6 +150,10 @@ QCoro::Task<std::optional<DiskError>> DiskManager::mountReadOnly(NTFSDisk disk, 
 
 QCoro::Task<> DiskManager::followRemoval(NTFSDisk disk)
 {
+    // The model that tells of the removal cleans up after it; another model of the same disks
+    // (the window's beside the tray's) stays out of it, so nothing is cleaned up, or asked for, twice.
+    if (!isSignalConnected(QMetaMethod::fromSignal(&DiskManager::mountedDiskRemoved)))
+        co_return;
     QPointer<DiskManager> self(this);
     // The backend is the model's; should the model go meanwhile, the rest is left undone.
     if (!co_await m_backend->isDetached(disk) || !self)

@@ -56,7 +56,8 @@ public:
 Q_SIGNALS:
     void disksChanged();
     // `disk`, listed as mounted, went away (its device is gone) without being unmounted first.
-    // What was left of its mount is cleaned up after the signal.
+    // What was left of its mount is cleaned up after the signal, by a model whose signal is
+    // connected: of two models of the same disks, only the one that reports it.
     void mountedDiskRemoved(const NTFSDisk &disk);
     void isScanningChanged();
     void lastErrorChanged();
