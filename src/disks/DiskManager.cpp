@@ -89,6 +89,9 @@ void DiskManager::setLastError(std::optional<QString> error)
 
 void DiskManager::rescanSoon()
 {
+    // An operation of this model rescans once it has ended, which answers the changes it makes.
+    if (m_operations > 0)
+        return;
     // Not restarted by later signals, so that a steady stream of them still rescans.
     if (!m_changeTimer.isActive())
         m_changeTimer.start();
@@ -132,19 +135,24 @@ QCoro::Task<> DiskManager::runScans()
 
 QCoro::Task<std::optional<DiskError>> DiskManager::mountReadWrite(NTFSDisk disk, QString ntfs3gPath)
 {
-    QPointer<DiskManager> self(this);
-    const DiskBackend::Outcome outcome = co_await m_backend->mountReadWrite(std::move(disk), std::move(ntfs3gPath));
-    if (self && outcome.changed)
-        co_await self->scanDisks();
-    co_return outcome.error;
+    ++m_operations;
+    return finishOperation(m_backend->mountReadWrite(std::move(disk), std::move(ntfs3gPath)));
 }
 
 QCoro::Task<std::optional<DiskError>> DiskManager::mountReadOnly(NTFSDisk disk, QString ntfs3gPath)
 {
+    ++m_operations;
+    return finishOperation(m_backend->mountReadOnly(std::move(disk), std::move(ntfs3gPath)));
+}
+
+QCoro::Task<std::optional<DiskError>> DiskManager::finishOperation(QCoro::Task<DiskBackend::Outcome> operation)
+{
     QPointer<DiskManager> self(this);
-    const DiskBackend::Outcome outcome = co_await m_backend->mountReadOnly(std::move(disk), std::move(ntfs3gPath));
+    const DiskBackend::Outcome outcome = co_await std::move(operation);
     if (self && outcome.changed)
         co_await self->scanDisks();
+    if (self)
+        --self->m_operations;
     co_return outcome.error;
 }
 
@@ -164,9 +172,6 @@ QCoro::Task<> DiskManager::followRemoval(NTFSDisk disk)
 
 QCoro::Task<std::optional<DiskError>> DiskManager::unmount(NTFSDisk disk)
 {
-    QPointer<DiskManager> self(this);
-    const DiskBackend::Outcome outcome = co_await m_backend->unmount(std::move(disk));
-    if (self && outcome.changed)
-        co_await self->scanDisks();
-    co_return outcome.error;
+    ++m_operations;
+    return finishOperation(m_backend->unmount(std::move(disk)));
 }

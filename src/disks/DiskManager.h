@@ -70,6 +70,8 @@ private:
     void rescanSoon();
     // Scans while scans are asked for, each answering the requests made before it started.
     QCoro::Task<> runScans();
+    // Rescans after an operation whose backend task has started, once it ends.
+    QCoro::Task<std::optional<DiskError>> finishOperation(QCoro::Task<DiskBackend::Outcome> operation);
     // A mounted disk left the list: if it has really gone, says so and cleans up after it.
     QCoro::Task<> followRemoval(NTFSDisk disk);
     static bool containsDevice(const QList<NTFSDisk> &disks, const QString &deviceNode);
@@ -78,6 +80,7 @@ private:
     QList<NTFSDisk> m_disks;
     bool m_isScanning = false;
     bool m_scanAsked = false; // a caller asked first, so the model's own first scan is not needed
+    int m_operations = 0;     // mounts and unmounts under way
     std::optional<QString> m_lastError;
     QTimer m_changeTimer;
     // The requests the next scan answers, finished once it has published; absent when none waits.

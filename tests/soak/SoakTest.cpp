@@ -21,6 +21,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QRandomGenerator>
+#include <QThreadPool>
 #include <QSet>
 
 #include <gtest/gtest.h>
@@ -325,10 +326,13 @@ protected:
     }
 
     // Finished processes are deleted from the event loop; this lets it get to them.
+    // Also ends the idle threads of the pool the scans read details on: each holds its event
+    // loop's wake-up descriptor until it expires.
     static void settleDeferredDeletes()
     {
         QCoreApplication::processEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QThreadPool::globalInstance()->waitForDone();
     }
 
     std::unique_ptr<TempDir> dir;
