@@ -198,16 +198,8 @@ TEST_F(DiskManagerDeviceTest, BusyVolumeFailsToUnmountWithCode4AndLosesNothing)
     sleeper.start("sleep", {"600"});
     ASSERT_TRUE(sleeper.waitForStarted());
 
-    const auto error = testsupport::await(manager->unmount(ourDisk(0)));
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->code, DiskError::UnmountFailed);
-    EXPECT_TRUE(error->description.startsWith("Failed to unmount: ")) << error->description.toStdString();
-    EXPECT_TRUE(error->description.contains("busy")) << error->description.toStdString();
+    testsupport::expectBusyNamingHolders(testsupport::await(manager->unmount(ourDisk(0))), sleeper.processId());
     EXPECT_TRUE(ourDisk(0).isWritable); // still mounted after the rescan
-    EXPECT_EQ(error->remedy, DiskError::Remedy::Retry);
-    for (const QString &entry : {QString("・sleep（PID %1）").arg(sleeper.processId()),
-                                 QString("（PID %1）").arg(QCoreApplication::applicationPid())})
-        EXPECT_TRUE(error->explanation.contains(entry)) << error->explanation.toStdString();
 
     sleeper.kill();
     sleeper.waitForFinished();

@@ -63,3 +63,17 @@ bool processEventsUntil(const std::function<bool()> &condition, int timeoutMs)
     return true;
 }
 } // namespace testsupport
+
+#include <gtest/gtest.h>
+
+void testsupport::expectBusyNamingHolders(const std::optional<DiskError> &error, qint64 childPid)
+{
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, DiskError::UnmountFailed);
+    EXPECT_TRUE(error->description.startsWith("Failed to unmount: ") && error->description.contains("busy"))
+        << error->description.toStdString();
+    EXPECT_EQ(error->remedy, DiskError::Remedy::Retry);
+    for (const QString &entry : {QString("・sleep（PID %1）").arg(childPid),
+                                 QString("（PID %1）").arg(QCoreApplication::applicationPid())})
+        EXPECT_TRUE(error->explanation.contains(entry)) << error->explanation.toStdString();
+}

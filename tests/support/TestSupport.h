@@ -52,3 +52,13 @@ inline void PrintTo(const QStringList &list, std::ostream *os)
 {
     *os << '[' << list.join(QStringLiteral("\", \"")).prepend('"').append('"').toStdString() << ']';
 }
+
+#include "disks/DiskError.h"
+
+#include <optional>
+
+namespace testsupport {
+// An unmount of a busy volume that failed as both backends fail it: code 4, the system's words
+// saying busy, the holders named (the `sleep` child `childPid` and this process) and the retry offered.
+void expectBusyNamingHolders(const std::optional<DiskError> &error, qint64 childPid);
+} // namespace testsupport

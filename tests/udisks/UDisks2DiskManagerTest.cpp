@@ -178,16 +178,8 @@ TEST_F(UDisks2DiskManagerTest, BusyVolumeStaysMountedAndLosesNothing)
     sleeper.start("sleep", {"600"});
     ASSERT_TRUE(sleeper.waitForStarted());
 
-    const auto error = await(manager->unmount(*disk(node(1))));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code, DiskError::UnmountFailed);
-    EXPECT_TRUE(error->description.startsWith("Failed to unmount: ") && error->description.contains("busy"))
-        << error->description.toStdString();
+    expectBusyNamingHolders(await(manager->unmount(*disk(node(1)))), sleeper.processId());
     EXPECT_TRUE(disk(node(1))->isWritable) << "still mounted after the rescan";
-    EXPECT_EQ(error->remedy, DiskError::Remedy::Retry);
-    for (const QString &entry : {QString("・sleep（PID %1）").arg(sleeper.processId()),
-                                 QString("（PID %1）").arg(QCoreApplication::applicationPid())})
-        EXPECT_TRUE(error->explanation.contains(entry)) << error->explanation.toStdString();
 
     sleeper.kill();
     sleeper.waitForFinished();
