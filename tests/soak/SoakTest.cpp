@@ -378,19 +378,23 @@ TEST_F(SoakTest, CyclesWithFaultsLoseNothingAndLeaveNothing)
 
     // Nothing left: the models are gone, so are their finished processes (deleted from the
     // event loop) and the ntfs-3g daemons, which end after their unmount.
+    // A rescan one model started when the other changed the mount table may still be reading:
+    // its child ends by itself.
     manager.reset();
     faultyManager.reset();
-    settleDeferredDeletes();
-    QStringList opened = testsupport::openDescriptors();
-    opened.removeIf([&](const QString &descriptor) { return descriptors.contains(descriptor); });
-    EXPECT_EQ(opened, QStringList());
+    const auto settles = [](const std::function<bool()> &condition) { return testsupport::processEventsUntil(condition, 10000); };
+    const auto opened = [&] {
+        settleDeferredDeletes();
+        QStringList since = testsupport::openDescriptors();
+        since.removeIf([&](const QString &descriptor) { return descriptors.contains(descriptor); });
+        return since + (testsupport::zombieChildren().isEmpty() ? QStringList() : QStringList("unreaped children"));
+    };
+    EXPECT_TRUE(settles([&] { return opened().isEmpty(); })) << opened().join(", ").toStdString();
     EXPECT_EQ(mountPointsWhere(under(dir->path())), std::vector<std::string>());
     EXPECT_EQ(entriesOf(mountRoot), QStringList());
-    const auto settles = [](const std::function<bool()> &condition) { return testsupport::processEventsUntil(condition, 10000); };
     EXPECT_EQ(mountsOf(soakNode), QStringList());
     EXPECT_TRUE(settles([&] { return testsupport::processesHolding("/dev/" + soakNode).isEmpty(); }))
         << soakNode.toStdString() << " held by " << testsupport::processesHolding("/dev/" + soakNode).join(", ").toStdString();
-    EXPECT_EQ(testsupport::zombieChildren(), QList<int>());
 
     // A loop device still in use stays attached after `losetup -d` (it is only marked to go).
     step("partx -d /dev/" + loop.toStdString() + " 2>/dev/null; losetup -d /dev/" + loop.toStdString());
