@@ -66,10 +66,12 @@ public:
     // Called for every call, after it is recorded (lets a test observe ordering).
     std::function<void(const Call &)> onCall;
 
+    // A copy of its own: a shared one would be detached by the reader while a background
+    // thread appends.
     QList<Call> calls() const
     {
         QMutexLocker lock(&m_mutex);
-        return m_calls;
+        return QList<Call>(m_calls.cbegin(), m_calls.cend());
     }
     QStringList lines() const
     {
