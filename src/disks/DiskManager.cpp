@@ -170,6 +170,32 @@ QCoro::Task<> DiskManager::followRemoval(NTFSDisk disk)
     co_await m_backend->cleanUpAfterRemoval(std::move(disk));
 }
 
+QCoro::Task<std::optional<DiskError>> DiskManager::perform(Operation operation, NTFSDisk disk, QString ntfs3gPath)
+{
+    switch (operation) {
+    case Operation::MountReadWrite:
+        return mountReadWrite(std::move(disk), std::move(ntfs3gPath));
+    case Operation::MountReadOnly:
+        return mountReadOnly(std::move(disk), std::move(ntfs3gPath));
+    case Operation::Unmount:
+        break;
+    }
+    return unmount(std::move(disk));
+}
+
+DiskManager::Operation DiskManager::remedyOf(Operation failed, DiskError::Remedy remedy)
+{
+    return remedy == DiskError::Remedy::MountReadOnly ? Operation::MountReadOnly : failed;
+}
+
+NTFSDisk DiskManager::listed(const NTFSDisk &disk) const
+{
+    for (const NTFSDisk &current : m_disks)
+        if (current.deviceNode == disk.deviceNode)
+            return current;
+    return disk;
+}
+
 QCoro::Task<std::optional<DiskError>> DiskManager::unmount(NTFSDisk disk)
 {
     ++m_operations;

@@ -53,6 +53,15 @@ public:
     // Unmounts `disk` and rescans. Nothing on success, else the error.
     QCoro::Task<std::optional<DiskError>> unmount(NTFSDisk disk);
 
+    // What a card or a menu entry asks of a disk: one of the three above.
+    enum class Operation { MountReadWrite, MountReadOnly, Unmount };
+    // Runs `operation` on `disk`; the mounts need `ntfs3gPath`, the unmount ignores it.
+    QCoro::Task<std::optional<DiskError>> perform(Operation operation, NTFSDisk disk, QString ntfs3gPath);
+    // What the remedy of a failed `operation` asks for: a read-only mount, or the same again.
+    static Operation remedyOf(Operation failed, DiskError::Remedy remedy);
+    // `disk` as listed now (a failed mount may have changed it), or as it was when it is gone.
+    NTFSDisk listed(const NTFSDisk &disk) const;
+
 Q_SIGNALS:
     void disksChanged();
     // `disk`, listed as mounted, went away (its device is gone) without being unmounted first.

@@ -203,7 +203,7 @@ int main(int argc, char **argv)
              const DiskError busy = FailureAdvice::offerRetry(
                  {DiskError::UnmountFailed, QStringLiteral("Failed to unmount: Volume Data on disk4s1 failed to unmount: dissented by PID 4242")},
                  {{{4242, QStringLiteral("Preview")}, {4310, QStringLiteral("ターミナル")}}, 1});
-             w.view->report(kWritable, ContentView::Command::Unmount, busy);
+             w.view->report(kWritable, DiskManager::Operation::Unmount, busy);
              w.settle();
          }, true},
         {"15-removal-alert", {kReadOnly}, true, true, true, [](Window &w) {

@@ -206,10 +206,7 @@ void ContentView::run(const NTFSDisk &disk, Command command)
     setOperating(disk.deviceNode, true);
     // The disk as it was at the click, and the path read above.
     QTimer::singleShot(0, this, [this, disk, command, ntfs3gPath] {
-        QCoro::Task<std::optional<DiskError>> task = command == Command::Unmount ? m_diskManager->unmount(disk)
-            : command == Command::MountReadOnly ? m_diskManager->mountReadOnly(disk, ntfs3gPath)
-                                                : m_diskManager->mountReadWrite(disk, ntfs3gPath);
-        QCoro::connect(std::move(task), this, [this, disk, command](const std::optional<DiskError> &error) {
+        QCoro::connect(m_diskManager->perform(command, disk, ntfs3gPath), this, [this, disk, command](const std::optional<DiskError> &error) {
             setOperating(disk.deviceNode, false);
             report(disk, command, error);
         });
@@ -225,22 +222,13 @@ void ContentView::report(const NTFSDisk &disk, Command command, const std::optio
         showOutcome(outcome);
         return;
     }
-    // A read-only mount instead, or the same command again.
-    const Command remedy = error->remedy == DiskError::Remedy::MountReadOnly ? Command::MountReadOnly : command;
+    const Command remedy = DiskManager::remedyOf(command, error->remedy);
     QPointer<ContentView> self(this);
     showOutcome(outcome, Alert::Button{Outcomes::remedyLabel(error->remedy), Alert::Button::Role::Other,
                                        [self, disk, remedy] {
                                            if (self)
-                                               self->run(self->listed(disk), remedy);
+                                               self->run(self->m_diskManager->listed(disk), remedy);
                                        }});
-}
-
-NTFSDisk ContentView::listed(const NTFSDisk &disk) const
-{
-    for (const NTFSDisk &current : m_diskManager->disks())
-        if (current.deviceNode == disk.deviceNode)
-            return current;
-    return disk;
 }
 
 void ContentView::setOperating(const QString &deviceNode, bool operating)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "disks/DiskError.h"
+#include "disks/DiskManager.h"
 #include "disks/NTFSDisk.h"
 #include "shell/ModelEnvironment.h"
 #include "ui/main_window/AlertPresenter.h"
@@ -15,7 +15,6 @@
 
 class DependencyChecker;
 class DependencyWarningView;
-class DiskManager;
 class DiskRowView;
 class EmptyDisksView;
 class FooterView;
@@ -53,7 +52,7 @@ public:
     // Says in an alert that `disk` went without being unmounted.
     void showRemoval(const NTFSDisk &disk);
 
-    enum class Command { MountReadWrite, MountReadOnly, Unmount };
+    using Command = DiskManager::Operation;
     // Says how `command` on `disk` ended: its outcome's alert, with the remedy the error offers
     // as the second button. Each command calls it as it ends; the gallery calls it for errors no
     // scripted machine makes.
@@ -93,8 +92,6 @@ private:
     void updateWarningPanel();
     void updateRows();
     void run(const NTFSDisk &disk, Command command);
-    // `disk` as the model lists it now (a failed mount may have changed it), or as it was.
-    NTFSDisk listed(const NTFSDisk &disk) const;
     // Marks the disk's command as running or ended; its card spins while it runs.
     void setOperating(const QString &deviceNode, bool operating);
     void showOutcome(const Outcome &outcome, std::optional<Alert::Button> remedy = std::nullopt);

@@ -99,7 +99,7 @@ void MenuBarView::addDiskMenu(const NTFSDisk &disk, bool canMount)
     submenu->addSeparator();
     const bool running = m_running.contains(disk.deviceNode);
     if (disk.isWritable) {
-        QAction *eject = addAction(submenu, QStringLiteral("安全に取り出す (Unmount)"), [this, disk] { run(disk, Command::Eject); });
+        QAction *eject = addAction(submenu, QStringLiteral("安全に取り出す (Unmount)"), [this, disk] { run(disk, Command::Unmount); });
         eject->setIcon(Toolkit::symbol(QStringLiteral("eject.fill")));
         eject->setEnabled(!running);
     } else {
@@ -128,17 +128,14 @@ void MenuBarView::run(const NTFSDisk &disk, Command command)
     if (!m_diskManager || m_running.contains(disk.deviceNode))
         return;
     QString ntfs3gPath;
-    if (command != Command::Eject) {
+    if (command != Command::Unmount) {
         const std::optional<QString> path = m_dependencyChecker ? m_dependencyChecker->status().ntfs3gPath : std::nullopt;
         if (!path)
             return;
         ntfs3gPath = *path;
     }
     setRunning(disk.deviceNode, true);
-    QCoro::Task<std::optional<DiskError>> task = command == Command::Eject ? m_diskManager->unmount(disk)
-        : command == Command::MountReadOnly ? m_diskManager->mountReadOnly(disk, ntfs3gPath)
-                                            : m_diskManager->mountReadWrite(disk, ntfs3gPath);
-    QCoro::connect(std::move(task), this, [this, disk, command](const std::optional<DiskError> &error) {
+    QCoro::connect(m_diskManager->perform(command, disk, ntfs3gPath), this, [this, disk, command](const std::optional<DiskError> &error) {
         setRunning(disk.deviceNode, false);
         notify(disk, command, error);
     });
@@ -146,28 +143,19 @@ void MenuBarView::run(const NTFSDisk &disk, Command command)
 
 void MenuBarView::notify(const NTFSDisk &disk, Command command, const std::optional<DiskError> &error)
 {
-    const Outcome outcome = command == Command::Eject ? Outcomes::menuEject(disk, error)
+    const Outcome outcome = command == Command::Unmount ? Outcomes::menuEject(disk, error)
         : command == Command::MountReadOnly           ? Outcomes::menuMountReadOnly(disk, error)
                                                       : Outcomes::menuMount(disk, error);
     std::optional<NotificationService::Action> action;
     if (error && error->remedy != DiskError::Remedy::None) {
         // A read-only mount instead, or the same command again, on the disk as it is listed then.
-        const Command remedy = error->remedy == DiskError::Remedy::MountReadOnly ? Command::MountReadOnly : command;
+        const Command remedy = DiskManager::remedyOf(command, error->remedy);
         action = NotificationService::Action{Outcomes::remedyLabel(error->remedy), [self = QPointer(this), disk, remedy] {
-                                                 if (self)
-                                                     self->run(self->listed(disk), remedy);
+                                                 if (self && self->m_diskManager)
+                                                     self->run(self->m_diskManager->listed(disk), remedy);
                                              }};
     }
     m_notifications->sendNotification(outcome.title, outcome.message, std::move(action));
-}
-
-NTFSDisk MenuBarView::listed(const NTFSDisk &disk) const
-{
-    if (m_diskManager)
-        for (const NTFSDisk &current : m_diskManager->disks())
-            if (current.deviceNode == disk.deviceNode)
-                return current;
-    return disk;
 }
 
 void MenuBarView::setRunning(const QString &deviceNode, bool running)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "disks/DiskError.h"
+#include "disks/DiskManager.h"
 #include "disks/NTFSDisk.h"
 #include "notifications/Notifications.h"
 
@@ -13,7 +13,6 @@
 #include <optional>
 
 class DependencyChecker;
-class DiskManager;
 class QAction;
 class QMenu;
 
@@ -50,13 +49,11 @@ private:
 
     void rescan();
     void openMainWindow(bool activate);
-    enum class Command { MountReadWrite, MountReadOnly, Eject };
+    using Command = DiskManager::Operation;
     // Greys the disk's entry out while the command runs, then posts its outcome.
     void run(const NTFSDisk &disk, Command command);
     // The outcome's notification, with the remedy the error offers as its action.
     void notify(const NTFSDisk &disk, Command command, const std::optional<DiskError> &error);
-    // `disk` as the model lists it now (a failed mount may have changed it), or as it was.
-    NTFSDisk listed(const NTFSDisk &disk) const;
     void setRunning(const QString &deviceNode, bool running);
 
     QPointer<DiskManager> m_diskManager;
