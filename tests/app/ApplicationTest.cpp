@@ -1,6 +1,7 @@
 // The application object on scripted models: the window and the tray on the same disks, the
-// single main window, and where a pulled-out disk is told.
+// single main window, where a pulled-out disk is told, and the start-up mark.
 #include "app/QuorvelNTFSMountApp.h"
+#include "app/StartupMark.h"
 
 #include "main_window/RecordingPresenter.h"
 #include "support/TrayTestSupport.h"
@@ -12,19 +13,11 @@
 #include <QApplication>
 #include <QPointer>
 #include <QTest>
+#include <QWindow>
 
 using testsupport::processEventsUntil;
 
 namespace {
-
-QList<QWidget *> mainWindows()
-{
-    QList<QWidget *> found;
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (widget->objectName() == "main-window")
-            found << widget;
-    return found;
-}
 
 void deliverDeferredDeletes()
 {
@@ -66,6 +59,34 @@ struct AppFixture : ::testing::Test {
     QMenu *submenu(int index) const { return menu()->actions().at(index)->menu(); }
 };
 
+// Once, and only when the window is on screen and the first scan has ended, whichever comes last.
+struct StartupMarkTest : ::testing::Test {
+    ScriptedMachine machine;
+    QWidget window;
+    std::unique_ptr<DiskManager> disks;
+    std::unique_ptr<StartupMark> mark;
+    int reached = 0;
+
+    void SetUp() override
+    {
+        machine.setDisks({readOnlyDisk("disk4s1", "Data")});
+        disks = std::make_unique<DiskManager>(machine.environment());
+        mark = std::make_unique<StartupMark>(&window, disks.get());
+        QObject::connect(mark.get(), &StartupMark::reached, [this] { ++reached; });
+    }
+    bool exposed() const { return window.windowHandle() && window.windowHandle()->isExposed(); }
+    // Neither a rescan nor showing the window again fires it a second time.
+    void TearDown() override
+    {
+        testsupport::await(disks->scanDisks());
+        window.hide();
+        window.show();
+        ASSERT_TRUE(processEventsUntil([&] { return exposed(); }));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(reached, 1);
+    }
+};
+
 } // namespace
 
 // A hibernated volume mounted and a busy one ejected, from the window and from the tray: both
@@ -80,6 +101,7 @@ TEST_F(AppFixture, WindowAndTrayTellAFailureAlikeAndTheirRemedyRunsTheRightComma
                        ScriptedRunner::ok("Windows is hibernated, mounted as read-only."));
     machine.runner->on(unmount, ScriptedRunner::fail("Resource busy"));
     start({readOnlyDisk("disk4s1", "Data"), writableDisk("disk6s1", "Stick")});
+    EXPECT_EQ(app->statusLabel().writableCount, 1); // the tray label counts the writable ones
     const struct {
         QString error, remedy, remedyLine, remedyOutcome;
     } cases[] = {
@@ -121,13 +143,11 @@ TEST_F(AppFixture, WindowAndTrayTellAFailureAlikeAndTheirRemedyRunsTheRightComma
 TEST_F(AppFixture, OpeningTheMainWindowAgainRaisesTheOneThereIs)
 {
     start({readOnlyDisk("disk4s1", "Data")});
-    QWidget *window = mainWindows().value(0);
-    ASSERT_TRUE(window);
+    QWidget *window = contents.last()->window();
     window->showMinimized();
     trigger(menu(), "メイン画面を開く");
     trigger(submenu(0), "詳細情報: disk4s1");
     app->openWindow("main-window");
-    EXPECT_EQ(mainWindows(), QList<QWidget *>{window});
     EXPECT_EQ(contents.size(), 1);
     EXPECT_FALSE(window->isMinimized());
     EXPECT_EQ(QApplication::activeWindow(), window);
@@ -137,7 +157,6 @@ TEST_F(AppFixture, OpeningTheMainWindowAgainRaisesTheOneThereIs)
 TEST_F(AppFixture, AMountedDiskPulledOutIsToldInTheVisibleWindowElseInANotification)
 {
     start({writableDisk("disk4s1", "Data")});
-    EXPECT_EQ(app->statusLabel().writableCount, 1);
     const auto pullOut = [&] {
         machine.files->missingDevices.insert("/dev/disk4s1");
         machine.setDisks({});
@@ -149,7 +168,7 @@ TEST_F(AppFixture, AMountedDiskPulledOutIsToldInTheVisibleWindowElseInANotificat
     EXPECT_TRUE(notifications->sent.isEmpty());
     EXPECT_EQ(app->statusLabel().writableCount, 0);
 
-    mainWindows().first()->close();
+    contents.last()->window()->close();
     deliverDeferredDeletes();
     machine.files->missingDevices.clear();
     machine.setDisks({writableDisk("disk4s1", "Data")});
@@ -158,4 +177,23 @@ TEST_F(AppFixture, AMountedDiskPulledOutIsToldInTheVisibleWindowElseInANotificat
     ASSERT_TRUE(processEventsUntil([&] { return !notifications->sent.isEmpty(); }));
     EXPECT_EQ(notifications->sent, QStringList{presenter->open->title + " / " + presenter->open->message});
     EXPECT_EQ(presenter->presented.size(), 1);
+}
+
+TEST_F(StartupMarkTest, WindowFirstThenTheScanEnds)
+{
+    machine.runner->setAsyncDelay(std::chrono::milliseconds(300)); // the listing outlasts the exposure
+    window.show();
+    ASSERT_TRUE(processEventsUntil([&] { return exposed(); }));
+    EXPECT_EQ(reached, 0);
+    ASSERT_TRUE(processEventsUntil([&] { return reached > 0; }));
+    EXPECT_EQ(disks->disks().size(), 1); // the list was there when the mark fired
+}
+
+TEST_F(StartupMarkTest, ScanEndsFirstThenTheWindowComesUp)
+{
+    waitForScan(machine, disks.get());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(reached, 0);
+    window.show();
+    ASSERT_TRUE(processEventsUntil([&] { return reached > 0; }));
 }

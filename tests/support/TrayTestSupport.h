@@ -42,16 +42,10 @@ inline void waitForScan(const ScriptedMachine &machine, const DiskManager *disks
         [&] { return !machine.runner->calls().isEmpty() && !disks->isScanning(); }));
 }
 
-inline QAction *entry(const QMenu *menu, const QString &text)
+inline void trigger(const QMenu *menu, const QString &text)
 {
     for (QAction *action : menu->actions())
         if (action->iconText() == text) // the text without mnemonic markers
-            return action;
-    return nullptr;
-}
-inline void trigger(const QMenu *menu, const QString &text)
-{
-    QAction *action = entry(menu, text);
-    ASSERT_NE(action, nullptr) << text.toStdString();
-    action->trigger();
+            return action->trigger();
+    FAIL() << "no entry " << text.toStdString();
 }
