@@ -46,7 +46,7 @@ struct MenuFixture : ::testing::Test {
 TEST_F(MenuFixture, OneSubmenuPerDiskInScanOrderWhoseMountFollowsThePrerequisitesOnOpening)
 {
     start({disk("disk6s2", "R&D", false), readOnlyDisk("disk4s1", "Data"), writableDisk("disk5s1", "Data")});
-    EXPECT_EQ(describe(view->menu()),
+    ASSERT_EQ(describe(view->menu()),
               QStringList({"▸ R&D", "▸ Data", "▸ Data", "---", kRescanEntry, "メイン画面を開く", "---", "アプリを終了"}));
     EXPECT_EQ(describe(submenu(0)), QStringList({"詳細情報: disk6s2", "---", kMountEntry}));
     EXPECT_EQ(describe(submenu(1)), QStringList({"詳細情報: disk4s1", "---", kMountEntry}));
