@@ -1,39 +1,23 @@
-// The application object on scripted models: start-up order, the tray label's count, and the
-// single main window.
+// The application object on scripted models: the window and the tray on the same disks, the
+// single main window, where a pulled-out disk is told, and the start-up mark.
 #include "app/QuorvelNTFSMountApp.h"
+#include "app/StartupMark.h"
 
-#include "dependencies/DependencyChecker.h"
 #include "main_window/RecordingPresenter.h"
 #include "support/TrayTestSupport.h"
 #include "ui/main_window/ContentView.h"
+#include "ui/main_window/DiskRowView.h"
 #include "ui/menu_bar/MenuBarView.h"
+#include "ui/toolkit/ToolkitButton.h"
 
 #include <QApplication>
 #include <QPointer>
-#include <QSystemTrayIcon>
+#include <QTest>
+#include <QWindow>
+
+using testsupport::processEventsUntil;
 
 namespace {
-
-// Notes the first of each run of existence questions.
-struct NotingProbe : ScriptedFileProbe {
-    QStringList *events;
-    explicit NotingProbe(QStringList *events) : events(events) {}
-    bool exists(const QString &path) const override
-    {
-        if (events->value(events->size() - 1) != "probe")
-            events->append("probe");
-        return ScriptedFileProbe::exists(path);
-    }
-};
-
-QList<QWidget *> mainWindows()
-{
-    QList<QWidget *> found;
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (widget->objectName() == "main-window")
-            found << widget;
-    return found;
-}
 
 void deliverDeferredDeletes()
 {
@@ -44,162 +28,172 @@ void deliverDeferredDeletes()
 struct AppFixture : ::testing::Test {
     ScriptedMachine machine;
     std::shared_ptr<RecordingNotifications> notifications = std::make_shared<RecordingNotifications>();
-    QStringList events;
-    QList<QPointer<QWidget>> contents;
+    std::shared_ptr<RecordingPresenter> presenter = std::make_shared<RecordingPresenter>();
+    QList<QPointer<ContentView>> contents; // each main window's content, alerts recorded
     std::unique_ptr<QuorvelNTFSMountApp> app;
-    // The window's content: a plain widget, or the real view with alerts recorded.
-    std::shared_ptr<RecordingPresenter> presenter;
 
     void start(const QList<NTFSDisk> &disks)
     {
-        machine.files = std::make_shared<NotingProbe>(&events);
         machine.setPrerequisites(true, true, true);
         machine.setDisks(disks);
-        notifications->onAuthorization = [this] { events << "authorization"; };
         app = std::make_unique<QuorvelNTFSMountApp>(notifications, machine.environment(), [this] {
-            events << "window content";
-            if (presenter) {
-                auto *content = new ContentView(machine.environment());
-                content->setAlertPresenter(presenter);
-                contents << content;
-            } else {
-                contents << new QWidget;
-            }
+            contents << new ContentView(machine.environment());
+            contents.last()->setAlertPresenter(presenter);
             return contents.last().data();
         });
-        waitForScan();
+        waitForScan(machine, app->diskManager());
+        ASSERT_TRUE(processEventsUntil([&] { return contents.last()->rows().size() == disks.size(); }));
     }
     void TearDown() override
     {
         app.reset();
         deliverDeferredDeletes();
     }
-    void waitForScan() { ::waitForScan(machine, app->diskManager()); }
+    void rescan()
+    {
+        machine.runner->clearCalls();
+        trigger(menu(), kRescanEntry);
+        waitForScan(machine, app->diskManager());
+    }
     QMenu *menu() const { return app->menuBar()->menu(); }
     QMenu *submenu(int index) const { return menu()->actions().at(index)->menu(); }
 };
 
+// Once, and only when the window is on screen and the first scan has ended, whichever comes last.
+struct StartupMarkTest : ::testing::Test {
+    ScriptedMachine machine;
+    QWidget window;
+    std::unique_ptr<DiskManager> disks;
+    std::unique_ptr<StartupMark> mark;
+    int reached = 0;
+
+    void SetUp() override
+    {
+        machine.setDisks({readOnlyDisk("disk4s1", "Data")});
+        disks = std::make_unique<DiskManager>(machine.environment());
+        mark = std::make_unique<StartupMark>(&window, disks.get());
+        QObject::connect(mark.get(), &StartupMark::reached, [this] { ++reached; });
+    }
+    bool exposed() const { return window.windowHandle() && window.windowHandle()->isExposed(); }
+    // Neither a rescan nor showing the window again fires it a second time.
+    void TearDown() override
+    {
+        testsupport::await(disks->scanDisks());
+        window.hide();
+        window.show();
+        ASSERT_TRUE(processEventsUntil([&] { return exposed(); }));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(reached, 1);
+    }
+};
+
 } // namespace
 
-TEST_F(AppFixture, StartsWithPermissionThenModelsThenTheSceneAndItsOwnMenu)
+// A hibernated volume mounted and a busy one ejected, from the window and from the tray: both
+// give the system's words first, then the explanation, and offer the remedy, which runs the
+// read-only mount or the same command again.
+TEST_F(AppFixture, WindowAndTrayTellAFailureAlikeAndTheirRemedyRunsTheRightCommand)
 {
-    testing::internal::CaptureStdout();
-    start({readOnlyDisk("disk4s1", "Data")});
-    const QString log = QString::fromStdString(testing::internal::GetCapturedStdout());
-
-    EXPECT_EQ(events, QStringList({"authorization", "probe", "window content"}));
-    EXPECT_TRUE(app->dependencyChecker()->status().isAllInstalled());
-    EXPECT_EQ(submenu(0)->title(), "Data");
-    EXPECT_EQ(app->trayIcon()->contextMenu(), menu());
-    ASSERT_EQ(mainWindows().size(), 1);
-    EXPECT_TRUE(mainWindows().first()->isVisible());
-
-    // Without a tray the window is the only way in, and closing it ends the application.
-    const bool tray = QSystemTrayIcon::isSystemTrayAvailable();
-    EXPECT_EQ(QApplication::quitOnLastWindowClosed(), !tray);
-    EXPECT_EQ(log.contains("No system tray is available: closing the main window quits the application.\n"), !tray);
-}
-
-TEST_F(AppFixture, TrayLabelCountsWritableDisksAfterEveryChange)
-{
-    const auto expectLabel = [&](int writable) {
-        StatusLabel expected;
-        expected.writableCount = writable;
-        EXPECT_EQ(app->statusLabel().writableCount, writable);
-        EXPECT_EQ(app->trayIcon()->toolTip(), expected.toolTip());
-        EXPECT_EQ(app->trayIcon()->icon().pixmap(22).toImage(), expected.icon().pixmap(22).toImage());
-    };
-    start({});
-    expectLabel(0);
+    const QString ntfs3g = "\"/opt/homebrew/bin/ntfs-3g\" /dev/disk4s1 \"/Volumes/Data\" -o ";
+    const QString unmount = "/usr/sbin/diskutil unmount /dev/disk6s1";
+    machine.files->readOnlyMounts.insert("/Volumes/Data");
+    machine.runner->on(ntfs3g + "local,allow_other,auto_xattr,backend=fskit",
+                       ScriptedRunner::ok("Windows is hibernated, mounted as read-only."));
+    machine.runner->on(unmount, ScriptedRunner::fail("Resource busy"));
+    start({readOnlyDisk("disk4s1", "Data"), writableDisk("disk6s1", "Stick")});
+    EXPECT_EQ(app->statusLabel().writableCount, 1); // the tray label counts the writable ones
     const struct {
-        QList<NTFSDisk> disks;
-        int writable;
-    } scans[] = {
-        {{readOnlyDisk("disk4s1", "Data"), unmountedDisk("disk5s1", "Old")}, 0},
-        {{writableDisk("disk4s1", "Data")}, 1},
-        {{writableDisk("disk2s1", "A"), readOnlyDisk("disk3s1", "B"), writableDisk("disk4s1", "C"),
-          unmountedDisk("disk5s1", "D"), writableDisk("disk6s1", "E")}, 3},
+        QString error, remedy, remedyLine, remedyOutcome;
+    } cases[] = {
+        {"Mount failed: Windows is hibernated, mounted as read-only.\n\n", "読み取り専用でマウント",
+         ntfs3g + "ro,local,allow_other,auto_xattr,backend=fskit", "「Data」を読み取り専用でマウントしたよ。"},
+        {"Failed to unmount: Resource busy\n\n", "もう一度試す", unmount, "Failed to unmount: Resource busy\n\n"},
     };
-    for (const auto &scan : scans) {
-        machine.setDisks(scan.disks);
-        machine.runner->clearCalls();
-        trigger(menu(), "ディスクを再スキャン");
-        waitForScan();
-        expectLabel(scan.writable);
-    }
+    for (int index : {0, 1}) {
+        const auto &c = cases[index];
+        SCOPED_TRACE(c.remedy.toStdString());
+        DiskRowView *row = contents.last()->rows().at(index);
+        QTest::mouseClick(index ? row->unmountButton() : row->mountButton(), Qt::LeftButton);
+        ASSERT_TRUE(processEventsUntil([&] { return presenter->open.has_value(); }));
+        const Alert alert = *presenter->open;
+        EXPECT_TRUE(alert.message.startsWith(c.error) && alert.message.size() > c.error.size())
+            << alert.message.toStdString();
+        ASSERT_EQ(alert.buttons.size(), 2);
+        EXPECT_EQ(alert.buttons[1].text, c.remedy);
 
-    // An eject from the menu rescans, and the label follows.
-    machine.setDisks({writableDisk("disk2s1", "A"), readOnlyDisk("disk3s1", "B"), unmountedDisk("disk4s1", "C"),
-                      unmountedDisk("disk5s1", "D"), writableDisk("disk6s1", "E")});
-    trigger(submenu(2), "安全に取り出す (Unmount)");
-    ASSERT_TRUE(testsupport::processEventsUntil([&] { return notifications->sent.size() == 1; }));
-    expectLabel(2);
+        notifications->sent.clear();
+        trigger(submenu(index), index ? kEjectEntry : kMountEntry);
+        ASSERT_TRUE(processEventsUntil([&] { return !notifications->sent.isEmpty(); }));
+        EXPECT_TRUE(notifications->sent[0].endsWith(" / " + alert.message + " [" + c.remedy + "]"))
+            << notifications->sent[0].toStdString();
+
+        const qsizetype before = machine.runner->lines().count(c.remedyLine);
+        ASSERT_TRUE(presenter->choose(c.remedy));
+        ASSERT_TRUE(processEventsUntil([&] { return presenter->open.has_value(); })); // the remedy's outcome
+        EXPECT_TRUE(presenter->open->message.startsWith(c.remedyOutcome)) << presenter->open->message.toStdString();
+        ASSERT_TRUE(presenter->choose("OK"));
+        ASSERT_TRUE(notifications->lastAction);
+        notifications->lastAction->run();
+        ASSERT_TRUE(processEventsUntil([&] { return notifications->sent.size() == 2; }));
+        EXPECT_TRUE(notifications->sent[1].contains(" / " + c.remedyOutcome)) << notifications->sent[1].toStdString();
+        EXPECT_EQ(machine.runner->lines().count(c.remedyLine), before + 2);
+    }
 }
 
-TEST_F(AppFixture, TheMainWindowIsNeverDuplicatedAndClosingItKeepsTheTray)
+TEST_F(AppFixture, OpeningTheMainWindowAgainRaisesTheOneThereIs)
 {
     start({readOnlyDisk("disk4s1", "Data")});
-    QPointer<QWidget> window = mainWindows().value(0);
-    ASSERT_TRUE(window);
-
+    QWidget *window = contents.last()->window();
+    window->showMinimized();
     trigger(menu(), "メイン画面を開く");
     trigger(submenu(0), "詳細情報: disk4s1");
     app->openWindow("main-window");
-    app->openWindow("some-other-window"); // not a scene of this application
-    EXPECT_EQ(mainWindows(), QList<QWidget *>{window.data()});
     EXPECT_EQ(contents.size(), 1);
-    EXPECT_EQ(QApplication::activeWindow(), window.data());
-
-    // Closing destroys the window and its content; the tray item and its models stay.
-    window->close();
-    deliverDeferredDeletes();
-    EXPECT_TRUE(window.isNull());
-    EXPECT_TRUE(contents.first().isNull());
-    EXPECT_TRUE(mainWindows().isEmpty());
-    EXPECT_EQ(submenu(0)->title(), "Data");
-
-    // Reopening builds fresh content; a minimised window comes back without new content.
-    trigger(submenu(0), "詳細情報: disk4s1");
-    ASSERT_EQ(mainWindows().size(), 1);
-    EXPECT_EQ(contents.size(), 2);
-    EXPECT_TRUE(mainWindows().first()->isVisible());
-    mainWindows().first()->showMinimized();
-    trigger(menu(), "メイン画面を開く");
-    EXPECT_FALSE(mainWindows().first()->isMinimized());
-    EXPECT_EQ(contents.size(), 2);
+    EXPECT_FALSE(window->isMinimized());
+    EXPECT_EQ(QApplication::activeWindow(), window);
 }
 
-// A mounted disk pulled out is told once: in the window while it is open, else in a notification.
-TEST_F(AppFixture, AMountedDiskPulledOutIsToldInTheOpenWindowElseInANotification)
+// Told once: in the window while it is open, else in a notification with the same words.
+TEST_F(AppFixture, AMountedDiskPulledOutIsToldInTheVisibleWindowElseInANotification)
 {
-    presenter = std::make_shared<RecordingPresenter>();
-    const NTFSDisk data = writableDisk("disk4s1", "Data");
-    start({data});
-    const QString message = "「Data」はアンマウントしないまま取り外されたよ。直前に保存したファイルは、ディスクに書き込まれて"
-                            "いないかもしれないよ。次からは、取り外す前にアンマウントしてね。";
+    start({writableDisk("disk4s1", "Data")});
     const auto pullOut = [&] {
         machine.files->missingDevices.insert("/dev/disk4s1");
         machine.setDisks({});
-        machine.runner->clearCalls();
-        trigger(menu(), "ディスクを再スキャン");
-        waitForScan();
+        rescan();
     };
     pullOut();
-    ASSERT_TRUE(testsupport::processEventsUntil([&] { return presenter->open.has_value(); }));
-    EXPECT_EQ(presenter->open->title, "ディスクが取り外されたよ");
-    EXPECT_EQ(presenter->open->message, message);
+    ASSERT_TRUE(processEventsUntil([&] { return presenter->open.has_value(); }));
+    EXPECT_TRUE(presenter->open->message.startsWith("「Data」")) << presenter->open->message.toStdString();
     EXPECT_TRUE(notifications->sent.isEmpty());
+    EXPECT_EQ(app->statusLabel().writableCount, 0);
 
-    mainWindows().first()->close();
+    contents.last()->window()->close();
     deliverDeferredDeletes();
     machine.files->missingDevices.clear();
-    machine.setDisks({data});
-    machine.runner->clearCalls();
-    trigger(menu(), "ディスクを再スキャン");
-    waitForScan();
+    machine.setDisks({writableDisk("disk4s1", "Data")});
+    rescan();
     pullOut();
-    ASSERT_TRUE(testsupport::processEventsUntil([&] { return !notifications->sent.isEmpty(); }));
-    testsupport::processEventsUntil([] { return false; }, 50);
-    EXPECT_EQ(notifications->sent, QStringList{"ディスクが取り外されたよ / " + message});
+    ASSERT_TRUE(processEventsUntil([&] { return !notifications->sent.isEmpty(); }));
+    EXPECT_EQ(notifications->sent, QStringList{presenter->open->title + " / " + presenter->open->message});
     EXPECT_EQ(presenter->presented.size(), 1);
+}
+
+TEST_F(StartupMarkTest, WindowFirstThenTheScanEnds)
+{
+    machine.runner->setAsyncDelay(std::chrono::milliseconds(300)); // the listing outlasts the exposure
+    window.show();
+    ASSERT_TRUE(processEventsUntil([&] { return exposed(); }));
+    EXPECT_EQ(reached, 0);
+    ASSERT_TRUE(processEventsUntil([&] { return reached > 0; }));
+    EXPECT_EQ(disks->disks().size(), 1); // the list was there when the mark fired
+}
+
+TEST_F(StartupMarkTest, ScanEndsFirstThenTheWindowComesUp)
+{
+    waitForScan(machine, disks.get());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(reached, 0);
+    window.show();
+    ASSERT_TRUE(processEventsUntil([&] { return reached > 0; }));
 }

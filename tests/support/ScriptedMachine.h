@@ -9,7 +9,6 @@
 #include "support/ScriptedRunner.h"
 
 #include <QHash>
-#include <QList>
 #include <QMutex>
 
 #include <memory>
@@ -17,25 +16,20 @@
 
 namespace testsupport {
 
-inline const QString kHomebrew = QStringLiteral("/opt/homebrew/bin/brew");
-inline const QString kFuseT = QStringLiteral("/Library/Filesystems/fuse-t.fs");
 inline const QString kNtfs3g = QStringLiteral("/opt/homebrew/bin/ntfs-3g");
-inline const QString kListLine = QStringLiteral("/usr/sbin/diskutil list -plist");
 
 struct ScriptedMachine {
     std::shared_ptr<ScriptedRunner> runner = std::make_shared<ScriptedRunner>();
     std::shared_ptr<ScriptedFileProbe> files = std::make_shared<ScriptedFileProbe>();
 
+    // The disk utility and the mount table answer from the current scripted disks (the runner's
+    // handler is asked first, also from the scan's background thread).
     ScriptedMachine()
     {
-        // The disk utility and the mount table answer from the current scripted disks (the
-        // runner's handler is asked first, also from the scan's background thread).
         runner->setHandler([state = m_state](const ScriptedRunner::Call &call) -> std::optional<ShellResult> {
             QMutexLocker lock(&state->mutex);
             const auto answer = state->answers.constFind(call.line);
-            if (answer == state->answers.constEnd())
-                return std::nullopt;
-            return ScriptedRunner::ok(*answer);
+            return answer == state->answers.constEnd() ? std::nullopt : std::optional(ScriptedRunner::ok(*answer));
         });
         setDisks({});
     }
@@ -49,31 +43,26 @@ struct ScriptedMachine {
         using namespace fixtures;
         QHash<QString, QString> answers;
         QStringList entries;
-        QString mountTable = QStringLiteral("/dev/disk1s1 on / (apfs, local, read-only, journaled)\n");
+        QString table = "/dev/disk1s1 on / (apfs, local, read-only, journaled)\n";
         for (const NTFSDisk &disk : disks) {
-            entries << partition(disk.deviceNode, disk.size, QStringLiteral("Windows_NTFS"));
-            answers.insert(QStringLiteral("/usr/sbin/diskutil info -plist ") + disk.deviceNode,
-                           QString::fromUtf8(detail({{QStringLiteral("VolumeName"), str(disk.volumeName)},
-                                                     {QStringLiteral("FilesystemType"), str(QStringLiteral("ntfs"))}})));
+            entries << partition(disk.deviceNode, disk.size, "Windows_NTFS");
+            answers.insert("/usr/sbin/diskutil info -plist " + disk.deviceNode,
+                           QString::fromUtf8(detail({{"VolumeName", str(disk.volumeName)}, {"FilesystemType", str("ntfs")}})));
             if (disk.mountPoint)
-                mountTable += QStringLiteral("/dev/") + disk.deviceNode + QStringLiteral(" on ") + *disk.mountPoint
-                              + (disk.isWritable ? QStringLiteral(" (ntfs, local, nodev, nosuid)\n")
-                                                 : QStringLiteral(" (ntfs, local, nodev, nosuid, read-only)\n"));
+                table += "/dev/" + disk.deviceNode + " on " + *disk.mountPoint + " (ntfs, local, nodev, nosuid"
+                    + (disk.isWritable ? ")\n" : ", read-only)\n");
         }
-        answers.insert(kListLine, QString::fromUtf8(listing(entries)));
-        answers.insert(QStringLiteral("/sbin/mount "), mountTable);
+        answers.insert("/usr/sbin/diskutil list -plist", QString::fromUtf8(listing(entries)));
+        answers.insert("/sbin/mount ", table);
         QMutexLocker lock(&m_state->mutex);
         m_state->answers = answers;
     }
 
     void setPrerequisites(bool homebrew, bool fuseT, bool ntfs3g)
     {
-        for (const auto &[path, present] : {std::pair{kHomebrew, homebrew}, {kFuseT, fuseT}, {kNtfs3g, ntfs3g}}) {
-            if (present)
-                files->existing.insert(path);
-            else
-                files->existing.remove(path);
-        }
+        for (const auto &[path, present] : {std::pair<QString, bool>{"/opt/homebrew/bin/brew", homebrew},
+                                            {"/Library/Filesystems/fuse-t.fs", fuseT}, {kNtfs3g, ntfs3g}})
+            present ? void(files->existing.insert(path)) : void(files->existing.remove(path));
     }
 
 private:

@@ -20,14 +20,14 @@ inline NTFSDisk disk(const QString &node, const QString &name, bool mounted = tr
 }
 inline NTFSDisk readOnlyDisk(const QString &node, const QString &name) { return disk(node, name); }
 inline NTFSDisk writableDisk(const QString &node, const QString &name) { return disk(node, name, true, true); }
-inline NTFSDisk unmountedDisk(const QString &node, const QString &name) { return disk(node, name, false); }
+
+const QString kMountEntry = "読み書きマウント", kEjectEntry = "安全に取り出す (Unmount)", kRescanEntry = "ディスクを再スキャン";
 
 // Records what would have been shown, as "title / body", and " [label]" for an action.
 struct RecordingNotifications : NotificationService {
     QStringList sent;
     std::optional<Action> lastAction;
-    std::function<void()> onAuthorization = [] {};
-    void requestNotificationAuthorization() override { onAuthorization(); }
+    void requestNotificationAuthorization() override {}
     void sendNotification(const QString &title, const QString &body, std::optional<Action> action) override
     {
         sent << title + " / " + body + (action ? " [" + action->label + "]" : QString());
@@ -42,16 +42,10 @@ inline void waitForScan(const ScriptedMachine &machine, const DiskManager *disks
         [&] { return !machine.runner->calls().isEmpty() && !disks->isScanning(); }));
 }
 
-inline QAction *entry(const QMenu *menu, const QString &text)
+inline void trigger(const QMenu *menu, const QString &text)
 {
     for (QAction *action : menu->actions())
         if (action->iconText() == text) // the text without mnemonic markers
-            return action;
-    return nullptr;
-}
-inline void trigger(const QMenu *menu, const QString &text)
-{
-    QAction *action = entry(menu, text);
-    ASSERT_NE(action, nullptr) << text.toStdString();
-    action->trigger();
+            return action->trigger();
+    FAIL() << "no entry " << text.toStdString();
 }
