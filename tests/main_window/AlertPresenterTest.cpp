@@ -44,4 +44,13 @@ TEST(MessageBoxPresenter, ShowsTheTextsAsTheyAreAndOnlyAClickChoosesTheFurtherBu
         EXPECT_EQ(openBox(), nullptr);
     }
     EXPECT_EQ(ran, QStringList({"OK", "OK", "retry"}));
+
+    // Return never confirms a destructive choice: it cancels.
+    presenter.present(&owner, {"confirm", "アンインストール", "?",
+                               {{"アンインストールする", Alert::Button::Role::Destructive, [&] { ran << "uninstall"; }},
+                                {"キャンセル", Alert::Button::Role::Cancel, [&] { ran << "cancel"; }}}});
+    ASSERT_NE(openBox(), nullptr);
+    QTest::keyClick(openBox(), Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_EQ(ran.last(), "cancel");
 }

@@ -92,6 +92,14 @@ TEST_F(WindowFixture, WhileTheSetupOrTheUninstallRunsTheOtherCannotBeStarted)
     ASSERT_TRUE(processEventsUntil([&] { return !checker->isInstalling(); }));
     EXPECT_TRUE(uninstall->isEnabled());
 
+    // The confirmation's safe answer is its cancel button, and it runs nothing.
+    QTest::mouseClick(uninstall, Qt::LeftButton);
+    ASSERT_TRUE(presenter->open && presenter->open->buttons.size() == 2);
+    EXPECT_EQ(presenter->open->buttons[1].role, Alert::Button::Role::Cancel);
+    const qsizetype before = machine.runner->calls().size();
+    ASSERT_TRUE(presenter->choose("キャンセル"));
+    QTest::qWait(30);
+    EXPECT_EQ(machine.runner->calls().size(), before);
     QTest::mouseClick(uninstall, Qt::LeftButton);
     ASSERT_TRUE(presenter->choose("アンインストールする"));
     ASSERT_TRUE(processEventsUntil([&] { return checker->isUninstalling(); }));
@@ -105,7 +113,7 @@ TEST_F(WindowFixture, WhileTheSetupOrTheUninstallRunsTheOtherCannotBeStarted)
 
 // A second command while the first runs: both cards spin. The unmount (one command) ends before
 // the remount (several), whose card spins on until it ends too.
-TEST_F(WindowFixture, EachCardSpinsUntilItsOwnCommandEnds)
+TEST_F(WindowFixture, EachCardSpinsUntilItsOwnCommandEndsAndClosingMidMountTakesTheModelsAlong)
 {
     open({kData, kBackup, kStick});
     machine.runner->setAsyncDelay(std::chrono::milliseconds(80));
@@ -128,6 +136,16 @@ TEST_F(WindowFixture, EachCardSpinsUntilItsOwnCommandEnds)
     waitForAlert();
     EXPECT_TRUE(presenter->open->message.startsWith("「Data」")) << presenter->open->message.toStdString();
     EXPECT_EQ(spinning(), QStringList());
+    presenter->choose("OK");
+
+    // Closed mid-mount: the models go with the window and the rest of the mount finds no owner.
+    QTest::mouseClick(view->row("disk4s1")->mountButton(), Qt::LeftButton);
+    QTest::qWait(100);
+    QPointer<DiskManager> manager = view->diskManager();
+    view.reset();
+    EXPECT_TRUE(manager.isNull());
+    QTest::qWait(600);
+    EXPECT_FALSE(presenter->open);
 }
 
 TEST(DiskRowView, APaletteSwitchRecoloursTheStateWithTheNewModesNamedColour)
