@@ -33,10 +33,10 @@ protected:
             GTEST_SKIP() << why.toStdString();
         dir = std::make_unique<TempDir>();
         scratch = QString::fromStdString(dir->path());
-        const std::string image = *dir / "disk.img", size = std::to_string(m_size) + "M";
+        const std::string image = *dir / "disk.img";
         std::string table = "label: dos\\n";
         for (std::size_t i = 0; i < m_labels.size(); ++i)
-            table += "," + size + ",7\\n";
+            table += "," + std::to_string(m_size) + "M,7\\n";
         step("truncate -s " + std::to_string(m_size * m_labels.size() + 2) + "M " + image + " && printf '" + table
              + "' | sfdisk -q " + image);
         loop = attachLoop(image, int(m_labels.size()));

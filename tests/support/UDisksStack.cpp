@@ -5,11 +5,8 @@
 
 #include <QDBusConnectionInterface>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QThread>
 #include <QXmlStreamReader>
 
 #include <sched.h>
@@ -34,18 +31,6 @@ const char *const kPrograms[] = {"/usr/bin/dbus-daemon", "/usr/lib/polkit-1/polk
 bool isolated = false;
 std::unique_ptr<UDisksStack> instance;
 
-bool waitFor(const std::function<bool()> &condition, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition())
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        else
-            QThread::msleep(50);
-    return true;
-}
-
 // The rule for `user`: every action answered with its allow_active default, as for a user at an
 // active local desktop (without logind nobody is, and polkit would answer allow_any), and the user
 // their own administrator.
@@ -62,16 +47,13 @@ QString polkitRule(const QString &user)
             else if (xml.isStartElement() && xml.name() == QLatin1String("allow_active"))
                 defaults[action] = xml.readElementText().trimmed();
     }
-    return QStringLiteral("// A Quorvel test run's, for its throw-away account; removed when the run ends.\n"
-                          "(function () {\n"
-                          "    var user = \"%1\", allowActive = %2;\n"
-                          "    polkit.addRule(function (action, subject) {\n"
-                          "        return subject.user == user ? allowActive[action.id] || \"auth_admin\" : null;\n"
-                          "    });\n"
-                          "    polkit.addAdminRule(function (action, subject) {\n"
-                          "        return subject.user == user ? [\"unix-user:\" + user] : null;\n"
-                          "    });\n"
-                          "})();\n")
+    return QStringLiteral(
+               "// A Quorvel test run's, for its throw-away account; removed when the run ends.\n"
+               "(function () {\n    var user = \"%1\", allowActive = %2;\n"
+               "    polkit.addRule(function (action, subject) {\n"
+               "        return subject.user == user ? allowActive[action.id] || \"auth_admin\" : null; });\n"
+               "    polkit.addAdminRule(function (action, subject) {\n"
+               "        return subject.user == user ? [\"unix-user:\" + user] : null; });\n})();\n")
         .arg(user, QString::fromUtf8(QJsonDocument(defaults).toJson(QJsonDocument::Compact)));
 }
 
@@ -92,7 +74,7 @@ QString UDisksStack::skipReason()
         for (const char *program : kPrograms)
             if (!QFileInfo(program).isExecutable())
                 return QStringLiteral("%1 is not installed (scripts/setup test installs it)").arg(program);
-        if (sh("pgrep -x udisksd").exitCode == 0)
+        if (sh("grep -qsx udisksd /proc/[0-9]*/comm").exitCode == 0)
             return QStringLiteral("udisksd already runs on this machine: a second one would act on the same devices");
         if (!isolated)
             return QStringLiteral("main did not call UDisksStack::prepareProcess: no mount namespace for the stack");
@@ -175,14 +157,12 @@ void UDisksStack::startDaemon(const QString &path, const QStringList &arguments,
     daemon.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); }); // ends with the test
     daemon.start(path, arguments);
     bool ended = false; // QProcess learns of the end only in its waitFor calls
-    if (waitFor([&] { return (ended = daemon.waitForFinished(0)) || ready(); }, 30000) && !ended)
+    if (processEventsUntil([&] { return (ended = daemon.waitForFinished(0)) || ready(); }, 30000) && !ended)
         return;
     QFile said(log);
     said.open(QIODevice::ReadOnly);
-    throw std::runtime_error(QStringLiteral("%1 %2; it said:\n%3")
-                                 .arg(path, ended ? "exited" : "was not ready within 30 s",
-                                      QString::fromUtf8(said.readAll().right(2000)))
-                                 .toStdString());
+    throw std::runtime_error((path + (ended ? " exited" : " was not ready within 30 s") + "; it said:\n"
+                              + QString::fromUtf8(said.readAll().right(2000))).toStdString());
 }
 
 UDisksStack::~UDisksStack()

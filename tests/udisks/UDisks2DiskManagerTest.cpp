@@ -7,12 +7,9 @@
 #include "support/TestSupport.h"
 #include "support/UDisksStack.h"
 
-#include <QCoreApplication>
-#include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
 
 using namespace standins::testing;
 using namespace testsupport;
@@ -20,6 +17,7 @@ using namespace testsupport;
 namespace {
 
 const QString kNtfs3g = QStringLiteral("/usr/bin/ntfs-3g");
+constexpr QFile::Permissions kGroupAndOthers(0x077);
 
 QByteArray contentsOf(const QString &path)
 {
@@ -53,20 +51,18 @@ protected:
 
     static UDisksStack &stack() { return UDisksStack::shared(); }
 
-    // An image of an NTFS partition for each label and an ext4 one after them, on a loop device,
+    // An image of an NTFS partition for each of one or two labels and an ext4 one after them, on a loop device,
     // once udisks2 knows them all.
     std::string attachDisk(const std::string &image, const std::vector<std::string> &labels)
     {
-        std::string table = "label: gpt\\n";
-        for (std::size_t i = 0; i < labels.size(); ++i)
-            table += ",12M,EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\\n";
-        step("truncate -s 40M " + *dir / image + " && printf '" + table + ",,L\\n' | sfdisk -q " + *dir / image);
+        const std::string ntfs = ",12M,EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\\n", ext4 = std::to_string(labels.size() + 1);
+        step("truncate -s 40M " + *dir / image + " && printf 'label: gpt\\n" + (labels.size() > 1 ? ntfs : "") + ntfs
+             + ",,L\\n' | sfdisk -q " + *dir / image);
         const std::string name = attachLoop(*dir / image, int(labels.size()) + 1);
-        QStringList types;
-        for (std::size_t i = 0; i < labels.size(); ++i, types << QStringLiteral("ntfs"))
+        for (std::size_t i = 0; i < labels.size(); ++i)
             step("mkntfs -Q -q -L '" + labels[i] + "' /dev/" + name + "p" + std::to_string(i + 1));
-        step("mkfs.ext4 -q /dev/" + name + "p" + std::to_string(labels.size() + 1));
-        stack().settle(name, types << QStringLiteral("ext4"));
+        step("mkfs.ext4 -q /dev/" + name + "p" + ext4);
+        stack().settle(name, QStringList(labels.size(), QStringLiteral("ntfs")) << QStringLiteral("ext4"));
         return name;
     }
 
@@ -185,15 +181,9 @@ TEST_F(UDisks2DiskManagerTest, AnOrdinaryUserIsAskedAtMostOnceAndKeepsTheVolumeT
                                                                                 << agent.transcript.toStdString();
     EXPECT_LE(agent.prompts, 1);
     const QString path = mounted.mid(3) + "/mine.txt";
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("private");
-    file.close();
-    struct stat st {};
-    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
-    EXPECT_EQ(st.st_uid, stack().account().uid);
-    ASSERT_EQ(::stat(QFile::encodeName(mounted.mid(3)).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 077, 0u) << "the volume itself is private, not only the directory it is in";
+    writeFile(path.toStdString(), "private");
+    EXPECT_EQ(QFileInfo(path).ownerId(), stack().account().uid);
+    EXPECT_EQ(QFileInfo(mounted.mid(3)).permissions() & kGroupAndOthers, 0) << "the volume itself is private too";
     for (const auto &[program, argument] : {std::pair{"/bin/cat", path}, {"/bin/ls", mounted.mid(3)}}) {
         const auto other = stack().run(stack().otherAccount(), program, {argument});
         EXPECT_TRUE(other->waitForFinished() && other->exitCode() != 0) << program << " by another account";
