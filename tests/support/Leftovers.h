@@ -2,8 +2,8 @@
 
 #include <QStringList>
 
-// What a test that drives real devices can leave behind in the process and the system besides
-// mounts and loop devices, as /proc tells at the moment of the call.
+// What a test that drives real devices can leave behind in its own process besides mounts and
+// loop devices, as /proc tells at the moment of the call.
 namespace testsupport {
 
 // This process's open descriptors, "N -> target".
@@ -11,8 +11,5 @@ QStringList openDescriptors();
 
 // Whether a child of this process has ended and not been reaped.
 bool hasUnreapedChild();
-
-// The pids of the other processes with `path` open.
-QStringList processesHolding(const QString &path);
 
 } // namespace testsupport

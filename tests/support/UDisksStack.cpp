@@ -24,10 +24,9 @@ namespace {
 
 const QString kRule = QStringLiteral("/etc/polkit-1/rules.d/10-quorvel-test.rules");
 const QString kConnection = QStringLiteral("quorvel-udisks-stack");
-const char *const kPrograms[] = {"/usr/bin/dbus-daemon", "/usr/lib/polkit-1/polkitd",
-    "/usr/lib/polkit-1/polkit-agent-helper-1", "/usr/bin/pkttyagent", "/usr/libexec/udisks2/udisksd",
-    "/usr/bin/udisksctl", "/lib/systemd/systemd-udevd", "/usr/bin/udevadm", "/usr/bin/setpriv",
-    "/usr/sbin/useradd", "/usr/sbin/userdel", "/usr/sbin/chpasswd"};
+// One of each package the stack needs.
+const char *const kPrograms[] = {"/usr/bin/dbus-daemon", "/usr/lib/polkit-1/polkitd", "/usr/libexec/udisks2/udisksd",
+                                 "/usr/bin/udevadm", "/usr/sbin/useradd"};
 bool isolated = false;
 std::unique_ptr<UDisksStack> instance;
 
@@ -92,9 +91,7 @@ QString UDisksStack::skipReason()
 
 UDisksStack &UDisksStack::shared()
 {
-    if (const QString why = skipReason(); !why.isEmpty())
-        throw std::runtime_error("no udisks2 stack: " + why.toStdString());
-    return *instance;
+    return *instance; // once skipReason() has said nothing
 }
 
 void UDisksStack::stopShared()
