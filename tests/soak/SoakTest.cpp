@@ -141,7 +141,6 @@ protected:
                 << name.toStdString() << ": " << file.errorString().toStdString();
             expected[name] = QCryptographicHash::hash(content, QCryptographicHash::Sha256);
             removed.remove(name);
-            bytesWritten += size;
         }
         for (int i = 0; i < kRemovedPerCycle; ++i)
             if (const QString name = fileName(cycle + 1, random.bounded(kFilesPerCycle)); expected.remove(name)) {
@@ -165,7 +164,6 @@ protected:
             for (const QString &name : entriesOf(volume + "/" + directory))
                 if (!expected.contains(directory + "/" + name))
                     problems << directory + "/" + name + (removed.contains(directory + "/" + name) ? ": removed, but back" : ": never written");
-        ++verifications;
         ASSERT_TRUE(problems.isEmpty()) << problems.size() << " problems, first ones:\n"
                                         << problems.mid(0, 20).join('\n').toStdString();
     }
@@ -222,8 +220,6 @@ protected:
     QRandomGenerator random;
     QHash<QString, QByteArray> expected; // file → SHA-256 of its last contents
     QSet<QString> removed;               // files that must stay away
-    qint64 bytesWritten = 0;
-    int verifications = 0;
 };
 
 } // namespace
@@ -248,8 +244,6 @@ TEST_F(SoakTest, CyclesWithFaultsLoseNothingAndLeaveNothing)
             ASSERT_NO_FATAL_FAILURE(faults());
         }
     }
-    std::cout << "soak: " << cycles << " cycles, " << bytesWritten / KiB << " KiB written, " << verifications
-              << " full checks of up to " << expected.size() << " files\n";
     // ntfs-3g ends after its unmount. (The bracket keeps grep from finding the device in its own command line.)
     const std::string holders = "grep -lsa '" + device(1).substr(0, device(1).size() - 1) + "[1]' /proc/[0-9]*/cmdline";
     EXPECT_TRUE(processEventsUntil([&] { return sh(holders).standardOutput.empty(); }, 10000)) << sh(holders).standardOutput;
