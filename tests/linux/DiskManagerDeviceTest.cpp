@@ -5,9 +5,7 @@
 #include "disks/FailureAdvice.h"
 #include "disks/NtfsVolume.h"
 
-#include <QFileInfo>
-
-#include <cstring>
+#include <QtEndian>
 
 namespace {
 
@@ -18,22 +16,20 @@ void markDirty(const std::string &device)
     QFile volume(QString::fromStdString(device));
     ASSERT_TRUE(volume.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
     const QByteArray boot = volume.read(512);
-    const auto at = [](const QByteArray &bytes, qint64 offset, std::size_t size) {
-        qint64 value = 0; // little-endian, as the host
-        std::memcpy(&value, bytes.constData() + offset, size);
-        return value;
+    const auto le = [](const QByteArray &bytes, qint64 offset, auto type) {
+        return qint64(qFromLittleEndian<decltype(type)>(bytes.constData() + offset));
     };
-    const qint64 cluster = at(boot, 0x0B, 2) * at(boot, 0x0D, 1);
+    const qint64 cluster = le(boot, 0x0B, quint16()) * le(boot, 0x0D, quint8());
     const qint64 record = boot[0x40] > 0 ? boot[0x40] * cluster : qint64(1) << -boot[0x40];
     for (const int field : {0x30, 0x38}) {
-        const qint64 where = at(boot, field, 8) * cluster + 3 * record;
+        const qint64 where = le(boot, field, qint64()) * cluster + 3 * record;
         ASSERT_TRUE(volume.seek(where));
         QByteArray file = volume.read(record);
-        qint64 attribute = at(file, 0x14, 2);
-        while (attribute < record - 8 && at(file, attribute, 4) != 0x70)
-            attribute += at(file, attribute + 4, 4);
+        qint64 attribute = le(file, 0x14, quint16());
+        while (attribute < record - 8 && le(file, attribute, quint32()) != 0x70)
+            attribute += le(file, attribute + 4, quint32());
         ASSERT_LT(attribute, record - 8) << "no volume information";
-        file[attribute + at(file, attribute + 0x14, 2) + 0x0A] |= 1;
+        file[attribute + le(file, attribute + 0x14, quint16()) + 0x0A] |= 1;
         ASSERT_TRUE(volume.seek(where));
         ASSERT_EQ(volume.write(file), record);
     }

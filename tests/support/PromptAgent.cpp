@@ -1,7 +1,5 @@
 #include "support/UDisksStack.h"
 
-#include <QRegularExpression>
-
 #include <grp.h>
 #include <poll.h>
 #include <pty.h>
@@ -56,16 +54,11 @@ PromptAgent::~PromptAgent()
 
 void PromptAgent::serve()
 {
-    static const QRegularExpression colours(QStringLiteral("\x1b\\[[0-9;]*[A-Za-z]"));
     char buffer[4096];
     const ssize_t n = ::read(m_terminal, buffer, sizeof buffer);
-    if (n <= 0) { // the agent is gone
-        if (m_notifier)
-            m_notifier->setEnabled(false);
-        return;
-    }
-    m_said.append(buffer, n);
-    transcript = QString::fromUtf8(m_said).remove(colours);
+    if (n <= 0)
+        return m_notifier->setEnabled(false); // the agent is gone
+    transcript += QString::fromUtf8(buffer, n);
     if (!transcript.mid(m_answered).trimmed().endsWith(QLatin1String("Password:")))
         return;
     // The agent turns echo off with TCSAFLUSH, which throws away what was typed before: answer

@@ -37,7 +37,7 @@ public:
 
 private:
     void serve();
-    QByteArray m_password, m_said;
+    QByteArray m_password;
     qsizetype m_answered = 0;
     int m_pid = -1, m_terminal = -1;
     std::unique_ptr<QSocketNotifier> m_notifier;
