@@ -5,9 +5,6 @@
 
 #include <QDBusConnectionInterface>
 #include <QDir>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QXmlStreamReader>
 
 #include <sched.h>
 #include <signal.h>
@@ -25,8 +22,7 @@ namespace {
 const QString kRule = QStringLiteral("/etc/polkit-1/rules.d/10-quorvel-test.rules");
 const QString kConnection = QStringLiteral("quorvel-udisks-stack");
 // One of each package the stack needs.
-const char *const kPrograms[] = {"/usr/bin/dbus-daemon", "/usr/lib/polkit-1/polkitd", "/usr/libexec/udisks2/udisksd",
-                                 "/usr/bin/udevadm", "/usr/sbin/useradd"};
+const char *const kPrograms[] = {"/usr/bin/dbus-daemon", "/usr/lib/polkit-1/polkitd", "/usr/libexec/udisks2/udisksd", "/usr/bin/udevadm", "/usr/sbin/useradd"};
 bool isolated = false;
 std::unique_ptr<UDisksStack> instance;
 
@@ -35,25 +31,17 @@ std::unique_ptr<UDisksStack> instance;
 // their own administrator.
 QString polkitRule(const QString &user)
 {
-    QJsonObject defaults;
-    for (const QFileInfo &policy : QDir(QStringLiteral("/usr/share/polkit-1/actions")).entryInfoList({"*.policy"})) {
-        QFile file(policy.filePath());
-        file.open(QIODevice::ReadOnly);
-        QXmlStreamReader xml(&file);
-        for (QString action; !xml.atEnd();)
-            if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("action"))
-                action = xml.attributes().value(QLatin1String("id")).toString();
-            else if (xml.isStartElement() && xml.name() == QLatin1String("allow_active"))
-                defaults[action] = xml.readElementText().trimmed();
-    }
+    const std::string defaults = sh(R"(awk -F'"' '/<action id=/ {a = $2} /<allow_active>/ {v = $0; )"
+                                    R"(gsub(/.*<allow_active>|<\/allow_active>.*/, "", v); printf "%s\"%s\": \"%s\"", s, a, v; )"
+                                    R"(s = ", "}' /usr/share/polkit-1/actions/*.policy)").standardOutput;
     return QStringLiteral(
                "// A Quorvel test run's, for its throw-away account; removed when the run ends.\n"
-               "(function () {\n    var user = \"%1\", allowActive = %2;\n"
+               "(function () {\n    var user = \"%1\", allowActive = {%2};\n"
                "    polkit.addRule(function (action, subject) {\n"
                "        return subject.user == user ? allowActive[action.id] || \"auth_admin\" : null; });\n"
                "    polkit.addAdminRule(function (action, subject) {\n"
                "        return subject.user == user ? [\"unix-user:\" + user] : null; });\n})();\n")
-        .arg(user, QString::fromUtf8(QJsonDocument(defaults).toJson(QJsonDocument::Compact)));
+        .arg(user, QString::fromStdString(defaults));
 }
 
 } // namespace
