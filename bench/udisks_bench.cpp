@@ -127,7 +127,7 @@ BENCHMARK(BM_UdisksctlMountUnmount)->Unit(benchmark::kMillisecond)->UseRealTime(
 
 int main(int argc, char **argv)
 {
-    UDisksStack::prepareProcess(argc, argv);
+    UDisksStack::prepareProcess();
     QCoreApplication app(argc, argv);
     if (const QString why = UDisksStack::skipReason(); !why.isEmpty()) {
         std::fprintf(stderr, "udisks_bench: %s\n", qPrintable(why));

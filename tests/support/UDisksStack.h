@@ -1,16 +1,13 @@
 #pragma once
 
-#include "support/TestAccount.h"
-
 #include <QDBusConnection>
-#include <QString>
-#include <QStringList>
+#include <QProcess>
+#include <QSocketNotifier>
 
 #include <functional>
 #include <memory>
 #include <string>
-
-class QProcess;
+#include <vector>
 
 namespace standins::testing {
 class TempDir;
@@ -18,72 +15,77 @@ class TempDir;
 
 namespace testsupport {
 
-// A real udisks2 of the tests' own: udevd (the machine's when one runs), a private system bus,
-// polkitd and udisksd, with two throw-away accounts. For account() a polkit rule answers every
-// action as for an active local desktop user (the action's allow_active default: without logind
-// there are no sessions, and polkit would answer allow_any) and names the account its own
-// administrator, so an administrator prompt asks for the account's password; every request of
-// the account is logged. otherAccount() gets nothing, as any other user of the machine.
+// A throw-away local account "quorvel-<tag>" with a home and a random password. It goes, home and
+// all, with the guard; one that a killed run left goes when the next run makes it again.
+struct TestAccount {
+    explicit TestAccount(const QString &tag);
+    ~TestAccount();
+    QString name, password, home;
+    uint uid = 0, gid = 0;
+};
+
+// A polkit agent for process `pid` of `account`, standing in for a desktop's password dialog:
+// pkttyagent on a terminal of its own, each "Password:" of which is answered from the event loop
+// with the account's password and counted. polkit-agent-helper-1 checks it through PAM.
+class PromptAgent {
+public:
+    PromptAgent(const TestAccount &account, qint64 pid);
+    ~PromptAgent();
+    QString error;      // why polkit did not take the agent; empty when it did
+    QString transcript; // what the agent printed, for failure messages
+    int prompts = 0;
+
+private:
+    void serve();
+    QByteArray m_password;
+    qsizetype m_answered = 0;
+    int m_pid = -1, m_terminal = -1;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
+// A real udisks2 of the tests' own: udevd (the machine's when one runs), a bus, polkitd and
+// udisksd, and two throw-away accounts. For account() a polkit rule answers every action as for
+// a user at an active local desktop and makes the account its own administrator, so that an
+// administrator prompt asks for its password; otherAccount() gets nothing, as any other user.
 //
-// The test binary runs in a mount namespace of its own (prepareProcess). In it the stack's bus is
-// also at the standard path /run/dbus/system_bus_socket, which setuid clients (pkexec, polkit's
-// helper) use whatever DBUS_SYSTEM_BUS_ADDRESS says; /media and /run/udisks2 are the stack's own
-// too, so udisks2 leaves nothing in the machine's. Everything is undone by stop(), and after a
-// killed run by a sweeper process that outlives it, or failing that by the next run.
+// The test binary runs in a mount namespace of its own (prepareProcess), in which /run/dbus,
+// /media and /run/udisks2 are the stack's: the bus is at the standard path that setuid clients
+// (polkit's helper) use whatever the environment says, and udisks2 leaves nothing in the
+// machine's. The destructor undoes the rest; a killed run's leftovers go with the next run.
 class UDisksStack {
 public:
-    // First thing in main, while the process has a single thread (a mount namespace is per
-    // thread): enters the namespace; in the sweeper's own process it does not return.
-    static void prepareProcess(int argc, char **argv);
-
-    // Starts the shared stack on the first call. Empty when it runs; otherwise why the stack cannot
-    // run here (not root, a program missing, udisks2 of the machine's running, a daemon that did
-    // not start, with the end of what it said), for GTEST_SKIP.
+    // First thing in main, while the process has a single thread: a mount namespace is per thread.
+    static void prepareProcess();
+    // Starts the shared stack on the first call. Empty when it runs; otherwise why it cannot run
+    // here (not root, a program missing, udisks2 of the machine's running, a daemon that did not
+    // start, with the end of what it said), for GTEST_SKIP.
     static QString skipReason();
-    // The stack of this test binary, started once and used by all of its tests.
     static UDisksStack &shared();
     static void stopShared();
-
     ~UDisksStack();
-    UDisksStack(const UDisksStack &) = delete;
-    UDisksStack &operator=(const UDisksStack &) = delete;
 
-    QString busAddress() const { return m_busAddress; }
     QDBusConnection bus() const;
     const TestAccount &account() const { return *m_account; }
     const TestAccount &otherAccount() const { return *m_other; }
 
-    // The actions polkit was asked about for account(), in order, as the rule logged them.
-    QStringList requestedActions() const;
-
-    // After making file systems on the partitions of "loopN": adds the partitions, has udev probe
-    // them again and settle, and waits until udisks2 reports idTypes[i] as partition i+1's IdType
-    // (an empty one: until udisks2 knows the partition). Throws when it does not happen in 30 s.
+    // After making file systems on the partitions of "loopN": has udev probe them again and waits
+    // until udisks2 reports idTypes[i] as partition i+1's IdType; throws when it does not in 30 s.
     void settle(const std::string &loop, const QStringList &idTypes) const;
 
-    // Starts `program` as `account` with this stack's bus and a runtime directory of its own; a
-    // copy of it when the account could not reach the program where it is.
-    std::unique_ptr<AccountProcess> run(const TestAccount &account, const QString &program,
-                                        const QStringList &arguments = {}) const;
+    // `program` (a copy of it, which any account can reach) run as `account`, which it is left to
+    // when the test process dies.
+    std::unique_ptr<QProcess> run(const TestAccount &account, const QString &program,
+                                  const QStringList &arguments = {}) const;
 
 private:
     UDisksStack() = default;
-    QString start();
-    void stop();
-    // These two throw std::runtime_error with the reason when they fail.
-    void bind(const QString &from, const QString &to);
-    void startDaemon(std::unique_ptr<QProcess> &process, const QString &name, const QString &path,
-                        const QStringList &arguments, const std::function<bool()> &ready);
-    QString logTail(const QString &name) const;
-    static void sweepLeftovers();
+    void start();
+    void startDaemon(const QString &path, const QStringList &arguments, const std::function<bool()> &ready);
 
     std::unique_ptr<standins::testing::TempDir> m_dir;
-    QString m_busAddress;
-    QStringList m_bound, m_madeMountPoints;
+    QStringList m_made; // directories made for the stack's mounts
     std::unique_ptr<TestAccount> m_account, m_other;
-    QString m_ruleFile;
-    std::unique_ptr<QProcess> m_udevd, m_bus, m_polkitd, m_udisksd;
-    int m_sweeper = -1; // the pipe whose end tells the sweeper to clean up
+    std::vector<std::unique_ptr<QProcess>> m_daemons;
 };
 
 } // namespace testsupport

@@ -8,7 +8,7 @@
 // starts, and the stack is stopped while the application object still lives.
 int main(int argc, char **argv)
 {
-    testsupport::UDisksStack::prepareProcess(argc, argv);
+    testsupport::UDisksStack::prepareProcess();
     ::testing::InitGoogleTest(&argc, argv);
     QCoreApplication app(argc, argv);
     const int result = RUN_ALL_TESTS();

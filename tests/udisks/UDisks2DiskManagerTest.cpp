@@ -4,17 +4,12 @@
 #include "disks/DiskManager.h"
 #include "disks/FailureAdvice.h"
 #include "shell/HelperShell.h"
-#include "support/PromptAgent.h"
 #include "support/TestSupport.h"
 #include "support/UDisksStack.h"
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QProcess>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
-
-#include <iostream>
 
 using namespace standins::testing;
 using namespace testsupport;
@@ -22,11 +17,12 @@ using namespace testsupport;
 namespace {
 
 const QString kNtfs3g = QStringLiteral("/usr/bin/ntfs-3g");
+constexpr QFile::Permissions kGroupAndOthers(0x077);
 
-// The file system type and flags of the mount at `directory`, "" when nothing is mounted there.
-std::string mountAt(const QString &directory)
+QByteArray contentsOf(const QString &path)
 {
-    return sh("findmnt -n -o FSTYPE,OPTIONS --mountpoint '" + directory.toStdString() + "'").standardOutput;
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(cannot open)");
 }
 
 // A GPT disk with NTFS "Alpha", NTFS "Beta データ" and ext4 on a loop device, and a disk model on
@@ -38,7 +34,7 @@ protected:
         if (const QString why = UDisksStack::skipReason(); !why.isEmpty())
             GTEST_SKIP() << why.toStdString();
         dir = std::make_unique<TempDir>();
-        loop = attachDisk("disk.img", "Alpha", QString::fromUtf8("Beta データ"), true);
+        loop = attachDisk("disk.img", {"Alpha", "Beta データ"});
         Platform profile = linuxProfile();
         profile.opener = QStringLiteral("/bin/true"); // no file browser in tests
         manager = std::make_unique<DiskManager>(ModelEnvironment{
@@ -55,27 +51,18 @@ protected:
 
     static UDisksStack &stack() { return UDisksStack::shared(); }
 
-    // Attaches an image of NTFS volumes (and an ext4 one) and waits until udisks2 knows them.
-    std::string attachDisk(const std::string &image, const QString &first, const QString &second = {}, bool ext4 = false)
+    // An image of an NTFS partition for each of one or two labels and an ext4 one after them, on a loop device,
+    // once udisks2 knows them all.
+    std::string attachDisk(const std::string &image, const std::vector<std::string> &labels)
     {
-        std::string table = "label: gpt\\n,16M,EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\\n";
-        QStringList types{QStringLiteral("ntfs")};
-        if (!second.isEmpty()) {
-            table += ",16M,EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\\n";
-            types << QStringLiteral("ntfs");
-        }
-        if (ext4) {
-            table += ",,L\\n";
-            types << QStringLiteral("ext4");
-        }
-        step("truncate -s 40M " + *dir / image + " && printf '" + table + "' | sfdisk -q " + *dir / image);
-        const std::string name = attachLoop(*dir / image, int(types.size()));
-        step("mkntfs -Q -q -L '" + first.toStdString() + "' /dev/" + name + "p1");
-        if (!second.isEmpty())
-            step("mkntfs -Q -q -L '" + second.toStdString() + "' /dev/" + name + "p2");
-        if (ext4)
-            step("mkfs.ext4 -q /dev/" + name + "p3");
-        stack().settle(name, types);
+        const std::string ntfs = ",12M,EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\\n", ext4 = std::to_string(labels.size() + 1);
+        step("truncate -s 40M " + *dir / image + " && printf 'label: gpt\\n" + (labels.size() > 1 ? ntfs : "") + ntfs
+             + ",,L\\n' | sfdisk -q " + *dir / image);
+        const std::string name = attachLoop(*dir / image, int(labels.size()) + 1);
+        for (std::size_t i = 0; i < labels.size(); ++i)
+            step("mkntfs -Q -q -L '" + labels[i] + "' /dev/" + name + "p" + std::to_string(i + 1));
+        step("mkfs.ext4 -q /dev/" + name + "p" + ext4);
+        stack().settle(name, QStringList(labels.size(), QStringLiteral("ntfs")) << QStringLiteral("ext4"));
         return name;
     }
 
@@ -87,8 +74,9 @@ protected:
                 return d;
         return std::nullopt;
     }
-    // Waits for the model to show a change it was not asked to scan for.
-    bool shows(const std::function<bool()> &condition) { return processEventsUntil(condition, 10000); }
+    NTFSDisk disk(int partition) const { return disk(node(partition)).value_or(NTFSDisk{}); }
+    // A change the model was not asked to scan for shows within a second of udisks2 having it.
+    bool shows(const std::function<bool()> &condition) { return processEventsUntil(condition, 1000); }
 
     std::unique_ptr<TempDir> dir;
     std::string loop;
@@ -97,48 +85,55 @@ protected:
 
 } // namespace
 
-TEST_F(UDisks2DiskManagerTest, ListsNtfsVolumesAndFollowsDisksAttachedRemovedAndMountedElsewhere)
+TEST_F(UDisks2DiskManagerTest, ListsNtfsVolumesAndFollowsDisksPluggedUnpluggedAndMountedElsewhere)
 {
-    EXPECT_EQ(disk(node(1)), (NTFSDisk{node(1), "Alpha", 16 * 1024 * 1024, std::nullopt, false, "ntfs"}));
-    ASSERT_TRUE(disk(node(2)));
-    EXPECT_EQ(disk(node(2))->volumeName, QString::fromUtf8("Beta データ"));
+    EXPECT_EQ(disk(node(1)), (NTFSDisk{node(1), "Alpha", 12 * 1024 * 1024, std::nullopt, false, "ntfs"}));
+    EXPECT_EQ(disk(2).volumeName, QString::fromUtf8("Beta データ"));
     EXPECT_FALSE(disk(node(3))) << "the ext4 partition is no NTFS volume";
 
-    // A disk plugged in, and taken out again, while the model runs.
-    const std::string other = attachDisk("other.img", "Gamma");
+    const std::string other = attachDisk("other.img", {"Gamma"});
     const QString gamma = QString::fromStdString(other) + "p1";
-    ASSERT_TRUE(shows([&] { return disk(gamma).has_value(); }));
-    step("partx -d /dev/" + other + " && losetup -d /dev/" + other);
-    ASSERT_TRUE(shows([&] { return !disk(gamma).has_value(); }));
+    EXPECT_TRUE(shows([&] { return disk(gamma).has_value(); }));
+    step("partx -d /dev/" + other + " && losetup -d /dev/" + other + " && for i in $(seq 300); do udisksctl info -b /dev/"
+         + gamma.toStdString() + " >/dev/null 2>&1 || exit 0; sleep 0.1; done; exit 1");
+    EXPECT_TRUE(shows([&] { return !disk(gamma).has_value(); }));
 
     // Mounted read-only by another program (a file manager): the real flags show.
     step("udisksctl mount --no-user-interaction -o ro -b /dev/" + node(1).toStdString() + " >/dev/null");
-    ASSERT_TRUE(shows([&] { return disk(node(1))->mountPoint.has_value(); }));
-    EXPECT_FALSE(disk(node(1))->isWritable);
+    ASSERT_TRUE(shows([&] { return disk(1).mountPoint.has_value(); }));
+    EXPECT_FALSE(disk(1).isWritable);
 }
 
-TEST_F(UDisks2DiskManagerTest, RemountsTheSystemsReadOnlyMountReadWriteThroughNtfs3gAndUnmounts)
+// The system's read-only mount goes for ntfs-3g's read-write one; a busy volume stays mounted, names
+// its holders and loses nothing; udisks2 removes the directory it made.
+TEST_F(UDisks2DiskManagerTest, RemountsReadWriteThroughNtfs3gAndABusyVolumeLosesNothing)
 {
     step("udisksctl mount --no-user-interaction -o ro -b /dev/" + node(1).toStdString() + " >/dev/null");
-    ASSERT_EQ(await(manager->mountReadWrite(*disk(node(1)), kNtfs3g)), std::nullopt);
-    const NTFSDisk mounted = *disk(node(1));
+    await(manager->scanDisks());
+    ASSERT_EQ(await(manager->mountReadWrite(disk(1), kNtfs3g)), std::nullopt);
+    const NTFSDisk mounted = disk(1);
     ASSERT_TRUE(mounted.mountPoint && mounted.isWritable);
-    EXPECT_EQ(mountAt(*mounted.mountPoint).substr(0, 8), "fuseblk ");
-    QFile file(*mounted.mountPoint + "/kept.txt");
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("written through the model");
-    file.close();
+    QFile holder(*mounted.mountPoint + "/open.txt");
+    ASSERT_TRUE(holder.open(QIODevice::ReadWrite));
+    holder.write("still open");
+    holder.flush();
+    QProcess sleeper; // and a child working in the volume: the error names both
+    sleeper.setWorkingDirectory(*mounted.mountPoint);
+    sleeper.start("sleep", {"600"});
+    ASSERT_TRUE(sleeper.waitForStarted());
 
-    ASSERT_EQ(await(manager->unmount(mounted)), std::nullopt);
-    EXPECT_FALSE(disk(node(1))->mountPoint);
-    EXPECT_FALSE(QFile::exists(*mounted.mountPoint)) << "udisks2 removes the directory it made";
+    expectBusyNamingHolders(await(manager->unmount(mounted)), sleeper.processId());
+    EXPECT_TRUE(disk(1).isWritable) << "still mounted after the rescan";
 
-    ASSERT_EQ(await(manager->mountReadWrite(*disk(node(1)), kNtfs3g)), std::nullopt);
-    QFile again(*disk(node(1))->mountPoint + "/kept.txt");
-    ASSERT_TRUE(again.open(QIODevice::ReadOnly));
-    EXPECT_EQ(again.readAll(), "written through the model");
-    again.close();
-    EXPECT_EQ(await(manager->unmount(*disk(node(1)))), std::nullopt);
+    sleeper.kill();
+    sleeper.waitForFinished();
+    holder.close();
+    ASSERT_EQ(await(manager->unmount(disk(1))), std::nullopt);
+    EXPECT_FALSE(disk(1).mountPoint);
+    EXPECT_FALSE(QFile::exists(*mounted.mountPoint));
+    ASSERT_EQ(await(manager->mountReadWrite(disk(1), kNtfs3g)), std::nullopt);
+    EXPECT_EQ(contentsOf(*disk(1).mountPoint + "/open.txt"), "still open");
+    EXPECT_EQ(await(manager->unmount(disk(1))), std::nullopt);
 }
 
 TEST_F(UDisks2DiskManagerTest, HibernatedWindowsVolumeIsTakenDownExplainedAndMountedReadOnlyInstead)
@@ -146,49 +141,20 @@ TEST_F(UDisks2DiskManagerTest, HibernatedWindowsVolumeIsTakenDownExplainedAndMou
     // A hibernation file with its signature: ntfs-3g then mounts read-only, and says it succeeded.
     step("mkdir " + *dir / "raw" + " && ntfs-3g /dev/" + node(2).toStdString() + " " + *dir / "raw"
          + " && { printf HIBR; head -c 4092 /dev/zero; } > " + *dir / "raw/hiberfil.sys" + " && umount " + *dir / "raw");
-    const auto error = await(manager->mountReadWrite(*disk(node(2)), kNtfs3g));
+    const auto error = await(manager->mountReadWrite(disk(2), kNtfs3g));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, DiskError::MountFailed);
     EXPECT_TRUE(error->description.startsWith("Mount failed: ")) << error->description.toStdString();
-    EXPECT_FALSE(disk(node(2))->mountPoint);
-    EXPECT_EQ(sh("findmnt -n --source /dev/" + node(2).toStdString()).standardOutput, "");
-    // Explained from the hibernation file, and offered read-only instead: that mount is kept.
-    EXPECT_EQ(error->explanation,
-              FailureAdvice::offerReadOnly({}, FailureAdvice::ReadOnlyCause::Hibernated).explanation);
+    EXPECT_EQ(error->explanation, FailureAdvice::offerReadOnly({}, FailureAdvice::ReadOnlyCause::Hibernated).explanation);
     EXPECT_EQ(error->remedy, DiskError::Remedy::MountReadOnly);
-    ASSERT_EQ(await(manager->mountReadOnly(*disk(node(2)), kNtfs3g)), std::nullopt);
-    ASSERT_TRUE(disk(node(2))->mountPoint);
-    EXPECT_FALSE(disk(node(2))->isWritable);
-    QFile hibernation(*disk(node(2))->mountPoint + "/hiberfil.sys");
-    ASSERT_TRUE(hibernation.open(QIODevice::ReadOnly));
-    EXPECT_EQ(hibernation.read(4), "HIBR");
-    hibernation.close();
-    EXPECT_EQ(await(manager->unmount(*disk(node(2)))), std::nullopt);
-}
+    EXPECT_FALSE(disk(2).mountPoint);
+    EXPECT_EQ(sh("findmnt -n --source /dev/" + node(2).toStdString()).standardOutput, "");
 
-TEST_F(UDisks2DiskManagerTest, BusyVolumeStaysMountedAndLosesNothing)
-{
-    ASSERT_EQ(await(manager->mountReadWrite(*disk(node(1)), kNtfs3g)), std::nullopt);
-    QFile holder(*disk(node(1))->mountPoint + "/open.txt");
-    ASSERT_TRUE(holder.open(QIODevice::ReadWrite));
-    holder.write("still open");
-    holder.flush();
-    QProcess sleeper; // and a child working in the volume: the error names both
-    sleeper.setWorkingDirectory(*disk(node(1))->mountPoint);
-    sleeper.start("sleep", {"600"});
-    ASSERT_TRUE(sleeper.waitForStarted());
-
-    expectBusyNamingHolders(await(manager->unmount(*disk(node(1)))), sleeper.processId());
-    EXPECT_TRUE(disk(node(1))->isWritable) << "still mounted after the rescan";
-
-    sleeper.kill();
-    sleeper.waitForFinished();
-    holder.close();
-    ASSERT_EQ(await(manager->unmount(*disk(node(1)))), std::nullopt);
-    ASSERT_EQ(await(manager->mountReadWrite(*disk(node(1)), kNtfs3g)), std::nullopt);
-    QFile again(*disk(node(1))->mountPoint + "/open.txt");
-    ASSERT_TRUE(again.open(QIODevice::ReadOnly));
-    EXPECT_EQ(again.readAll(), "still open");
+    ASSERT_EQ(await(manager->mountReadOnly(disk(2), kNtfs3g)), std::nullopt);
+    ASSERT_TRUE(disk(2).mountPoint);
+    EXPECT_FALSE(disk(2).isWritable);
+    EXPECT_EQ(contentsOf(*disk(2).mountPoint + "/hiberfil.sys").left(4), "HIBR");
+    EXPECT_EQ(await(manager->unmount(disk(2))), std::nullopt);
 }
 
 // As a desktop user with the desktop's polkit rules: the disk was set up by root, so udisks2 takes
@@ -196,42 +162,36 @@ TEST_F(UDisks2DiskManagerTest, BusyVolumeStaysMountedAndLosesNothing)
 // without a question, and no other account can look into the volume.
 TEST_F(UDisks2DiskManagerTest, AnOrdinaryUserIsAskedAtMostOnceAndKeepsTheVolumeToThemselves)
 {
-    manager.reset();
-    auto user = stack().run(stack().account(), QStringLiteral(QUORVEL_UDISKS_SESSION));
-    ASSERT_NE(user->processId(), 0) << user->errors().toStdString();
+    const auto user = stack().run(stack().account(), QStringLiteral(QUORVEL_UDISKS_SESSION));
+    ASSERT_NE(user->processId(), 0) << user->errorString().toStdString();
     const auto ask = [&](const QString &command) {
-        user->writeLine(command);
-        return user->nextLine().value_or(QStringLiteral("(no answer) ") + user->errors());
+        user->write(command.toUtf8() + '\n');
+        processEventsUntil([&] { return user->canReadLine() || user->state() == QProcess::NotRunning; }, 60000);
+        return user->canReadLine() ? QString::fromUtf8(user->readLine()).trimmed()
+                                   : "(no answer) " + QString::fromUtf8(user->readAllStandardError());
     };
     // With nobody to ask for the password, the mount reads as cancelled, as a dismissed prompt does.
     const QString refused = ask("mount " + node(1));
     EXPECT_TRUE(refused.startsWith("error 3 Mount failed: User canceled.")) << refused.toStdString();
 
-    PromptAgent agent(stack().account());
-    ASSERT_EQ(agent.start(user->processId()), QString());
-
-    ASSERT_EQ(ask("mount " + node(1)), "ok") << agent.transcript().toStdString();
-    EXPECT_LE(agent.prompts(), 1);
-    const QString written = ask("write " + node(1) + " mine.txt private");
-    ASSERT_TRUE(written.startsWith("ok /media/" + stack().account().name() + "/")) << written.toStdString();
-    const QString path = written.mid(3);
-    struct stat st {};
-    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
-    EXPECT_EQ(st.st_uid, stack().account().uid());
-    ASSERT_EQ(::stat(QFile::encodeName(path.section('/', 0, -2)).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 077, 0u) << "the volume itself is private, not only the directory it is in";
-    for (const QString &program : {QStringLiteral("/bin/cat"), QStringLiteral("/bin/ls")}) {
-        auto other = stack().run(stack().otherAccount(), program, {program.endsWith("cat") ? path : path.section('/', 0, -2)});
-        EXPECT_NE(other->finish(), 0) << program.toStdString() << " by another account";
+    PromptAgent agent(stack().account(), user->processId());
+    ASSERT_EQ(agent.error, QString());
+    const QString mounted = ask("mount " + node(1));
+    ASSERT_TRUE(mounted.startsWith("ok /media/" + stack().account().name + "/")) << mounted.toStdString()
+                                                                                << agent.transcript.toStdString();
+    EXPECT_LE(agent.prompts, 1);
+    const QString path = mounted.mid(3) + "/mine.txt";
+    writeFile(path.toStdString(), "private");
+    EXPECT_EQ(QFileInfo(path).ownerId(), stack().account().uid);
+    EXPECT_EQ(QFileInfo(mounted.mid(3)).permissions() & kGroupAndOthers, 0) << "the volume itself is private too";
+    for (const auto &[program, argument] : {std::pair{"/bin/cat", path}, {"/bin/ls", mounted.mid(3)}}) {
+        const auto other = stack().run(stack().otherAccount(), program, {argument});
+        EXPECT_TRUE(other->waitForFinished() && other->exitCode() != 0) << program << " by another account";
     }
 
-    const int mountPrompts = agent.prompts();
+    const int mountPrompts = agent.prompts;
     EXPECT_EQ(ask("unmount " + node(1)), "ok");
-    EXPECT_EQ(ask("mount " + node(1)), "ok");
+    EXPECT_TRUE(ask("mount " + node(1)).startsWith("ok /media/"));
     EXPECT_EQ(ask("unmount " + node(1)), "ok");
-    EXPECT_EQ(agent.prompts(), mountPrompts) << agent.transcript().toStdString();
-    EXPECT_EQ(user->finish(), 0) << user->errors().toStdString();
-    std::cout << "password prompts: first mount " << mountPrompts << ", unmounts and the second mount "
-              << agent.prompts() - mountPrompts << " (" << agent.actions().join(", ").toStdString()
-              << "); polkit was asked about " << stack().requestedActions().join(", ").toStdString() << std::endl;
+    EXPECT_EQ(agent.prompts, mountPrompts) << agent.transcript.toStdString();
 }
