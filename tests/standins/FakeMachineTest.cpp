@@ -1,82 +1,89 @@
 // diskutil against a made-up machine: a sysfs tree, device nodes that are plain image files, a
-// udev database and a mount table, all in a temporary directory. No root needed.
+// udev database and a mount table, all in a temporary directory.
+#include "SignatureProbe.h"
 #include "StandinHarness.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+
+#include <unistd.h>
 
 using namespace standins;
 using namespace standins::testing;
 namespace fs = std::filesystem;
+using namespace std::string_view_literals;
 
 namespace {
 
 constexpr std::int64_t MiB = 1024 * 1024;
 
-bool haveTool(const std::string &name)
+TEST(ListedDiskNames, WholeDisksOnlyAndTheWholeNameMustMatch)
 {
-    return fs::exists("/usr/sbin/" + name) || fs::exists("/sbin/" + name);
+    for (const char *name : {"loop12", "sdab", "vda", "xvdc", "nvme10n2", "mmcblk0"})
+        EXPECT_TRUE(isListedDiskName(name)) << name;
+    for (const std::string_view name : std::initializer_list<std::string_view>{"", "loop", "loop0p1", "sda1", "xsda", "xvd", "nvme0", "nvme0n1p1",
+                                        "mmcblk0boot0", "zram0", "dm-0", "sr0", "SDA", "sda ", "loop1\0x"sv})
+        EXPECT_FALSE(isListedDiskName(name)) << '"' << name << '"';
 }
 
 class FakeMachineTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!haveTool("mkntfs") || !haveTool("sfdisk") || !haveTool("mkfs.ext4"))
-            GTEST_SKIP() << "mkntfs, sfdisk and mkfs.ext4 are needed to make the sample images";
-
+        for (const char *tool : {"mkntfs", "sfdisk", "mkfs.ext4"})
+            if (!fs::exists("/usr/sbin/" + std::string(tool)) && !fs::exists("/sbin/" + std::string(tool)))
+                GTEST_SKIP() << tool << " is needed to make the sample images";
         // Whole disks, created out of order; some of them must not be listed.
-        device("loop10", 8 * MiB, "7:10");
+        const struct {
+            const char *name, *dev, *disk = "";
+            std::int64_t mib = 8;
+            int number = 0;
+        } devices[] = {
+            {"loop10", "7:10"}, {"loop2", "7:2"}, {"loop3", "7:3"}, // loop3 has nothing attached
+            {"zram0", "252:0"}, {"mmcblk0boot0", "179:8"}, {"nvme1n1", "259:9"}, // hidden: a multipath path
+            {"sdb", "8:16", "", 0}, // card reader without a card
+            {"sda", "8:0", "", 32}, {"sda10", "8:10", "sda", 1, 10}, {"sda2", "8:2", "sda", 2, 2},
+            {"sda1", "8:1", "sda", 3, 1}, {"nvme0n1", "259:0", "", 16}, {"nvme0n1p1", "259:1", "nvme0n1", 8, 1},
+            {"mmcblk0", "179:0", "", 16}};
+        for (const auto &d : devices) {
+            const std::string path = dir / "sys/block/" + (*d.disk ? d.disk + std::string("/") : "") + d.name;
+            writeFile(path + "/size", std::to_string(d.mib * 2048) + "\n");
+            writeFile(path + "/dev", d.dev + std::string("\n"));
+            if (d.number)
+                writeFile(path + "/partition", std::to_string(d.number) + "\n");
+            fs::create_directories(dir / "sys/class/block");
+            fs::create_directory_symlink(path, dir / "sys/class/block/" + d.name);
+        }
         writeFile(dir / "sys/block/loop10/loop/backing_file", "/images/ten.img\n");
-        device("loop2", 8 * MiB, "7:2");
         writeFile(dir / "sys/block/loop2/loop/backing_file", "/images/two.img\n");
-        device("loop3", 8 * MiB, "7:3");   // nothing attached
-        device("zram0", 8 * MiB, "252:0"); // swap in memory
-        device("sdb", 0, "8:16");          // card reader without a card
-        device("mmcblk0boot0", 4 * MiB, "179:8");
-        device("nvme1n1", 8 * MiB, "259:9"); // hidden multipath path
         writeFile(dir / "sys/block/nvme1n1/hidden", "1\n");
-        device("sda", 32 * MiB, "8:0");
-        device("sda10", 1 * MiB, "8:10", "sda", 10);
-        device("sda2", 2 * MiB, "8:2", "sda", 2);
-        device("sda1", 3 * MiB, "8:1", "sda", 1);
-        device("nvme0n1", 16 * MiB, "259:0");
-        device("nvme0n1p1", 8 * MiB, "259:1", "nvme0n1", 1);
-        device("mmcblk0", 16 * MiB, "179:0");
-
-        // Device nodes: an NTFS file system straight on loop2, an MBR on sda, NTFS on sda2, ext4 on
-        // sda1, GPT on nvme0n1, a blank on loop10. nvme0n1p1 and mmcblk0 have no node.
+        // Device nodes: NTFS straight on loop2, an MBR on sda with ext4 and NTFS partitions, GPT on
+        // nvme0n1, a blank loop10. nvme0n1p1 and mmcblk0 have no node.
         const auto made = sh("cd '" + dir.path() + "' && mkdir -p dev && truncate -s 8M dev/loop2 dev/loop10"
                              " && truncate -s 32M dev/sda && truncate -s 3M dev/sda1 && truncate -s 2M dev/sda2"
                              " && truncate -s 16M dev/nvme0n1 && printf 'label: gpt\\n,4M,EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\\n' | sfdisk -q dev/nvme0n1"
                              " && mkntfs -q -F -f -Q -L 'Fake Volume' dev/loop2"
                              " && mkntfs -q -F -f -Q dev/sda2 && mkfs.ext4 -q -F dev/sda1 && printf 'label: dos\\n,3M,7\\n,2M,7\\n' | sfdisk -q dev/sda");
         ASSERT_EQ(made.exitCode, 0) << made.standardError;
-        // udev knows mmcblk0: an NTFS card whose label has a byte that is not UTF-8.
-        writeFile(dir / "udev/b179:0", "S:disk/by-id/mmc-card\nE:ID_FS_TYPE=ntfs\nE:ID_FS_LABEL_ENC=Caf\\xc3\\xa9\\x20\\xff\n");
+        // udev knows mmcblk0: an NTFS card whose label holds what XML cannot carry.
+        writeFile(dir / "udev/b179:0", "S:disk/by-id/mmc-card\nE:ID_FS_TYPE=ntfs\n"
+                                       "E:ID_FS_LABEL_ENC=Caf\\xc3\\xa9\\x20&\\x20<J>\\x0d\\x09\\x01\\xff\\xef\\xbf\\xbe\n");
+        // The card's FUSE mount names its node; loop2's is found by its device number.
         writeFile(dir / "mountinfo", "27 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
-                                     "62 27 0:99 / /media/card rw,nosuid - fuseblk " + dir / "dev/mmcblk0" + " ro,allow_other\n");
+                                     "62 27 0:99 / /media/card rw,nosuid - fuseblk " + dir / "dev/mmcblk0" + " ro,allow_other\n"
+                                     "63 27 7:2 / /media/Fake\\040Volume rw - fuseblk /dev/loop2 rw\n");
     }
 
-    // A block device in the fake sysfs; a partition when it has a parent disk and a number.
-    void device(const std::string &name, std::int64_t bytes, const std::string &dev, const std::string &disk = "",
-                int number = 0)
+    // `before` runs diskutil (as another user, say).
+    ProgramResult diskutil(const std::vector<std::string> &args, std::vector<std::string> before = {}) const
     {
-        const std::string path = dir / ("sys/block/" + (disk.empty() ? name : disk + "/" + name));
-        writeFile(path + "/size", std::to_string(bytes / 512) + "\n");
-        writeFile(path + "/dev", dev + "\n");
-        if (number)
-            writeFile(path + "/partition", std::to_string(number) + "\n");
-        fs::create_directories(dir / "sys/class/block");
-        fs::create_directory_symlink(path, dir / ("sys/class/block/" + name));
-    }
-
-    ProgramResult diskutil(const std::vector<std::string> &args) const
-    {
-        return runStandin("diskutil", args,
-                          {"QUORVEL_SYSFS_ROOT=" + dir / "sys", "QUORVEL_DEV_ROOT=" + dir / "dev",
-                           "QUORVEL_MOUNTINFO=" + dir / "mountinfo", "QUORVEL_UDEV_DATA=" + dir / "udev"});
+        before.push_back(std::string(QUORVEL_STANDINS_DIR) + "/diskutil");
+        before.insert(before.end(), args.begin(), args.end());
+        return runProgram(before, {"QUORVEL_SYSFS_ROOT=" + dir / "sys", "QUORVEL_DEV_ROOT=" + dir / "dev",
+                                   "QUORVEL_MOUNTINFO=" + dir / "mountinfo", "QUORVEL_UDEV_DATA=" + dir / "udev",
+                                   "QUORVEL_MOUNT_ROOT=" + dir / "media", "FAKE_LOG=" + dir / "log"});
     }
 
     TempDir dir;
@@ -86,47 +93,114 @@ TEST_F(FakeMachineTest, ListShowsMatchingDisksInNaturalOrderWithTheirPartitions)
 {
     const auto run = diskutil({"list", "-plist"});
     ASSERT_EQ(run.exitCode, 0) << run.standardError;
-    // loop2: NTFS without a table; loop10: nothing recognisable; mmcblk0: no node to read, so
-    // udev's record answers; nvme0n1: GPT, its partition is listed though it has no node; sda:
-    // MBR, partitions by number (sda10 last), sizes from sysfs.
-    EXPECT_EQ(plistItems(run.standardOutput, "AllDisksAndPartitions"),
-              (std::vector<std::string>{
-                  diskEntry("loop2", 8 * MiB, "Windows_NTFS"), diskEntry("loop10", 8 * MiB, ""),
-                  diskEntry("mmcblk0", 16 * MiB, "Windows_NTFS"),
-                  diskEntry("nvme0n1", 16 * MiB, "GUID_partition_scheme", {diskEntry("nvme0n1p1", 8 * MiB, "")}),
-                  diskEntry("sda", 32 * MiB, "FDisk_partition_scheme",
-                            {diskEntry("sda1", 3 * MiB, "ext4"), diskEntry("sda2", 2 * MiB, "Windows_NTFS"),
-                             diskEntry("sda10", 1 * MiB, "")})}));
+    auto entry = [](const std::string &id, std::int64_t mib, const std::string &content, const std::string &parts = "") {
+        return "{DeviceIdentifier=" + id + ", Size=" + std::to_string(mib * MiB) + ", Content=" + content
+            + (parts.empty() ? "" : ", Partitions=[" + parts + "]") + "}";
+    };
+    // mmcblk0 has no node to read, so udev's record answers; nvme0n1's partition is listed though
+    // it has no node; sda's partitions come by number (sda10 last); sizes are sysfs's.
+    EXPECT_EQ(plistText(run.standardOutput),
+              "{AllDisksAndPartitions=[" + entry("loop2", 8, "Windows_NTFS") + ", " + entry("loop10", 8, "") + ", "
+                  + entry("mmcblk0", 16, "Windows_NTFS") + ", "
+                  + entry("nvme0n1", 16, "GUID_partition_scheme", entry("nvme0n1p1", 8, "")) + ", "
+                  + entry("sda", 32, "FDisk_partition_scheme",
+                          entry("sda1", 3, "ext4") + ", " + entry("sda2", 2, "Windows_NTFS") + ", " + entry("sda10", 1, ""))
+                  + "]}");
     // The unreadable partition is named on standard error; the listing still succeeds.
     EXPECT_NE(run.standardError.find("nvme0n1p1"), std::string::npos) << run.standardError;
 }
 
-TEST_F(FakeMachineTest, InfoFromUdevRepairsTheLabelAndFindsAFuseMountBySource)
+// The writer's output as the application reads it: what XML 1.0 cannot carry (invalid UTF-8, C0
+// controls, U+FFFE) comes back as U+FFFD, markup characters, tab and carriage return unchanged.
+TEST_F(FakeMachineTest, InfoReadsLabelsFromUdevOrTheDeviceAndFindsTheirMounts)
 {
-    const auto run = diskutil({"info", "-plist", "mmcblk0"});
-    ASSERT_EQ(run.exitCode, 0) << run.standardError;
-    // Writable is false: the file system itself is read-only.
-    EXPECT_EQ(plistText(run.standardOutput), "{DeviceIdentifier=mmcblk0, Size=16777216, VolumeName=Caf\xC3\xA9 \xEF\xBF\xBD, "
-                                             "MountPoint=/media/card, Writable=false, FilesystemType=ntfs, Content=Windows_NTFS}");
+    const auto card = diskutil({"info", "-plist", "/dev/mmcblk0"}), loop = diskutil({"info", "-plist", "loop2"});
+    ASSERT_EQ(card.exitCode, 0) << card.standardError;
+    // Not writable: the file system itself is mounted read-only.
+    EXPECT_EQ(plistText(card.standardOutput), "{DeviceIdentifier=mmcblk0, Size=16777216, VolumeName=Caf\xC3\xA9 & <J>\r\t"
+                                              "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD, MountPoint=/media/card, Writable=false, "
+                                              "FilesystemType=ntfs, Content=Windows_NTFS}");
+    EXPECT_EQ(plistText(loop.standardOutput), "{DeviceIdentifier=loop2, Size=8388608, VolumeName=Fake Volume, MountPoint=/media/"
+                                              "Fake Volume, Writable=true, FilesystemType=ntfs, Content=Windows_NTFS}");
 }
 
 TEST_F(FakeMachineTest, BadIdentifiersAndArgumentsFailWithOneMessage)
 {
     for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
-             {"info", "-plist", "sdz9"},
-             {"info", "-plist", "../block/sda"},
-             {"info", "-plist", ""},
+             {"info", "-plist", "sdz9"}, {"info", "-plist", "../block/sda"}, {"info", "-plist", ""},
              {"info", "-plist", "nvme0n1p1"}, // known to the kernel, but unreadable
-             {"unmount", "/dev/sdz9"},
-             {"list"},
-             {"info", "sda1"},
-             {}}) {
+             {"unmount", "/dev/sdz9"}, {"list"}, {"info", "sda1"}, {}}) {
         const auto run = diskutil(args);
         EXPECT_NE(run.exitCode, 0);
         EXPECT_EQ(run.standardOutput, "");
         EXPECT_EQ(run.standardError.rfind("diskutil: ", 0), 0u) << run.standardError;
         EXPECT_EQ(std::count(run.standardError.begin(), run.standardError.end(), '\n'), 1) << run.standardError;
     }
+}
+
+// More devices than are held open at once: each probe comes back in the devices' order, equal to
+// a single probe, and nothing stays open.
+TEST_F(FakeMachineTest, ProbingManyDevicesTogetherMatchesSingleProbesAndLeavesNothingOpen)
+{
+    SystemPaths paths;
+    paths.dev = dir / "dev";
+    paths.udevData = dir / "udev";
+    // Three kinds, so that a group of devices misplaced by a multiple of the group size shows.
+    const char *names[] = {"loop2", "sda", "missing"};
+    const std::string kinds[] = {"1||ntfs|Fake Volume|", "1|||-|dos",
+                                 "0|cannot open " + paths.dev + "/missing: No such file or directory||-|"};
+    auto show = [](const ProbeResult &p) {
+        return std::to_string(p.ok) + "|" + p.error + "|" + p.fsType + "|" + p.label.value_or("-") + "|" + p.tableType;
+    };
+    std::vector<BlockDevice> devices;
+    std::vector<std::string> expected, seen;
+    for (unsigned i = 0; i < 150; ++i) {
+        devices.push_back({names[i % 3], 8 * MiB, 0, i});
+        expected.push_back(kinds[i % 3]);
+    }
+    auto descriptors = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()); };
+    const auto before = descriptors();
+    for (const ProbeResult &probe : probeBlockDevices(paths, devices))
+        seen.push_back(show(probe));
+    EXPECT_EQ(descriptors(), before);
+    EXPECT_EQ(seen, expected);
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(show(probeBlockDevice(paths, devices[i])), kinds[i]);
+}
+
+// An ordinary user cannot unmount what root mounted: the unmount and the removal of the emptied
+// directory go through pkexec as one shell line, the mount point passed as an argument. Stand-ins
+// for pkexec (which runs the line as it is) and umount (which drops the mount from the table) are
+// bound over the real ones in a mount namespace of the test's own.
+TEST_F(FakeMachineTest, AnOrdinaryUsersUnmountGoesThroughPkexecInOneShellLine)
+{
+    if (::geteuid() != 0 || !fs::exists("/usr/bin/setpriv") || !fs::exists("/usr/bin/unshare"))
+        GTEST_SKIP() << "needs root, setpriv and unshare";
+    const std::string point = dir / "media/My 'Disk' $x";
+    fs::create_directories(point);
+    writeFile(dir / "pkexec", "#!/bin/sh\n[ -z \"${FAKE_DISMISS-}\" ] || exit 126\nexec \"$@\"\n");
+    writeFile(dir / "umount", "#!/bin/sh\nprintf '[%s]' \"$@\" > \"$FAKE_LOG\"\n: > \"$QUORVEL_MOUNTINFO\"\n");
+    auto unmountAsNobody = [&](const std::string &env) {
+        writeFile(dir / "mountinfo", "70 27 8:99 / " + dir / "media/My\\040'Disk'\\040$x rw - ext4 " + dir / "dev/sdz1 rw\n");
+        return diskutil({"unmount", "/dev/sdz1"},
+                        {"/usr/bin/unshare", "-m", "/bin/sh", "-c",
+                         "chmod -R a+rwx \"$0\" && mount --bind \"$0\"/pkexec /usr/bin/pkexec && mount --bind \"$0\"/umount "
+                         "/bin/umount && exec env " + env + " /usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups \"$@\"",
+                         dir.path()});
+    };
+    const auto dismissed = unmountAsNobody("FAKE_DISMISS=1");
+    if (dismissed.standardError.find("Permission denied") != std::string::npos)
+        GTEST_SKIP() << "the build tree is not readable by nobody: " << dismissed.standardError;
+    EXPECT_EQ(dismissed.exitCode, 1);
+    EXPECT_EQ(dismissed.standardError, "diskutil: Volume My 'Disk' $x on sdz1 failed to unmount from " + point
+                                           + ": the administrator authentication was dismissed\n");
+    EXPECT_TRUE(fs::exists(point));
+    const auto run = unmountAsNobody("FAKE_DISMISS=");
+    EXPECT_EQ(run.exitCode, 0) << run.standardError;
+    EXPECT_EQ(run.standardOutput, "Volume My 'Disk' $x on sdz1 unmounted\n");
+    std::ifstream log(dir / "log");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(log), {}), "[--][" + point + "]");
+    EXPECT_FALSE(fs::exists(point));
 }
 
 } // namespace

@@ -7,23 +7,74 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <stdexcept>
 
 #include <sys/mount.h>
 #include <unistd.h>
 
+namespace fs = std::filesystem;
+
 namespace standins::testing {
+
+namespace {
+
+// Followed by the pid of the process that made the directory.
+const std::string tempPrefix = "/tmp/quorvel-standins-test-";
+
+std::vector<std::string> mountPoints(const std::function<bool(const MountEntry &)> &test)
+{
+    std::vector<std::string> points;
+    for (const MountEntry &mount : readMountInfo("/proc/self/mountinfo").value_or(std::vector<MountEntry>{}))
+        if (test(mount))
+            points.push_back(mount.mountPoint);
+    return points;
+}
+
+void unmount(const std::vector<std::string> &points)
+{
+    for (auto it = points.rbegin(); it != points.rend(); ++it)
+        if (::umount2(it->c_str(), 0) != 0)
+            ::umount2(it->c_str(), MNT_DETACH);
+}
+
+std::string text(plist_t node)
+{
+    std::string out;
+    uint64_t number = 0;
+    switch (plist_get_node_type(node)) {
+    case PLIST_DICT: {
+        plist_dict_iter it = nullptr;
+        plist_dict_new_iter(node, &it);
+        char *key = nullptr;
+        for (plist_t value = nullptr; plist_dict_next_item(node, it, &key, &value), key; std::free(key))
+            out += (out.empty() ? "" : ", ") + std::string(key) + "=" + text(value);
+        std::free(it);
+        return "{" + out + "}";
+    }
+    case PLIST_ARRAY:
+        for (uint32_t i = 0; i < plist_array_get_size(node); ++i)
+            out += (i ? ", " : "") + text(plist_array_get_item(node, i));
+        return "[" + out + "]";
+    case PLIST_STRING: return plist_get_string_ptr(node, nullptr);
+    case PLIST_BOOLEAN: return plist_bool_val_is_true(node) ? "true" : "false";
+    case PLIST_UINT:
+        plist_get_uint_val(node, &number);
+        return std::to_string(std::int64_t(number));
+    default: return "?";
+    }
+}
+
+} // namespace
 
 bool isLeftover(const std::string &path)
 {
-    const std::string prefix = std::string("/tmp/") + tempPrefix;
-    if (path.rfind(prefix, 0) != 0)
+    if (path.rfind(tempPrefix, 0) != 0)
         return false;
-    const long pid = std::atol(path.c_str() + prefix.size());
+    const long pid = std::atol(path.c_str() + tempPrefix.size());
     return pid <= 0 || (::kill(pid_t(pid), 0) != 0 && errno == ESRCH);
 }
 
@@ -43,8 +94,7 @@ ProgramResult sh(const std::string &line)
 
 void step(const std::string &line)
 {
-    const auto result = sh(line);
-    if (result.exitCode != 0)
+    if (const auto result = sh(line); result.exitCode != 0)
         throw std::runtime_error("failed: " + line + "\n" + result.standardOutput + result.standardError);
 }
 
@@ -59,7 +109,7 @@ std::string attachLoop(const std::string &image, int partitions)
     // Without udev nothing scans the table; partx fails when there is none, which is fine.
     sh("partx -a " + node + " 2>/dev/null");
     for (int part = 1; part <= partitions; ++part)
-        if (!std::filesystem::is_block_file(node + "p" + std::to_string(part))) {
+        if (!fs::is_block_file(node + "p" + std::to_string(part))) {
             sh("partx -d " + node + " 2>/dev/null; losetup -d " + node);
             throw std::runtime_error("no block device " + node + "p" + std::to_string(part));
         }
@@ -70,25 +120,13 @@ std::vector<std::string> loopsWhere(const PathTest &test)
 {
     std::vector<std::string> nodes;
     std::error_code error;
-    for (const auto &item : std::filesystem::directory_iterator("/sys/block", error)) {
+    for (const auto &item : fs::directory_iterator("/sys/block", error)) {
         std::ifstream backing(item.path() / "loop" / "backing_file");
-        std::string file;
-        if (std::getline(backing, file) && test(file))
+        if (std::string file; std::getline(backing, file) && test(file))
             nodes.push_back("/dev/" + item.path().filename().string());
     }
     return nodes;
 }
-
-namespace {
-std::vector<std::string> mountPoints(const std::function<bool(const MountEntry &)> &test)
-{
-    std::vector<std::string> points;
-    for (const MountEntry &mount : readMountInfo("/proc/self/mountinfo").value_or(std::vector<MountEntry>{}))
-        if (test(mount))
-            points.push_back(mount.mountPoint);
-    return points;
-}
-} // namespace
 
 std::vector<std::string> mountPointsWhere(const PathTest &test)
 {
@@ -99,15 +137,6 @@ std::vector<std::string> mountPointsOf(const std::string &device)
 {
     return mountPoints([&](const MountEntry &mount) { return mount.source == device; });
 }
-
-namespace {
-void unmount(const std::vector<std::string> &points)
-{
-    for (auto it = points.rbegin(); it != points.rend(); ++it)
-        if (::umount2(it->c_str(), 0) != 0)
-            ::umount2(it->c_str(), MNT_DETACH);
-}
-} // namespace
 
 void removeWhere(const PathTest &test)
 {
@@ -120,9 +149,9 @@ void removeWhere(const PathTest &test)
         sh("partx -d " + node + " 2>/dev/null; losetup -d " + node);
     }
     std::error_code error;
-    for (const auto &item : std::filesystem::directory_iterator("/tmp", error))
+    for (const auto &item : fs::directory_iterator("/tmp", error))
         if (test(item.path().string()))
-            std::filesystem::remove_all(item.path(), error);
+            fs::remove_all(item.path(), error);
 }
 
 PathTest under(const std::string &prefix)
@@ -132,7 +161,7 @@ PathTest under(const std::string &prefix)
 
 TempDir::TempDir()
 {
-    std::string pattern = std::string("/tmp/") + tempPrefix + std::to_string(::getpid()) + "-XXXXXX";
+    std::string pattern = tempPrefix + std::to_string(::getpid()) + "-XXXXXX";
     if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed");
     m_path = pattern;
@@ -141,98 +170,24 @@ TempDir::TempDir()
 TempDir::~TempDir()
 {
     std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
+    fs::remove_all(m_path, ignored);
 }
 
 void writeFile(const std::string &path, const std::string &content)
 {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    fs::create_directories(fs::path(path).parent_path());
     std::ofstream(path, std::ios::binary) << content;
 }
 
-namespace {
-
-std::string text(plist_t node)
-{
-    std::string out;
-    switch (plist_get_node_type(node)) {
-    case PLIST_DICT: {
-        plist_dict_iter iter = nullptr;
-        plist_dict_new_iter(node, &iter);
-        for (;;) {
-            char *key = nullptr;
-            plist_t value = nullptr;
-            plist_dict_next_item(node, iter, &key, &value);
-            if (!key)
-                break;
-            out += (out.empty() ? "" : ", ") + std::string(key) + "=" + text(value);
-            std::free(key);
-        }
-        std::free(iter);
-        return "{" + out + "}";
-    }
-    case PLIST_ARRAY:
-        for (uint32_t i = 0; i < plist_array_get_size(node); ++i)
-            out += (i ? ", " : "") + text(plist_array_get_item(node, i));
-        return "[" + out + "]";
-    case PLIST_STRING: {
-        char *value = nullptr;
-        plist_get_string_val(node, &value);
-        out = value ? value : "";
-        std::free(value);
-        return out;
-    }
-    case PLIST_UINT: {
-        uint64_t value = 0;
-        plist_get_uint_val(node, &value);
-        return std::to_string(static_cast<std::int64_t>(value));
-    }
-    case PLIST_BOOLEAN: {
-        uint8_t value = 0;
-        plist_get_bool_val(node, &value);
-        return value ? "true" : "false";
-    }
-    default:
-        return "?";
-    }
-}
-
-std::shared_ptr<void> parse(const std::string &xml)
-{
-    plist_t root = nullptr;
-    plist_from_xml(xml.data(), static_cast<uint32_t>(xml.size()), &root);
-    return {root, [](void *node) {
-                if (node)
-                    plist_free(static_cast<plist_t>(node));
-            }};
-}
-
-} // namespace
-
 std::optional<std::string> plistText(const std::string &xml)
 {
-    const auto root = parse(xml);
-    return root ? std::optional(text(root.get())) : std::nullopt;
-}
-
-std::vector<std::string> plistItems(const std::string &xml, const char *key)
-{
-    const auto root = parse(xml);
-    std::vector<std::string> items;
-    plist_t array = root && plist_get_node_type(root.get()) == PLIST_DICT ? plist_dict_get_item(root.get(), key) : nullptr;
-    if (array && plist_get_node_type(array) == PLIST_ARRAY)
-        for (uint32_t i = 0; i < plist_array_get_size(array); ++i)
-            items.push_back(text(plist_array_get_item(array, i)));
-    return items;
-}
-
-std::string diskEntry(const std::string &id, std::int64_t size, const std::string &content,
-                      const std::vector<std::string> &partitions)
-{
-    std::string text = "{DeviceIdentifier=" + id + ", Size=" + std::to_string(size) + ", Content=" + content;
-    for (std::size_t i = 0; i < partitions.size(); ++i)
-        text += (i ? ", " : ", Partitions=[") + partitions[i] + (i + 1 == partitions.size() ? "]" : "");
-    return text + "}";
+    plist_t root = nullptr;
+    plist_from_memory(xml.data(), uint32_t(xml.size()), &root);
+    if (!root)
+        return std::nullopt;
+    std::string out = text(root);
+    plist_free(root);
+    return out;
 }
 
 } // namespace standins::testing

@@ -1,9 +1,10 @@
+// The stand-ins' pure text handling: hostile bytes and the mount table.
+#include "MountInfo.h"
 #include "Text.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <vector>
 
 using namespace standins;
 
@@ -11,37 +12,26 @@ namespace {
 
 const std::string fffd = "\xEF\xBF\xBD";
 
-TEST(RepairUtf8, KeepsValidTextAndReplacesEachIllFormedSubpart)
+TEST(Text, RepairUtf8KeepsValidTextAndReplacesEachIllFormedSubpart)
 {
-    struct Case {
-        std::string input, expected;
-    };
-    const std::vector<Case> cases = {
-        {"plain ASCII", "plain ASCII"},
-        {"\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF", "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF"}, // データ
-        {"\xF0\x9F\x92\xBE disk", "\xF0\x9F\x92\xBE disk"},                              // U+1F4BE
-        {std::string("a\0b", 3), std::string("a\0b", 3)},                               // NUL is valid UTF-8
-        {"a\xFF" "b", "a" + fffd + "b"},
-        {"\x80\x80", fffd + fffd},                       // stray continuation bytes, one each
-        {"\xC0\xAF", fffd + fffd},                       // overlong "/" is two bad bytes
-        {"\xE0\x80\xAF", fffd + fffd + fffd},            // overlong three-byte form
-        {"\xED\xA0\x80", fffd + fffd + fffd},            // UTF-16 surrogate D800
-        {"\xF4\x90\x80\x80", fffd + fffd + fffd + fffd}, // above U+10FFFF
-        {"\xE3\x83" "x", fffd + "x"},                    // truncated sequence: one replacement
-        {"end\xE3\x83", "end" + fffd},                   // truncated at the very end
-        {"\xF0\x9F\x92", fffd},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(repairUtf8(c.input), c.expected) << "input bytes: " << c.input;
+    for (const auto &[input, expected] : std::vector<std::pair<std::string, std::string>>{
+             {"\xE3\x83\x87 \xF0\x9F\x92\xBE", "\xE3\x83\x87 \xF0\x9F\x92\xBE"}, // three and four bytes
+             {"a\xFF" "b\x80\x80", "a" + fffd + "b" + fffd + fffd}, // bad lead, stray continuations
+             {"\xC0\xAF\xE0\x80\xAF", fffd + fffd + fffd + fffd + fffd}, // overlong forms
+             {"\xED\xA0\x80", fffd + fffd + fffd},            // UTF-16 surrogate
+             {"\xF4\x90\x80\x80", fffd + fffd + fffd + fffd}, // above U+10FFFF
+             {"\xE3\x83" "x", fffd + "x"},                    // truncated: one replacement
+             {"end\xF0\x9F\x92", "end" + fffd}})
+        EXPECT_EQ(repairUtf8(input), expected) << "input bytes: " << input;
 }
 
-TEST(DecodeEscapes, DecodesTheKernelsOctalAndUdevsHexEscapesOnly)
+TEST(Text, DecodesTheKernelsOctalAndUdevsHexEscapesOnly)
 {
     for (const auto &[input, expected] : std::vector<std::pair<std::string, std::string>>{
              {"/media/My\\040Disk", "/media/My Disk"},
              {"tab\\011nl\\012bs\\134end", "tab\tnl\nbs\\end"},
              {"\\343\\203\\207", "\xE3\x83\x87"}, // the bytes of a UTF-8 letter
-             {"a\\04", "a\\04"},                   // not three octal digits, or beyond a byte: left alone
+             {"a\\04x\\04", "a\\04x\\04"}, // not three octal digits, or beyond a byte: left alone
              {"a\\089", "a\\089"},
              {"a\\777", "a\\777"},
              {"trailing\\", "trailing\\"}})
@@ -50,16 +40,45 @@ TEST(DecodeEscapes, DecodesTheKernelsOctalAndUdevsHexEscapesOnly)
     EXPECT_EQ(decodeHexEscapes("bad\\xZZ\\x4"), "bad\\xZZ\\x4");
 }
 
-TEST(NaturalLess, OrdersKernelNamesByNumberValue)
+TEST(Text, NaturalLessOrdersKernelNamesByNumberValue)
 {
     std::vector<std::string> names = {"sda10", "loop10", "sdb", "nvme10n1", "loop2", "sda", "sda2",
-                                      "nvme0n1", "loop0", "sdaa", "mmcblk1", "mmcblk0", "nvme0n10", "nvme0n2"};
+                                      "nvme0n1", "loop0", "sdaa", "nvme0n10", "nvme0n2"};
     std::sort(names.begin(), names.end(), [](const auto &a, const auto &b) { return naturalLess(a, b); });
-    EXPECT_EQ(names, (std::vector<std::string>{"loop0", "loop2", "loop10", "mmcblk0", "mmcblk1", "nvme0n1", "nvme0n2",
-                                               "nvme0n10", "nvme10n1", "sda", "sda2", "sda10", "sdaa", "sdb"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"loop0", "loop2", "loop10", "nvme0n1", "nvme0n2", "nvme0n10",
+                                               "nvme10n1", "sda", "sda2", "sda10", "sdaa", "sdb"}));
     // A strict order even for names equal by value.
     EXPECT_NE(naturalLess("sd01", "sd1"), naturalLess("sd1", "sd01"));
     EXPECT_FALSE(naturalLess("loop3", "loop3"));
+}
+
+// Each well-formed line as "id parent major:minor root [super options] listing line".
+TEST(MountInfo, ParsesKernelLinesAndListsEachMountOnOneLine)
+{
+    std::vector<std::string> seen;
+    for (const MountEntry &e : parseMountInfo(
+             "27 1 254:0 / / rw,relatime shared:1 master:2 - ext4 /dev/vda rw,discard\n"
+             "45 27 259:0 / /media/My\\040Disk rw,nosuid,nodev,relatime - fuseblk /dev/loop3p1 rw,rootcontext=u,allow_other\n"
+             "46 27 0:50 /sub /srv/bind ro,relatime - tmpfs  rw\n" // no source: the fields stay in place
+             "49 27 8:2 / /data rw - ext4 /dev/sda2 rw,errors=remount-ro\n"
+             "garbage line\n"
+             "47 27 x:1 / /bad rw - ext4 /dev/sdz rw\n"
+             "48 27 8:1 / /no/separator rw ext4 /dev/sda1 rw\n"
+             "46 27 259:1 / /media/Data rw,noexec - ext4 /dev/sdb1 ro\n"
+             "47 27 8:1 / /media/a\\012b ro - vfat /dev/sdc1 ro\n"
+             "48 27 8:2 / /media/x rw,no\rexec - fuse\rblk /dev/sdd1 rw\n"))
+        seen.push_back(std::to_string(e.id) + " " + std::to_string(e.parentId) + " " + std::to_string(e.major) + ":"
+                       + std::to_string(e.minor) + " " + e.root + " [" + e.superOptions + "] " + formatMountLine(e));
+    // "ro" counts only as a whole option; line breaks in names and fields stay escaped.
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "27 1 254:0 / [rw,discard] /dev/vda on / (ext4, relatime)",
+                        "45 27 259:0 / [rw,rootcontext=u,allow_other] /dev/loop3p1 on /media/My Disk (fuseblk, nosuid, nodev, relatime)",
+                        "46 27 0:50 /sub [rw]  on /srv/bind (tmpfs, read-only, relatime)",
+                        "49 27 8:2 / [rw,errors=remount-ro] /dev/sda2 on /data (ext4)",
+                        "46 27 259:1 / [ro] /dev/sdb1 on /media/Data (ext4, read-only, noexec)",
+                        "47 27 8:1 / [ro] /dev/sdc1 on /media/a\\012b (vfat, read-only)",
+                        "48 27 8:2 / [rw] /dev/sdd1 on /media/x (fuse\\015blk, no\\015exec)",
+                    }));
 }
 
 } // namespace
