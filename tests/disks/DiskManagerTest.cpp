@@ -1,5 +1,5 @@
-// Mount and unmount on the macOS profile: exact command lines, their order, the errors, and
-// what is undone after a failure.
+// The disk model on the macOS profile against a scripted disk utility, mount table and file
+// system: exact command lines and their order, the errors, what a failure undoes, and the scans.
 #include "disks/DiskManager.h"
 #include "disks/FailureAdvice.h"
 #include "disks/MountPaths.h"
@@ -8,20 +8,25 @@
 #include "support/ScriptedRunner.h"
 #include "support/TestSupport.h"
 
+#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+using namespace fixtures;
 using Call = ScriptedRunner::Call;
 using Kind = ScriptedRunner::Kind;
 
 namespace {
 
 ShellResult fail(const QString &output, int code = 1) { return ScriptedRunner::fail(output, code); }
+ShellResult ok(const QByteArray &bytes) { return ScriptedRunner::ok(QString::fromUtf8(bytes)); }
+Call priv(const QString &line) { return {Kind::Privileged, line}; }
+QString info(const QString &node) { return "/usr/sbin/diskutil info -plist " + node; }
 
-const QString kNtfs3g = "/opt/homebrew/bin/ntfs-3g";
+const QString kNtfs3g = "/opt/homebrew/bin/ntfs-3g", kList = "/usr/sbin/diskutil list -plist", kMount = "/sbin/mount ";
 const QString kUnmount = "/usr/sbin/diskutil unmount /dev/disk4s1";
 // Within a prompt's time limit: the Linux stand-in may ask for the administrator password.
 const Call kUnmountCall{Kind::Run, kUnmount, CommandRunner::TimeLimit::Prompt};
@@ -30,26 +35,40 @@ const QString kNtfs3gLine =
     "\"/opt/homebrew/bin/ntfs-3g\" /dev/disk4s1 \"/Volumes/Data\" -o local,allow_other,auto_xattr,backend=fskit";
 const QString kTakeDown = "/sbin/umount \"/Volumes/Data\" && rmdir \"/Volumes/Data\"";
 const QString kLsof = "/usr/sbin/lsof -F pcu +f -- \"/Volumes/Data\"";
-Call priv(const QString &line) { return {Kind::Privileged, line}; }
 const Call kOpen{Kind::Launch, "/usr/bin/open \"/Volumes/Data\""};
-// The calls of one rescan (an empty listing still probes the mount table).
-const QList<Call> kRescan{{Kind::Run, "/usr/sbin/diskutil list -plist"}, {Kind::Run, "/sbin/mount "}};
+// The calls of one rescan of an empty listing (which still probes the mount table).
+const QList<Call> kRescan{{Kind::Run, kList}, {Kind::Run, kMount}};
 
-struct MountFixture : ::testing::Test {
+struct DiskFixture : ::testing::Test {
     std::shared_ptr<ScriptedRunner> runner = std::make_shared<ScriptedRunner>();
     std::shared_ptr<ScriptedFileProbe> files = std::make_shared<ScriptedFileProbe>();
     std::unique_ptr<DiskManager> manager;
+    int published = 0; // lists the manager has published
+    QList<NTFSDisk> removed;
 
+    void makeManager(const Platform &platform = Platform::macOS())
+    {
+        published = 0;
+        manager = std::make_unique<DiskManager>(platform, runner, files);
+        QObject::connect(manager.get(), &DiskManager::disksChanged, [this] { ++published; });
+        QObject::connect(manager.get(), &DiskManager::mountedDiskRemoved, [this](const NTFSDisk &d) { removed << d; });
+    }
+    void start(const Platform &platform = Platform::macOS())
+    {
+        makeManager(platform);
+        ASSERT_TRUE(testsupport::waitForFirstScan(*manager));
+        runner->clearCalls();
+    }
+};
+
+struct MountFixture : DiskFixture {
     const NTFSDisk mounted{"disk4s1", "Data", 1000, QString("/Volumes/Data"), false, "ntfs"};
     const NTFSDisk unmounted{"disk4s1", "Data", 1000, std::nullopt, false, "ntfs"};
 
-    void SetUp() override { start(Platform::macOS()); }
-    void start(const Platform &platform)
+    void SetUp() override
     {
-        runner->on(kRescan[0].line, ScriptedRunner::ok(QString::fromUtf8(fixtures::listing({}))));
-        manager = std::make_unique<DiskManager>(platform, runner, files);
-        ASSERT_TRUE(testsupport::waitForFirstScan(*manager));
-        runner->clearCalls();
+        runner->on(kList, ok(listing({})));
+        start();
     }
     std::optional<DiskError> mount(const NTFSDisk &disk)
     {
@@ -72,6 +91,13 @@ TEST_F(MountFixture, SuccessfulMountRunsTheExactLinesAndOpensBeforeTheRescan)
     emptyMount.mountPoint = QString();
     EXPECT_EQ(mount(emptyMount), std::nullopt);
     EXPECT_EQ(runner->calls().first(), kUnmountCall);
+
+    // Another volume's mount point is never mounted over.
+    files->mountPoints = {"/Volumes/Data", "/Volumes/Data 1"};
+    EXPECT_EQ(mount(unmounted), std::nullopt);
+    EXPECT_EQ(runner->calls().mid(0, 3), QList<Call>({priv("mkdir -p \"/Volumes/Data 2\""),
+                                                      priv(QString(kNtfs3gLine).replace("Data\"", "Data 2\"")),
+                                                      {Kind::Launch, "/usr/bin/open \"/Volumes/Data 2\""}}));
 }
 
 // Each failing step is reported with the command's words; once the system mount is gone the list
@@ -130,15 +156,6 @@ TEST_F(MountFixture, ReadOnlyResultOfNtfs3gIsUndoneExplainedAndOfferedReadOnly)
     runner->clearCalls();
     EXPECT_EQ(testsupport::await(manager->mountReadOnly(unmounted, kNtfs3g)), std::nullopt);
     EXPECT_EQ(runner->calls(), QList<Call>({priv(kMkdir), priv(QString(kNtfs3gLine).replace("-o ", "-o ro,")), kOpen}) + kRescan);
-}
-
-TEST_F(MountFixture, AnotherVolumesMountPointIsNeverMountedOver)
-{
-    files->mountPoints = {"/Volumes/Data", "/Volumes/Data 1"};
-    EXPECT_EQ(mount(unmounted), std::nullopt);
-    EXPECT_EQ(runner->calls().mid(0, 3),
-              QList<Call>({priv("mkdir -p \"/Volumes/Data 2\""), priv(QString(kNtfs3gLine).replace("Data\"", "Data 2\"")),
-                           {Kind::Launch, "/usr/bin/open \"/Volumes/Data 2\""}}));
 }
 
 TEST_F(MountFixture, UnmountAlwaysRescansAndNamesTheHoldersOfABusyVolume)
@@ -220,11 +237,7 @@ TEST_F(MountFixture, TheEventLoopRunsWhileCommandsRun)
 TEST(FailureAdvice, ReadOnlyCauseFromNtfs3gsWordsAndTheHibernationFile)
 {
     using enum FailureAdvice::ReadOnlyCause;
-    const struct {
-        const char *output;
-        QByteArray hibernationFile;
-        FailureAdvice::ReadOnlyCause cause;
-    } rows[] = {
+    const std::tuple<const char *, QByteArray, FailureAdvice::ReadOnlyCause> rows[] = {
         {"Windows is hibernated, refused to mount.", {}, Hibernated},
         {"", "hibr\0\0\0\0", Hibernated},
         {"The disk contains an unclean file system (0, 0).\nMetadata kept in Windows cache, refused to mount.", {}, Unclean},
@@ -232,6 +245,147 @@ TEST(FailureAdvice, ReadOnlyCauseFromNtfs3gsWordsAndTheHibernationFile)
         {"", "wake", Unknown},
         {"Read-only file system", {}, Unknown},
     };
-    for (const auto &row : rows)
-        EXPECT_EQ(FailureAdvice::readOnlyCause(row.output, row.hibernationFile), row.cause) << row.output;
+    for (const auto &[output, hibernationFile, cause] : rows)
+        EXPECT_EQ(FailureAdvice::readOnlyCause(output, hibernationFile), cause) << output;
+}
+
+namespace {
+
+const QList<NTFSDisk> kFound{{"disk4s1", "Data", 1000204886016, QString("/Volumes/Data"), false, "ntfs"},
+                             {"disk4s3", "Backup", 500000000000, std::nullopt, false, "ntfs"},
+                             {"disk5s2", "Win", 63813500928, std::nullopt, false, "ntfs"},
+                             {"disk6", "Stick", 32017047552, QString("/Volumes/Stick"), true, "ntfs"}};
+
+// The realistic machine, with partitions whose identifiers would change a command line.
+struct ScanFixture : DiskFixture {
+    void SetUp() override
+    {
+        const QString last = partition("disk4s3", 500000000000, "Windows_NTFS");
+        QString unsafe;
+        for (const char *id : {"disk4s4;reboot", "../sda", "..", "disk4s5 x"})
+            unsafe += partition(id, 1, "Windows_NTFS");
+        runner->on(kList, ok(realisticListing().replace(last.toUtf8(), (last + unsafe).toUtf8())));
+        runner->on(info("disk4s1"), ok(detail({{"VolumeName", str("Data")}, {"MountPoint", str("/Volumes/Data")},
+                                               {"Writable", boolean(false)}, {"FilesystemType", str("ntfs")}})));
+        runner->on(info("disk4s3"), ok(detail({{"VolumeName", str("Backup")}})));
+        runner->on(info("disk5s2"), ok(detail({{"VolumeName", str("Win")}, {"FilesystemType", str("ntfs")}})));
+        runner->on(info("disk6"), ok(detail({{"VolumeName", str("Stick")}, {"FilesystemType", str("ntfs")}})));
+        runner->on(kMount, ScriptedRunner::ok("/dev/disk3s1s1 on / (apfs, sealed, local, read-only, journaled)\n"
+                                              "/dev/disk4s1 on /Volumes/Data (ntfs, local, nodev, nosuid, read-only, noowners)\n"
+                                              "fuse-t:/Stick on /Volumes/Stick (nfs, nodev, nosuid, mounted by user)"));
+    }
+    // Detail reads wait on their background thread until `release`.
+    void holdDetailReads(std::atomic<bool> &release)
+    {
+        runner->setHandler([&](const Call &c) -> std::optional<ShellResult> {
+            while (c.line.startsWith(info("")) && !release)
+                QThread::msleep(1);
+            return std::nullopt;
+        });
+    }
+};
+
+} // namespace
+
+TEST_F(ScanFixture, FirstScanStartsFromTheEventLoopAndFindsSafeNtfsPartitionsInOrder)
+{
+    makeManager();
+    EXPECT_TRUE(manager->disks().isEmpty());
+    EXPECT_FALSE(manager->isScanning());
+    EXPECT_TRUE(runner->calls().isEmpty());
+
+    ASSERT_TRUE(testsupport::waitForFirstScan(*manager));
+    EXPECT_EQ(runner->lines(), QStringList({kList, info("disk4s1"), info("disk4s3"), info("disk5s2"), info("disk6"), kMount}));
+    EXPECT_EQ(manager->disks(), kFound);
+}
+
+TEST_F(ScanFixture, PropertyChangesComeInOrderAndScansAskedForDuringAScanShareOneRightAfterIt)
+{
+    runner->setAsyncDelay(std::chrono::milliseconds(30));
+    start();
+    QStringList changes;
+    QObject::connect(manager.get(), &DiskManager::isScanningChanged,
+                     [&] { changes << QString("isScanning=%1").arg(manager->isScanning()); });
+    QObject::connect(manager.get(), &DiskManager::lastErrorChanged, [&] { changes << "lastError"; });
+    QObject::connect(manager.get(), &DiskManager::disksChanged, [&] { changes << QString("disks=%1").arg(manager->disks().size()); });
+
+    auto first = manager->scanDisks();
+    auto second = manager->scanDisks();
+    auto third = manager->scanDisks();
+    testsupport::await(std::move(first));
+    EXPECT_FALSE(second.isReady());
+    testsupport::await(std::move(third));
+    EXPECT_EQ(changes, QStringList({"isScanning=1", "lastError", "disks=4", "lastError", "disks=4", "isScanning=0"}));
+    EXPECT_EQ(runner->lines().count(kList), 2);
+}
+
+// An unmount that ends while a scan runs, which read the listing from before it: the unmount's
+// rescan follows that scan, and the unmount is done only once its rescan has published.
+TEST_F(ScanFixture, AnOperationEndingDuringAScanWaitsForTheRescanAfterIt)
+{
+    start();
+    std::atomic<bool> release = false;
+    holdDetailReads(release);
+    auto held = manager->scanDisks();
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return runner->lines().contains(info("disk4s1")); }));
+
+    const int before = published;
+    auto unmounting = manager->unmount(kFound.first());
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return runner->lines().contains(kUnmount); }));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(unmounting.isReady());
+    release = true;
+    EXPECT_EQ(testsupport::await(std::move(unmounting)), std::nullopt);
+    EXPECT_EQ(published, before + 2);
+    EXPECT_EQ(runner->lines().count(kList), 2);
+    testsupport::await(std::move(held));
+}
+
+TEST_F(ScanFixture, FailedListingEmptiesTheListAndADiskGoneWhileMountedIsReportedAndCleanedUpOnce)
+{
+    start();
+    runner->setHandler([](const Call &c) { return c.line == kList ? std::optional(fail("diskutil: unable to list")) : std::nullopt; });
+    testsupport::await(manager->scanDisks());
+    EXPECT_TRUE(manager->disks().isEmpty());
+    EXPECT_EQ(runner->lines(), QStringList({kList}));
+    EXPECT_TRUE(removed.isEmpty()) << "the mounted disk's device is still there";
+
+    // Listed again, then gone with its device while mounted: reported once, its dead mount and
+    // directory taken down once, though a second model (no one listening to it) sees it go too.
+    runner->setHandler({});
+    testsupport::await(manager->scanDisks());
+    DiskManager quiet(Platform::macOS(), runner, files);
+    testsupport::await(quiet.scanDisks());
+    files->missingDevices = {"/dev/disk4s1"};
+    files->existing = files->mountPoints = {"/Volumes/Data"};
+    runner->clearCalls();
+    runner->setHandler([](const Call &c) { return c.line == kList ? std::optional(ok(listing({}))) : std::nullopt; });
+    testsupport::await(manager->scanDisks());
+    testsupport::await(manager->scanDisks());
+    testsupport::await(quiet.scanDisks());
+    EXPECT_EQ(removed, QList<NTFSDisk>({kFound.first()}));
+    EXPECT_EQ(runner->calls().count(priv(kTakeDown)), 1);
+}
+
+TEST_F(ScanFixture, ManagerDestroyedMidScanEndsQuietly)
+{
+    // While the listing runs.
+    runner->setAsyncDelay(std::chrono::milliseconds(20));
+    makeManager();
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return manager->isScanning(); }));
+    manager.reset();
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return runner->calls().size() >= 1; }));
+    QCoreApplication::processEvents();
+
+    // While the detail reads run in the background.
+    runner->setAsyncDelay(std::chrono::milliseconds(0));
+    runner->clearCalls();
+    std::atomic<bool> release = false;
+    holdDetailReads(release);
+    makeManager();
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return runner->calls().size() >= 2; }));
+    manager.reset();
+    release = true;
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return runner->lines().contains(kMount); }));
+    QCoreApplication::processEvents();
 }
