@@ -10,16 +10,14 @@
 
 #include <unistd.h>
 
-using FailureAdvice::Holder;
-
 TEST(VolumeHoldersTest, NamesTheUsersProgramsWithAnythingOnTheVolumeAndCountsTheOthers)
 {
     QTemporaryDir proc;
-    const auto plant = [&](const QString &pid, uint uid, const QStringList &links, const QByteArray &maps = {}) {
+    const auto plant = [&](const QString &pid, uint uid, const QStringList &links, const QString &maps = {}) {
         const QString dir = proc.path() + "/" + pid + "/";
         QDir().mkpath(dir + "fd");
         for (const auto &[name, text] : {std::pair{"status", QString("Name:\tx\nUid:\t%1\t0\t0\t0\n").arg(uid)},
-                                         std::pair{"comm", "c" + pid + "\n"}, std::pair{"maps", QString(maps)}}) {
+                                         std::pair{"comm", "c" + pid + "\n"}, std::pair{"maps", maps}}) {
             QFile file(dir + name);
             ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) >= 0);
         }
@@ -30,6 +28,7 @@ TEST(VolumeHoldersTest, NamesTheUsersProgramsWithAnythingOnTheVolumeAndCountsThe
     plant("10", me, {"cwd=/media/Data"});
     plant("11", me, {"cwd=/", "fd/0=/dev/null", "fd/4=/media/Data/a/b.txt (deleted)"});
     plant("12", me, {}, "7f00-7f01 r--p 00000000 00:00 0  [heap]\n7f01-7f02 r-xp 00000000 00:2a 17   /media/Data/lib x.so\n");
+    // Directories that only start like the volume's.
     plant("13", me, {"cwd=/media/Data 2", "root=/", "fd/3=/media/DataX/f"}, "7f00-7f01 r--p 0 00:2a 17 /media/Data2/y\n");
     plant("14", other, {"cwd=/media/Data/x"});
     plant("15", other, {"exe=/media/Data/bin/tool"});
@@ -38,6 +37,6 @@ TEST(VolumeHoldersTest, NamesTheUsersProgramsWithAnythingOnTheVolumeAndCountsThe
     QFile::remove(proc.path() + "/16/status"); // unreadable: left out
 
     const FailureAdvice::Holders holders = VolumeHolders::fromProc("/media/Data/", proc.path());
-    EXPECT_EQ(holders.named, (QList<Holder>{{10, "c10"}, {11, "c11"}, {12, "c12"}}));
+    EXPECT_EQ(holders.named, (QList<FailureAdvice::Holder>{{10, "c10"}, {11, "c11"}, {12, "c12"}}));
     EXPECT_EQ(holders.othersCount, 2);
 }

@@ -42,28 +42,20 @@ inline QByteArray listing(const QStringList &disks)
 }
 
 // An internal APFS disk, an external MBR disk with two NTFS partitions and a FAT one, a GPT disk
-// with EFI and an NTFS partition, and an NTFS disk without a partition table.
+// with EFI and a Basic Data partition, and an NTFS disk without a partition table.
 inline QByteArray realisticListing()
 {
-    return listing({
-        dict({{"Content", str("GUID_partition_scheme")}, {"DeviceIdentifier", str("disk0")},
-              {"OSInternal", boolean(true)}, {"Size", integer(500277790720)},
-              {"Partitions", array({dict({{"Content", str("EFI")}, {"DeviceIdentifier", str("disk0s1")},
-                                          {"DiskUUID", str("B1C1-0001")}, {"Size", integer(524288000)},
-                                          {"VolumeName", str("EFI")}}),
-                                    partition("disk0s2", 499753459712, "Apple_APFS")})}}),
-        dict({{"Content", str("FDisk_partition_scheme")}, {"DeviceIdentifier", str("disk4")},
-              {"OSInternal", boolean(false)}, {"Size", integer(2000398934016)},
-              {"Partitions", array({partition("disk4s1", 1000204886016, "Windows_NTFS"),
-                                    partition("disk4s2", 500000000000, "DOS_FAT_32"),
-                                    partition("disk4s3", 500000000000, "Windows_NTFS")})}}),
-        dict({{"Content", str("GUID_partition_scheme")}, {"DeviceIdentifier", str("disk5")},
-              {"Size", integer(64023257088)},
-              {"Partitions", array({partition("disk5s1", 209715200, "EFI"),
-                                    partition("disk5s2", 63813500928, "Microsoft Basic Data")})}}),
-        dict({{"Content", str("Windows_NTFS")}, {"DeviceIdentifier", str("disk6")},
-              {"Size", integer(32017047552)}}),
-    });
+    const auto disk = [](const QString &id, const QString &content, const QStringList &partitions) {
+        return dict({{"Content", str(content)}, {"DeviceIdentifier", str(id)}, {"Partitions", array(partitions)}});
+    };
+    return listing({disk("disk0", "GUID_partition_scheme",
+                         {partition("disk0s1", 524288000, "EFI"), partition("disk0s2", 499753459712, "Apple_APFS")}),
+                    disk("disk4", "FDisk_partition_scheme",
+                         {partition("disk4s1", 1000204886016, "Windows_NTFS"), partition("disk4s2", 500000000000, "DOS_FAT_32"),
+                          partition("disk4s3", 500000000000, "Windows_NTFS")}),
+                    disk("disk5", "GUID_partition_scheme",
+                         {partition("disk5s1", 209715200, "EFI"), partition("disk5s2", 63813500928, "Microsoft Basic Data")}),
+                    partition("disk6", 32017047552, "Windows_NTFS")});
 }
 
 inline QByteArray detail(std::initializer_list<std::pair<QString, QString>> entries)

@@ -27,44 +27,27 @@ public:
         friend void PrintTo(const Call &call, std::ostream *os)
         {
             static const char *const kinds[] = {"run", "privileged", "launch"};
-            static const char *const limits[] = {" (read)", " (prompt)", " (install)"};
-            *os << kinds[int(call.kind)] << ": " << call.line.toStdString()
-                << (call.kind == Kind::Launch ? "" : limits[int(call.limit)]);
+            *os << kinds[int(call.kind)] << ": " << call.line.toStdString() << " (limit " << int(call.limit) << ')';
         }
     };
+    // Consulted first, unlocked (it may block a background thread on purpose); returning nothing
+    // falls through to the answers below.
     using Handler = std::function<std::optional<ShellResult>(const Call &)>;
 
     static ShellResult ok(const QString &output = QString()) { return {true, output, 0}; }
     static ShellResult fail(const QString &output = QString(), int code = 1) { return {false, output, code}; }
 
-    // Exact line → answer. A line may be answered several times.
-    void on(const QString &line, ShellResult result)
-    {
-        QMutexLocker lock(&m_mutex);
-        m_exact.append({line, std::move(result)});
-    }
+    // Exact line → answer; lines nothing answers succeed silently.
+    void on(const QString &line, ShellResult result) { add({line, true, std::move(result)}); }
     // Line starting with `prefix` → answer (exact answers win).
-    void onPrefix(const QString &prefix, ShellResult result)
-    {
-        QMutexLocker lock(&m_mutex);
-        m_prefix.append({prefix, std::move(result)});
-    }
-    // Consulted first; returning nothing falls through to the tables.
+    void onPrefix(const QString &prefix, ShellResult result) { add({prefix, false, std::move(result)}); }
     void setHandler(Handler handler)
     {
         QMutexLocker lock(&m_mutex);
         m_handler = std::move(handler);
     }
-    // Answer for lines nothing else answers.
-    void setFallback(ShellResult result)
-    {
-        QMutexLocker lock(&m_mutex);
-        m_fallback = std::move(result);
-    }
     // Each awaitable run takes this long (a timer, so the event loop keeps running).
     void setAsyncDelay(std::chrono::milliseconds delay) { m_delay = delay; }
-    // Called for every call, after it is recorded (lets a test observe ordering).
-    std::function<void(const Call &)> onCall;
 
     // A copy of its own: a shared one would be detached by the reader while a background
     // thread appends.
@@ -90,10 +73,7 @@ public:
     {
         return answer({Kind::Run, joinCommandLine(command, arguments)});
     }
-    ShellResult runPrivileged(const QString &commandLine) override
-    {
-        return answer({Kind::Privileged, commandLine});
-    }
+    ShellResult runPrivileged(const QString &commandLine) override { return answer({Kind::Privileged, commandLine}); }
     QCoro::Task<ShellResult> runAsync(QString command, QStringList arguments) override
     {
         return runAsync(std::move(command), std::move(arguments), TimeLimit::Read);
@@ -116,6 +96,16 @@ public:
     }
 
 private:
+    struct Answer {
+        QString line;
+        bool exact;
+        ShellResult result;
+    };
+    void add(Answer answer)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_answers.append(std::move(answer));
+    }
     QCoro::Task<ShellResult> answerLater(Call call)
     {
         if (m_delay.count() > 0)
@@ -124,39 +114,26 @@ private:
     }
     ShellResult answer(const Call &call)
     {
-        std::function<void(const Call &)> observer;
         Handler handler;
         {
             QMutexLocker lock(&m_mutex);
             m_calls.append(call);
-            observer = onCall;
             handler = m_handler;
         }
-        if (observer)
-            observer(call);
-        // The handler runs unlocked: it may block a background thread on purpose.
         if (handler)
             if (auto r = handler(call))
                 return *r;
         QMutexLocker lock(&m_mutex);
-        return lookup(call);
-    }
-    ShellResult lookup(const Call &call)
-    {
-        for (const auto &[line, result] : m_exact)
-            if (line == call.line)
-                return result;
-        for (const auto &[prefix, result] : m_prefix)
-            if (call.line.startsWith(prefix))
-                return result;
-        return m_fallback;
+        for (const bool exact : {true, false})
+            for (const Answer &a : m_answers)
+                if (a.exact == exact && (exact ? call.line == a.line : call.line.startsWith(a.line)))
+                    return a.result;
+        return ok();
     }
 
     mutable QMutex m_mutex;
     QList<Call> m_calls;
-    QList<std::pair<QString, ShellResult>> m_exact;
-    QList<std::pair<QString, ShellResult>> m_prefix;
+    QList<Answer> m_answers;
     Handler m_handler;
-    ShellResult m_fallback{true, QString(), 0};
     std::chrono::milliseconds m_delay{0};
 };

@@ -1,8 +1,15 @@
 #include "support/TestSupport.h"
 
+#include "disks/DiskManager.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QThread>
+
+#include <gtest/gtest.h>
 
 #include <unistd.h>
 
@@ -30,26 +37,15 @@ QString realDeviceSkipReason()
 {
     if (::geteuid() != 0)
         return QStringLiteral("needs root for loop devices and mounts");
-    if (!QFileInfo::exists(QStringLiteral("/dev/loop-control")))
-        return QStringLiteral("no /dev/loop-control: loop devices are unavailable");
-    if (!QFileInfo::exists(QStringLiteral("/dev/fuse")))
-        return QStringLiteral("no /dev/fuse: FUSE is unavailable");
+    for (const char *device : {"/dev/loop-control", "/dev/fuse"})
+        if (!QFileInfo::exists(QString::fromLatin1(device)))
+            return QStringLiteral("no %1: loop devices or FUSE are unavailable").arg(QString::fromLatin1(device));
     for (const char *tool : {"mkntfs", "losetup", "sfdisk", "partx", "ntfs-3g"})
-        if (QStandardPaths::findExecutable(QString::fromLatin1(tool),
-                                           {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"),
-                                            QStringLiteral("/usr/bin"), QStringLiteral("/bin")})
-                .isEmpty())
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool), {"/usr/sbin", "/sbin", "/usr/bin", "/bin"}).isEmpty())
             return QStringLiteral("%1 is not installed").arg(QString::fromLatin1(tool));
     return QString();
 }
 
-} // namespace testsupport
-
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
-
-namespace testsupport {
 bool processEventsUntil(const std::function<bool()> &condition, int timeoutMs)
 {
     QElapsedTimer clock;
@@ -62,11 +58,16 @@ bool processEventsUntil(const std::function<bool()> &condition, int timeoutMs)
     }
     return true;
 }
-} // namespace testsupport
 
-#include <gtest/gtest.h>
+bool waitForFirstScan(DiskManager &manager)
+{
+    bool published = false;
+    QObject context;
+    QObject::connect(&manager, &DiskManager::disksChanged, &context, [&] { published = true; });
+    return processEventsUntil([&] { return published && !manager.isScanning(); });
+}
 
-void testsupport::expectBusyNamingHolders(const std::optional<DiskError> &error, qint64 childPid)
+void expectBusyNamingHolders(const std::optional<DiskError> &error, qint64 childPid)
 {
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, DiskError::UnmountFailed);
@@ -77,3 +78,5 @@ void testsupport::expectBusyNamingHolders(const std::optional<DiskError> &error,
                                  QString("（PID %1）").arg(QCoreApplication::applicationPid())})
         EXPECT_TRUE(error->explanation.contains(entry)) << error->explanation.toStdString();
 }
+
+} // namespace testsupport

@@ -1,9 +1,17 @@
 #pragma once
 
+#include "disks/DiskError.h"
 #include "platform/Platform.h"
 
 #include <QCoro/QCoroTask>
 #include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+#include <ostream>
+
+class DiskManager;
 
 namespace testsupport {
 
@@ -30,18 +38,18 @@ inline void await(QCoro::Task<> &&task)
     QCoro::waitFor(std::move(task));
 }
 
-} // namespace testsupport
-
-#include <functional>
-
-namespace testsupport {
 // Runs the event loop until `condition` holds; false when it still does not after `timeoutMs`
 // (a safety net against hangs, not a timing check).
 bool processEventsUntil(const std::function<bool()> &condition, int timeoutMs = 20000);
-} // namespace testsupport
 
-#include <QStringList>
-#include <ostream>
+// Runs the event loop until the scan a new model starts by itself has published its list.
+bool waitForFirstScan(DiskManager &manager);
+
+// An unmount of a busy volume that failed as both backends fail it: code 4, the system's words
+// saying busy, the holders named (the `sleep` child `childPid` and this process) and the retry offered.
+void expectBusyNamingHolders(const std::optional<DiskError> &error, qint64 childPid);
+
+} // namespace testsupport
 
 // Readable failure messages for Qt strings.
 inline void PrintTo(const QString &text, std::ostream *os)
@@ -52,13 +60,3 @@ inline void PrintTo(const QStringList &list, std::ostream *os)
 {
     *os << '[' << list.join(QStringLiteral("\", \"")).prepend('"').append('"').toStdString() << ']';
 }
-
-#include "disks/DiskError.h"
-
-#include <optional>
-
-namespace testsupport {
-// An unmount of a busy volume that failed as both backends fail it: code 4, the system's words
-// saying busy, the holders named (the `sleep` child `childPid` and this process) and the retry offered.
-void expectBusyNamingHolders(const std::optional<DiskError> &error, qint64 childPid);
-} // namespace testsupport

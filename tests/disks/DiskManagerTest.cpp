@@ -1,0 +1,362 @@
+// The disk model on the macOS profile against a scripted disk utility, mount table and file
+// system: exact command lines and their order, the errors, what a failure undoes, and the scans.
+#include "disks/DiskManager.h"
+#include "disks/FailureAdvice.h"
+#include "disks/MountPaths.h"
+#include "support/PlistFixtures.h"
+#include "support/ScriptedFileProbe.h"
+#include "support/ScriptedRunner.h"
+#include "support/TestSupport.h"
+
+#include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace fixtures;
+using Call = ScriptedRunner::Call;
+using Kind = ScriptedRunner::Kind;
+
+namespace {
+
+ShellResult fail(const QString &output, int code = 1) { return ScriptedRunner::fail(output, code); }
+ShellResult ok(const QByteArray &bytes) { return ScriptedRunner::ok(QString::fromUtf8(bytes)); }
+Call priv(const QString &line) { return {Kind::Privileged, line}; }
+QString info(const QString &node) { return "/usr/sbin/diskutil info -plist " + node; }
+
+const QString kNtfs3g = "/opt/homebrew/bin/ntfs-3g", kList = "/usr/sbin/diskutil list -plist", kMount = "/sbin/mount ",
+              kUnmount = "/usr/sbin/diskutil unmount /dev/disk4s1", kMkdir = "mkdir -p \"/Volumes/Data\"",
+              kNtfs3gLine = "\"/opt/homebrew/bin/ntfs-3g\" /dev/disk4s1 \"/Volumes/Data\" -o local,allow_other,auto_xattr,backend=fskit",
+              kTakeDown = "/sbin/umount \"/Volumes/Data\" && rmdir \"/Volumes/Data\"",
+              kLsof = "/usr/sbin/lsof -F pcu +f -- \"/Volumes/Data\"";
+// Within a prompt's time limit: the Linux stand-in may ask for the administrator password.
+const Call kUnmountCall{Kind::Run, kUnmount, CommandRunner::TimeLimit::Prompt}, kOpen{Kind::Launch, "/usr/bin/open \"/Volumes/Data\""};
+// The calls of one rescan of an empty listing (which still probes the mount table).
+const QList<Call> kRescan{{Kind::Run, kList}, {Kind::Run, kMount}};
+
+struct DiskFixture : ::testing::Test {
+    std::shared_ptr<ScriptedRunner> runner = std::make_shared<ScriptedRunner>();
+    std::shared_ptr<ScriptedFileProbe> files = std::make_shared<ScriptedFileProbe>();
+    std::unique_ptr<DiskManager> manager;
+    int published = 0; // lists the manager has published
+    QList<NTFSDisk> removed;
+
+    // A new model; `started`: once its first scan is done. No calls or lists counted yet.
+    void makeManager(bool started = false, const Platform &platform = Platform::macOS())
+    {
+        manager = std::make_unique<DiskManager>(platform, runner, files);
+        QObject::connect(manager.get(), &DiskManager::disksChanged, [this] { ++published; });
+        QObject::connect(manager.get(), &DiskManager::mountedDiskRemoved, [this](const NTFSDisk &d) { removed << d; });
+        if (started)
+            ASSERT_TRUE(testsupport::waitForFirstScan(*manager));
+        runner->clearCalls();
+        published = 0;
+    }
+};
+
+struct MountFixture : DiskFixture {
+    const NTFSDisk mounted{"disk4s1", "Data", 1000, QString("/Volumes/Data"), false, "ntfs"};
+    const NTFSDisk unmounted{"disk4s1", "Data", 1000, std::nullopt, false, "ntfs"};
+
+    void SetUp() override
+    {
+        runner->on(kList, ok(listing({})));
+        makeManager(true);
+    }
+    std::optional<DiskError> mount(const NTFSDisk &disk)
+    {
+        runner->clearCalls();
+        return testsupport::await(manager->mountReadWrite(disk, kNtfs3g));
+    }
+};
+
+} // namespace
+
+TEST_F(MountFixture, SuccessfulMountRunsTheExactLinesAndOpensBeforeTheRescan)
+{
+    // The event loop keeps running while the commands do.
+    runner->setAsyncDelay(std::chrono::milliseconds(20));
+    int turns = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++turns; });
+    ticker.start(0);
+    EXPECT_EQ(mount(mounted), std::nullopt);
+    EXPECT_GT(turns, 10);
+    EXPECT_EQ(runner->calls(), QList<Call>({kUnmountCall, priv(kMkdir), priv(kNtfs3gLine), kOpen}) + kRescan);
+
+    // Not mounted: starts at the directory. Present but empty: still unmounts first.
+    EXPECT_EQ(mount(unmounted), std::nullopt);
+    EXPECT_EQ(runner->calls().first(), priv(kMkdir));
+    NTFSDisk emptyMount = unmounted;
+    emptyMount.mountPoint = QString();
+    EXPECT_EQ(mount(emptyMount), std::nullopt);
+    EXPECT_EQ(runner->calls().first(), kUnmountCall);
+
+    // Another volume's mount point is never mounted over.
+    files->mountPoints = {"/Volumes/Data", "/Volumes/Data 1"};
+    EXPECT_EQ(mount(unmounted), std::nullopt);
+    EXPECT_EQ(runner->calls().mid(0, 3), QList<Call>({priv("mkdir -p \"/Volumes/Data 2\""),
+                                                      priv(QString(kNtfs3gLine).replace("Data\"", "Data 2\"")),
+                                                      {Kind::Launch, "/usr/bin/open \"/Volumes/Data 2\""}}));
+}
+
+// Each failing step is reported with the command's words; once the system mount is gone the list
+// is rescanned, and what the mount had made is taken down again (the directory exactly once,
+// whatever rmdir says; the volume too where it came up although ntfs-3g's shell was killed).
+TEST_F(MountFixture, AFailingStepCarriesItsOutputAndUndoesWhatWasDone)
+{
+    const QString inUse = "Volume Data on disk4s1 failed to unmount: in use", canceled = "execution error: User canceled. (-128)";
+    const DiskError noDirectory{DiskError::CreateDirectoryFailed, "Failed to create mount directory at /Volumes/Data: " + canceled};
+    const struct {
+        NTFSDisk disk;
+        QString failing;
+        ShellResult result;
+        DiskError error;
+        QList<Call> calls;
+        bool comesUp = false;
+    } rows[] = {
+        {mounted, kUnmount, fail(inUse), {DiskError::UnmountReadOnlyFailed, "Failed to unmount existing read-only volume: " + inUse},
+         {kUnmountCall}},
+        {mounted, kMkdir, fail(canceled), noDirectory, QList<Call>{kUnmountCall, priv(kMkdir)} + kRescan},
+        {unmounted, kMkdir, fail(canceled), noDirectory, {priv(kMkdir)}},
+        {mounted, kNtfs3gLine, fail("NTFS signature is missing.", 21), {DiskError::MountFailed, "Mount failed: NTFS signature is missing."},
+         QList<Call>{kUnmountCall, priv(kMkdir), priv(kNtfs3gLine), priv("rmdir \"/Volumes/Data\"")} + kRescan},
+        {unmounted, kNtfs3gLine, fail(QString(), 9), {DiskError::MountFailed, "Mount failed: "},
+         {priv(kMkdir), priv(kNtfs3gLine), priv(kTakeDown)}, true},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.failing.toStdString());
+        files->mountPoints.clear();
+        runner->setHandler([&](const Call &call) -> std::optional<ShellResult> {
+            if (row.comesUp && call.line == kNtfs3gLine)
+                files->mountPoints.insert("/Volumes/Data");
+            if (call.line == row.failing)
+                return row.result;
+            return call.line.startsWith("rmdir") ? std::optional(fail("rmdir: failed")) : std::nullopt;
+        });
+        EXPECT_EQ(mount(row.disk), row.error);
+        EXPECT_EQ(runner->calls(), row.calls);
+    }
+}
+
+TEST_F(MountFixture, ReadOnlyResultOfNtfs3gIsUndoneExplainedAndOfferedReadOnly)
+{
+    runner->on(kNtfs3gLine, ScriptedRunner::ok("Volume is read-only."));
+    files->readOnlyMounts.insert("/Volumes/Data");
+    // Read while the volume is still up: the hibernation file tells why it came up read-only.
+    files->contents["/Volumes/Data/hiberfil.sys"] = "HIBR\0\0\0\0";
+    EXPECT_EQ(mount(unmounted), FailureAdvice::offerReadOnly({DiskError::MountFailed, "Mount failed: Volume is read-only."},
+                                                             FailureAdvice::ReadOnlyCause::Hibernated));
+    EXPECT_EQ(runner->calls(), QList<Call>({priv(kMkdir), priv(kNtfs3gLine), priv(kTakeDown)}));
+
+    // The read-only mount offered instead: the same lines with "ro", kept and shown.
+    runner->clearCalls();
+    EXPECT_EQ(testsupport::await(manager->mountReadOnly(unmounted, kNtfs3g)), std::nullopt);
+    EXPECT_EQ(runner->calls(), QList<Call>({priv(kMkdir), priv(QString(kNtfs3gLine).replace("-o ", "-o ro,")), kOpen}) + kRescan);
+}
+
+TEST_F(MountFixture, UnmountAlwaysRescansAndNamesTheHoldersOfABusyVolume)
+{
+    // The macOS disk utility takes its directory away itself: nothing more is run.
+    files->existing = {"/Volumes/Data"};
+    EXPECT_EQ(testsupport::await(manager->unmount(mounted)), std::nullopt);
+    EXPECT_EQ(runner->calls(), QList<Call>({kUnmountCall}) + kRescan);
+
+    // The user's programs as lsof lists them (it fails when it could not read everything); the
+    // others counted.
+    runner->clearCalls();
+    const QString busy = "Volume Data on disk4s1 failed to unmount: dissented by PID 42";
+    runner->on(kUnmount, fail(busy));
+    runner->on(kLsof, fail(QString("p42\ncPreview\nu%1\nf3\nn/Volumes/Data/a b.pdf\nf4\np7\ncmds\nu%2\nfcwd\np77\nczsh\nu%1\nfcwd")
+                               .arg(::getuid()).arg(::getuid() + 1)));
+    EXPECT_EQ(testsupport::await(manager->unmount(mounted)),
+              FailureAdvice::offerRetry({DiskError::UnmountFailed, "Failed to unmount: " + busy}, {{{42, "Preview"}, {77, "zsh"}}, 1}));
+    EXPECT_EQ(runner->calls(), QList<Call>({kUnmountCall, {Kind::Run, kLsof}}) + kRescan);
+}
+
+// Where the unmount keeps the mount directory (the Linux stand-in does), the model removes it:
+// only one of ours, only while it is there and no longer mounted on, even after a failed run.
+TEST_F(MountFixture, DirectoryKeptByTheUnmountIsRemovedWhenItIsOursAndFree)
+{
+    Platform keeping = Platform::macOS();
+    keeping.unmountKeepsDirectory = true;
+    makeManager(true, keeping);
+    const struct {
+        const char *what, *directory;
+        bool unmounts;
+        QSet<QString> existing, mountPoints;
+        bool removes;
+    } rows[] = {
+        {"left behind", "/Volumes/Data", true, {"/Volumes/Data"}, {}, true},
+        {"a numbered directory", "/Volumes/Data 2", true, {"/Volumes/Data 2"}, {}, true},
+        {"gone with the unmount", "/Volumes/Data", true, {}, {}, false},
+        {"unmount failed", "/Volumes/Data", false, {"/Volumes/Data"}, {"/Volumes/Data"}, false},
+        {"unmount failed after unmounting", "/Volumes/Data", false, {"/Volumes/Data"}, {}, true},
+        {"another mount beneath", "/Volumes/Data", true, {"/Volumes/Data"}, {"/Volumes/Data"}, false},
+        {"outside the mount root", "/mnt/data", true, {"/mnt/data"}, {}, false},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        runner->clearCalls();
+        runner->setHandler([&](const Call &c) { return c.line == kUnmount && !row.unmounts ? std::optional(fail("busy")) : std::nullopt; });
+        files->existing = row.existing;
+        files->mountPoints = row.mountPoints;
+        NTFSDisk disk = mounted;
+        disk.mountPoint = row.directory;
+        testsupport::await(manager->unmount(disk));
+        QList<Call> expected{kUnmountCall};
+        if (row.removes)
+            expected << priv("rmdir " + MountPaths::doubleQuoted(row.directory));
+        if (!row.unmounts)
+            expected << Call{Kind::Run, kLsof};
+        EXPECT_EQ(runner->calls(), expected + kRescan);
+    }
+}
+
+// ntfs-3g's own words, and the hibernation file's signature, choose the advice.
+TEST(FailureAdvice, ReadOnlyCauseFromNtfs3gsWordsAndTheHibernationFile)
+{
+    using enum FailureAdvice::ReadOnlyCause;
+    const std::tuple<const char *, QByteArray, FailureAdvice::ReadOnlyCause> rows[] = {
+        {"Windows is hibernated, refused to mount.", {}, Hibernated},
+        {"", "hibr\0\0\0\0", Hibernated},
+        {"The disk contains an unclean file system (0, 0).\nMetadata kept in Windows cache, refused to mount.", {}, Unclean},
+        {"Falling back to read-only mount because the NTFS partition is in an unsafe state.", "wake", Unclean},
+        {"", "wake", Unknown},
+        {"Read-only file system", {}, Unknown},
+    };
+    for (const auto &[output, hibernationFile, cause] : rows)
+        EXPECT_EQ(FailureAdvice::readOnlyCause(output, hibernationFile), cause) << output;
+}
+
+namespace {
+
+const QList<NTFSDisk> kFound{{"disk4s1", "Data", 1000204886016, QString("/Volumes/Data"), false, "ntfs"},
+                             {"disk4s3", "Backup", 500000000000, std::nullopt, false, "ntfs"},
+                             {"disk5s2", "Win", 63813500928, std::nullopt, false, "ntfs"},
+                             {"disk6", "Stick", 32017047552, QString("/Volumes/Stick"), true, "ntfs"}};
+
+// The realistic machine, with partitions whose identifiers would change a command line.
+struct ScanFixture : DiskFixture {
+    void SetUp() override
+    {
+        const QString last = partition("disk4s3", 500000000000, "Windows_NTFS");
+        const QString unsafe = partition("disk4s4;reboot", 1, "Windows_NTFS") + partition("../sda", 1, "Windows_NTFS");
+        runner->on(kList, ok(realisticListing().replace(last.toUtf8(), (last + unsafe).toUtf8())));
+        for (const NTFSDisk &disk : kFound)
+            runner->on(info(disk.deviceNode), ok(detail({{"VolumeName", str(disk.volumeName)}, {"FilesystemType", str("ntfs")}})));
+        runner->on(kMount, ScriptedRunner::ok("/dev/disk3s1s1 on / (apfs, sealed, local, read-only, journaled)\n"
+                                              "/dev/disk4s1 on /Volumes/Data (ntfs, local, nodev, nosuid, read-only, noowners)\n"
+                                              "fuse-t:/Stick on /Volumes/Stick (nfs, nodev, nosuid, mounted by user)"));
+    }
+    // Detail reads wait on their background thread until `release`.
+    void holdDetailReads(std::atomic<bool> &release)
+    {
+        runner->setHandler([&](const Call &c) -> std::optional<ShellResult> {
+            while (c.line.startsWith(info("")) && !release)
+                QThread::msleep(1);
+            return std::nullopt;
+        });
+    }
+};
+
+} // namespace
+
+TEST_F(ScanFixture, FirstScanStartsFromTheEventLoopAndFindsSafeNtfsPartitionsInOrder)
+{
+    makeManager();
+    EXPECT_TRUE(runner->calls().isEmpty());
+
+    ASSERT_TRUE(testsupport::waitForFirstScan(*manager));
+    EXPECT_EQ(runner->lines(), QStringList({kList, info("disk4s1"), info("disk4s3"), info("disk5s2"), info("disk6"), kMount}));
+    EXPECT_EQ(manager->disks(), kFound);
+}
+
+TEST_F(ScanFixture, ScansAskedForDuringAScanShareOneRightAfterIt)
+{
+    runner->setAsyncDelay(std::chrono::milliseconds(30));
+    makeManager(true);
+    auto first = manager->scanDisks();
+    auto second = manager->scanDisks();
+    auto third = manager->scanDisks();
+    testsupport::await(std::move(first));
+    EXPECT_FALSE(second.isReady());
+    EXPECT_EQ(published, 1);
+    testsupport::await(std::move(third));
+    EXPECT_TRUE(second.isReady());
+    EXPECT_EQ(published, 2);
+    EXPECT_EQ(runner->lines().count(kList), 2);
+}
+
+// An unmount that ends while a scan runs, which read the listing from before it: the unmount's
+// rescan follows that scan, and the unmount is done only once its rescan has published.
+TEST_F(ScanFixture, AnOperationEndingDuringAScanWaitsForTheRescanAfterIt)
+{
+    makeManager(true);
+    std::atomic<bool> release = false;
+    holdDetailReads(release);
+    auto held = manager->scanDisks();
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return runner->lines().contains(info("disk4s1")); }));
+
+    const int before = published;
+    auto unmounting = manager->unmount(kFound.first());
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return runner->lines().contains(kUnmount); }));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(unmounting.isReady());
+    release = true;
+    EXPECT_EQ(testsupport::await(std::move(unmounting)), std::nullopt);
+    EXPECT_EQ(published, before + 2);
+    EXPECT_EQ(runner->lines().count(kList), 2);
+    testsupport::await(std::move(held));
+}
+
+TEST_F(ScanFixture, FailedListingEmptiesTheListAndADiskGoneWhileMountedIsReportedAndCleanedUpOnce)
+{
+    makeManager(true);
+    runner->setHandler([](const Call &c) { return c.line == kList ? std::optional(fail("diskutil: unable to list")) : std::nullopt; });
+    testsupport::await(manager->scanDisks());
+    EXPECT_TRUE(manager->disks().isEmpty());
+    EXPECT_EQ(runner->lines(), QStringList({kList}));
+    EXPECT_TRUE(removed.isEmpty()) << "the mounted disk's device is still there";
+
+    // Listed again, then gone with its device while mounted: reported once, its dead mount and
+    // directory taken down once, though a second model (no one listening to it) sees it go too.
+    runner->setHandler({});
+    testsupport::await(manager->scanDisks());
+    DiskManager quiet(Platform::macOS(), runner, files);
+    testsupport::await(quiet.scanDisks());
+    files->missingDevices = {"/dev/disk4s1"};
+    files->existing = files->mountPoints = {"/Volumes/Data"};
+    runner->clearCalls();
+    runner->setHandler([](const Call &c) { return c.line == kList ? std::optional(ok(listing({}))) : std::nullopt; });
+    testsupport::await(manager->scanDisks());
+    testsupport::await(manager->scanDisks());
+    testsupport::await(quiet.scanDisks());
+    EXPECT_EQ(removed, QList<NTFSDisk>({kFound.first()}));
+    EXPECT_EQ(runner->calls().count(priv(kTakeDown)), 1);
+}
+
+TEST_F(ScanFixture, ManagerDestroyedMidScanEndsQuietly)
+{
+    // While the listing runs.
+    runner->setAsyncDelay(std::chrono::milliseconds(20));
+    makeManager();
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return manager->isScanning(); }));
+    manager.reset();
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return runner->calls().size() >= 1; }));
+    QCoreApplication::processEvents();
+
+    // While the detail reads run in the background.
+    runner->setAsyncDelay(std::chrono::milliseconds(0));
+    runner->clearCalls();
+    std::atomic<bool> release = false;
+    holdDetailReads(release);
+    makeManager();
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return runner->calls().size() >= 2; }));
+    manager.reset();
+    release = true;
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return runner->lines().contains(kMount); }));
+    QCoreApplication::processEvents();
+}
