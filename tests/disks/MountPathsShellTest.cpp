@@ -39,6 +39,9 @@ TEST(MountPaths, HostileNamesCreateExactlyTheirDirectoryThroughARealShell)
         QTemporaryDir scratch;
         const QString root = scratch.path() + "/root/";
         ASSERT_TRUE(QDir().mkpath(root));
+        // An injected command's files land where they are counted, not in the working tree.
+        const QString home = QDir::currentPath();
+        QDir::setCurrent(scratch.path());
         const QString dir = MountPaths::directory(root, {"disk4s1", name, 1, std::nullopt, false, "ntfs"});
         const QString leaf = QFileInfo(dir).fileName();
         // Always a direct child of the mount root.
@@ -55,5 +58,6 @@ TEST(MountPaths, HostileNamesCreateExactlyTheirDirectoryThroughARealShell)
         EXPECT_TRUE(shell.run(MountPaths::rmdirLine(dir), {}).isSuccess);
         QFile::remove(fake);
         EXPECT_EQ(entriesBelow(scratch.path()), QStringList({"root"}));
+        QDir::setCurrent(home);
     }
 }
