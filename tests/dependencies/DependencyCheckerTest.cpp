@@ -3,6 +3,7 @@
 #include "support/ScriptedRunner.h"
 #include "support/TestSupport.h"
 
+#include <QProcess>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -164,3 +165,13 @@ TEST_F(DependencyCheckerTest, UninstallRemovesTheFormulaThenTheFuseLayer)
 }
 
 } // namespace
+
+// The account name reaches chown unchanged through the administrator shell, quotes and all.
+TEST(DirectoryPreparation, TheOwnerReachesChownAsOneWordUnchanged)
+{
+    const QString name = "o'brien $(id) \\ \"x\"";
+    QProcess sh;
+    sh.start("/bin/sh", {"-c", "mkdir() { :; }; chown() { printf %s \"$2\"; }; " + DependencyChecker::directoryPreparationLine(name)});
+    ASSERT_TRUE(sh.waitForFinished());
+    EXPECT_EQ(QString::fromUtf8(sh.readAllStandardOutput()), name + ":admin");
+}
