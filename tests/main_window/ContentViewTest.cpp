@@ -144,7 +144,7 @@ TEST_F(WindowFixture, EachCardSpinsUntilItsOwnCommandEndsAndClosingMidMountTakes
     QPointer<DiskManager> manager = view->diskManager();
     view.reset();
     EXPECT_TRUE(manager.isNull());
-    QTest::qWait(600);
+    QTest::qWait(1300); // past the mount's settle wait, so its coroutine has ended
     EXPECT_FALSE(presenter->open);
 }
 
