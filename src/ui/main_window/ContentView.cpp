@@ -206,7 +206,8 @@ void ContentView::run(const NTFSDisk &disk, Command command)
     setOperating(disk.deviceNode, true);
     // The disk as it was at the click, and the path read above.
     QTimer::singleShot(0, this, [this, disk, command, ntfs3gPath] {
-        QCoro::connect(m_diskManager->perform(command, disk, ntfs3gPath), this, [this, disk, command](const std::optional<DiskError> &error) {
+        QCoro::connect(m_diskManager->perform(command, disk, ntfs3gPath), this,
+                       [this, disk, command](const std::optional<DiskError> &error) {
             setOperating(disk.deviceNode, false);
             report(disk, command, error);
         });

@@ -135,7 +135,8 @@ void MenuBarView::run(const NTFSDisk &disk, Command command)
         ntfs3gPath = *path;
     }
     setRunning(disk.deviceNode, true);
-    QCoro::connect(m_diskManager->perform(command, disk, ntfs3gPath), this, [this, disk, command](const std::optional<DiskError> &error) {
+    QCoro::connect(m_diskManager->perform(command, disk, ntfs3gPath), this,
+                   [this, disk, command](const std::optional<DiskError> &error) {
         setRunning(disk.deviceNode, false);
         notify(disk, command, error);
     });
@@ -144,8 +145,8 @@ void MenuBarView::run(const NTFSDisk &disk, Command command)
 void MenuBarView::notify(const NTFSDisk &disk, Command command, const std::optional<DiskError> &error)
 {
     const Outcome outcome = command == Command::Unmount ? Outcomes::menuEject(disk, error)
-        : command == Command::MountReadOnly           ? Outcomes::menuMountReadOnly(disk, error)
-                                                      : Outcomes::menuMount(disk, error);
+        : command == Command::MountReadOnly             ? Outcomes::menuMountReadOnly(disk, error)
+                                                        : Outcomes::menuMount(disk, error);
     std::optional<NotificationService::Action> action;
     if (error && error->remedy != DiskError::Remedy::None) {
         // A read-only mount instead, or the same command again, on the disk as it is listed then.
