@@ -3,6 +3,7 @@
 #include "shell/CommandRunner.h"
 
 #include <QCoro/QCoroTimer>
+#include <QHash>
 #include <QList>
 #include <QMutex>
 #include <QString>
@@ -38,9 +39,11 @@ public:
     static ShellResult fail(const QString &output = QString(), int code = 1) { return {false, output, code}; }
 
     // Exact line → answer; lines nothing answers succeed silently.
-    void on(const QString &line, ShellResult result) { add({line, true, std::move(result)}); }
-    // Line starting with `prefix` → answer (exact answers win).
-    void onPrefix(const QString &prefix, ShellResult result) { add({prefix, false, std::move(result)}); }
+    void on(const QString &line, ShellResult result)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_answers.insert(line, std::move(result));
+    }
     void setHandler(Handler handler)
     {
         QMutexLocker lock(&m_mutex);
@@ -76,11 +79,11 @@ public:
     ShellResult runPrivileged(const QString &commandLine) override { return answer({Kind::Privileged, commandLine}); }
     QCoro::Task<ShellResult> runAsync(QString command, QStringList arguments) override
     {
-        return runAsync(std::move(command), std::move(arguments), TimeLimit::Read);
+        return answerLater({Kind::Run, joinCommandLine(command, arguments)});
     }
     QCoro::Task<ShellResult> runPrivilegedAsync(QString commandLine) override
     {
-        return runPrivilegedAsync(std::move(commandLine), TimeLimit::Prompt);
+        return answerLater({Kind::Privileged, commandLine});
     }
     QCoro::Task<ShellResult> runAsync(QString command, QStringList arguments, TimeLimit limit) override
     {
@@ -96,16 +99,6 @@ public:
     }
 
 private:
-    struct Answer {
-        QString line;
-        bool exact;
-        ShellResult result;
-    };
-    void add(Answer answer)
-    {
-        QMutexLocker lock(&m_mutex);
-        m_answers.append(std::move(answer));
-    }
     QCoro::Task<ShellResult> answerLater(Call call)
     {
         if (m_delay.count() > 0)
@@ -114,26 +107,19 @@ private:
     }
     ShellResult answer(const Call &call)
     {
-        Handler handler;
-        {
-            QMutexLocker lock(&m_mutex);
-            m_calls.append(call);
-            handler = m_handler;
-        }
-        if (handler)
-            if (auto r = handler(call))
-                return *r;
         QMutexLocker lock(&m_mutex);
-        for (const bool exact : {true, false})
-            for (const Answer &a : m_answers)
-                if (a.exact == exact && (exact ? call.line == a.line : call.line.startsWith(a.line)))
-                    return a.result;
-        return ok();
+        m_calls.append(call);
+        const Handler handler = m_handler;
+        lock.unlock();
+        if (const auto scripted = handler ? handler(call) : std::nullopt)
+            return *scripted;
+        lock.relock();
+        return m_answers.value(call.line, ok());
     }
 
     mutable QMutex m_mutex;
     QList<Call> m_calls;
-    QList<Answer> m_answers;
+    QHash<QString, ShellResult> m_answers;
     Handler m_handler;
     std::chrono::milliseconds m_delay{0};
 };

@@ -3,7 +3,7 @@
 #include "disks/DiskManager.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -15,14 +15,9 @@
 
 namespace testsupport {
 
-QString buildLibexecDir()
-{
-    return QStringLiteral(QUORVEL_TEST_BUILD_LIBEXEC);
-}
-
 Platform linuxProfile()
 {
-    return Platform::linux(buildLibexecDir());
+    return Platform::linux(QStringLiteral(QUORVEL_TEST_BUILD_LIBEXEC));
 }
 
 bool writeScript(const QString &path, const QByteArray &body)
@@ -48,10 +43,9 @@ QString realDeviceSkipReason()
 
 bool processEventsUntil(const std::function<bool()> &condition, int timeoutMs)
 {
-    QElapsedTimer clock;
-    clock.start();
+    const QDeadlineTimer deadline(timeoutMs);
     while (!condition()) {
-        if (clock.elapsed() > timeoutMs)
+        if (deadline.hasExpired())
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::usleep(200);

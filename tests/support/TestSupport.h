@@ -5,7 +5,6 @@
 
 #include <QCoro/QCoroTask>
 #include <QString>
-#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -15,10 +14,7 @@ class DiskManager;
 
 namespace testsupport {
 
-// The build tree's libexec/quorvel-ntfs-mount (the Linux stand-ins).
-QString buildLibexecDir();
-
-// The Linux profile pointing at the build tree's stand-ins.
+// The Linux profile pointing at the build tree's stand-ins (its libexec/quorvel-ntfs-mount).
 Platform linuxProfile();
 
 // Writes an executable shell script, "#!/bin/sh" and then `body`; whether that worked.
@@ -32,10 +28,6 @@ template<typename T>
 T await(QCoro::Task<T> &&task)
 {
     return QCoro::waitFor(std::move(task));
-}
-inline void await(QCoro::Task<> &&task)
-{
-    QCoro::waitFor(std::move(task));
 }
 
 // Runs the event loop until `condition` holds; false when it still does not after `timeoutMs`
@@ -51,12 +43,8 @@ void expectBusyNamingHolders(const std::optional<DiskError> &error, qint64 child
 
 } // namespace testsupport
 
-// Readable failure messages for Qt strings.
+// Readable failure messages for Qt strings (and so for lists of them).
 inline void PrintTo(const QString &text, std::ostream *os)
 {
     *os << '"' << text.toStdString() << '"';
-}
-inline void PrintTo(const QStringList &list, std::ostream *os)
-{
-    *os << '[' << list.join(QStringLiteral("\", \"")).prepend('"').append('"').toStdString() << ']';
 }
