@@ -33,37 +33,44 @@ const QString kNtfs3g = "/opt/homebrew/bin/ntfs-3g", kList = "/usr/sbin/diskutil
               kLsof = "/usr/sbin/lsof -F pcu +f -- \"/Volumes/Data\"";
 // Within a prompt's time limit: the Linux stand-in may ask for the administrator password.
 const Call kUnmountCall{Kind::Run, kUnmount, CommandRunner::TimeLimit::Prompt}, kOpen{Kind::Launch, "/usr/bin/open \"/Volumes/Data\""};
-// The calls of one rescan of an empty listing (which still probes the mount table).
-const QList<Call> kRescan{{Kind::Run, kList}, {Kind::Run, kMount}};
 
+// What the realistic listing holds that may be offered (never the partitions with unsafe
+// identifiers), and the calls of one scan of it.
+const QList<NTFSDisk> kFound{{"disk4s1", "Data", 1000204886016, QString("/Volumes/Data"), false, "ntfs"},
+                             {"disk4s3", "Backup", 500000000000, std::nullopt, false, "ntfs"},
+                             {"disk5s2", "Win", 63813500928, std::nullopt, false, "ntfs"},
+                             {"disk6", "Stick", 32017047552, QString("/Volumes/Stick"), true, "ntfs"}};
+const QList<Call> kRescan{{Kind::Run, kList},           {Kind::Run, info("disk4s1")}, {Kind::Run, info("disk4s3")},
+                          {Kind::Run, info("disk5s2")}, {Kind::Run, info("disk6")},   {Kind::Run, kMount}};
+
+// The realistic machine: its listing, the found disks' details, and a mount table.
 struct DiskFixture : ::testing::Test {
     std::shared_ptr<ScriptedRunner> runner = std::make_shared<ScriptedRunner>();
     std::shared_ptr<ScriptedFileProbe> files = std::make_shared<ScriptedFileProbe>();
     std::unique_ptr<DiskManager> manager;
     int published = 0; // lists the manager has published
     QList<NTFSDisk> removed;
-
-    // A new model; `started`: once its first scan is done. No calls or lists counted yet.
-    void makeManager(bool started = false, const Platform &platform = Platform::macOS())
-    {
-        manager = std::make_unique<DiskManager>(platform, runner, files);
-        QObject::connect(manager.get(), &DiskManager::disksChanged, [this] { ++published; });
-        QObject::connect(manager.get(), &DiskManager::mountedDiskRemoved, [this](const NTFSDisk &d) { removed << d; });
-        if (started)
-            ASSERT_TRUE(testsupport::waitForFirstScan(*manager));
-        runner->clearCalls();
-        published = 0;
-    }
-};
-
-struct MountFixture : DiskFixture {
     const NTFSDisk mounted{"disk4s1", "Data", 1000, QString("/Volumes/Data"), false, "ntfs"};
     const NTFSDisk unmounted{"disk4s1", "Data", 1000, std::nullopt, false, "ntfs"};
 
     void SetUp() override
     {
-        runner->on(kList, ok(listing({})));
-        makeManager(true);
+        runner->on(kList, ok(realisticListing()));
+        for (const NTFSDisk &disk : kFound)
+            runner->on(info(disk.deviceNode), ok(detail({{"VolumeName", str(disk.volumeName)}, {"FilesystemType", str("ntfs")}})));
+        runner->on(kMount, ScriptedRunner::ok("/dev/disk3s1s1 on / (apfs, sealed, local, read-only, journaled)\n"
+                                              "/dev/disk4s1 on /Volumes/Data (ntfs, local, nodev, nosuid, read-only, noowners)\n"
+                                              "fuse-t:/Stick on /Volumes/Stick (nfs, nodev, nosuid, mounted by user)"));
+    }
+    // A new model; `started`: once its first scan is done. No calls or lists counted yet.
+    void makeManager(bool started = true, const Platform &platform = Platform::macOS())
+    {
+        manager = std::make_unique<DiskManager>(platform, runner, files);
+        QObject::connect(manager.get(), &DiskManager::disksChanged, [this] { ++published; });
+        QObject::connect(manager.get(), &DiskManager::mountedDiskRemoved, [this](const NTFSDisk &d) { removed << d; });
+        EXPECT_TRUE(!started || testsupport::waitForFirstScan(*manager));
+        runner->clearCalls();
+        published = 0;
     }
     std::optional<DiskError> mount(const NTFSDisk &disk)
     {
@@ -74,8 +81,9 @@ struct MountFixture : DiskFixture {
 
 } // namespace
 
-TEST_F(MountFixture, SuccessfulMountRunsTheExactLinesAndOpensBeforeTheRescan)
+TEST_F(DiskFixture, SuccessfulMountRunsTheExactLinesAndOpensBeforeTheRescan)
 {
+    makeManager();
     // The event loop keeps running while the commands do.
     runner->setAsyncDelay(std::chrono::milliseconds(20));
     int turns = 0;
@@ -86,9 +94,7 @@ TEST_F(MountFixture, SuccessfulMountRunsTheExactLinesAndOpensBeforeTheRescan)
     EXPECT_GT(turns, 10);
     EXPECT_EQ(runner->calls(), QList<Call>({kUnmountCall, priv(kMkdir), priv(kNtfs3gLine), kOpen}) + kRescan);
 
-    // Not mounted: starts at the directory. Present but empty: still unmounts first.
-    EXPECT_EQ(mount(unmounted), std::nullopt);
-    EXPECT_EQ(runner->calls().first(), priv(kMkdir));
+    // Present but empty: still unmounts first.
     NTFSDisk emptyMount = unmounted;
     emptyMount.mountPoint = QString();
     EXPECT_EQ(mount(emptyMount), std::nullopt);
@@ -105,8 +111,9 @@ TEST_F(MountFixture, SuccessfulMountRunsTheExactLinesAndOpensBeforeTheRescan)
 // Each failing step is reported with the command's words; once the system mount is gone the list
 // is rescanned, and what the mount had made is taken down again (the directory exactly once,
 // whatever rmdir says; the volume too where it came up although ntfs-3g's shell was killed).
-TEST_F(MountFixture, AFailingStepCarriesItsOutputAndUndoesWhatWasDone)
+TEST_F(DiskFixture, AFailingStepCarriesItsOutputAndUndoesWhatWasDone)
 {
+    makeManager();
     const QString inUse = "Volume Data on disk4s1 failed to unmount: in use", canceled = "execution error: User canceled. (-128)";
     const DiskError noDirectory{DiskError::CreateDirectoryFailed, "Failed to create mount directory at /Volumes/Data: " + canceled};
     const struct {
@@ -141,8 +148,9 @@ TEST_F(MountFixture, AFailingStepCarriesItsOutputAndUndoesWhatWasDone)
     }
 }
 
-TEST_F(MountFixture, ReadOnlyResultOfNtfs3gIsUndoneExplainedAndOfferedReadOnly)
+TEST_F(DiskFixture, ReadOnlyResultOfNtfs3gIsUndoneExplainedAndOfferedReadOnly)
 {
+    makeManager();
     runner->on(kNtfs3gLine, ScriptedRunner::ok("Volume is read-only."));
     files->readOnlyMounts.insert("/Volumes/Data");
     // Read while the volume is still up: the hibernation file tells why it came up read-only.
@@ -157,55 +165,44 @@ TEST_F(MountFixture, ReadOnlyResultOfNtfs3gIsUndoneExplainedAndOfferedReadOnly)
     EXPECT_EQ(runner->calls(), QList<Call>({priv(kMkdir), priv(QString(kNtfs3gLine).replace("-o ", "-o ro,")), kOpen}) + kRescan);
 }
 
-TEST_F(MountFixture, UnmountAlwaysRescansAndNamesTheHoldersOfABusyVolume)
+// The unmount always rescans; a failed one names the programs that hold the volume: the user's
+// as lsof lists them (it fails when it could not read everything), the others counted. Where the
+// unmount keeps the mount directory (the Linux stand-in does; the macOS disk utility takes it
+// away), the model removes it: only one of ours, only while it is there and no longer mounted
+// on, even after a failed run.
+TEST_F(DiskFixture, UnmountRescansNamesTheHoldersAndRemovesOnlyItsOwnFreeDirectory)
 {
-    // The macOS disk utility takes its directory away itself: nothing more is run.
-    files->existing = {"/Volumes/Data"};
-    EXPECT_EQ(testsupport::await(manager->unmount(mounted)), std::nullopt);
-    EXPECT_EQ(runner->calls(), QList<Call>({kUnmountCall}) + kRescan);
-
-    // The user's programs as lsof lists them (it fails when it could not read everything); the
-    // others counted.
-    runner->clearCalls();
     const QString busy = "Volume Data on disk4s1 failed to unmount: dissented by PID 42";
-    runner->on(kUnmount, fail(busy));
     runner->on(kLsof, fail(QString("p42\ncPreview\nu%1\nf3\nn/Volumes/Data/a b.pdf\nf4\np7\ncmds\nu%2\nfcwd\np77\nczsh\nu%1\nfcwd")
                                .arg(::getuid()).arg(::getuid() + 1)));
-    EXPECT_EQ(testsupport::await(manager->unmount(mounted)),
-              FailureAdvice::offerRetry({DiskError::UnmountFailed, "Failed to unmount: " + busy}, {{{42, "Preview"}, {77, "zsh"}}, 1}));
-    EXPECT_EQ(runner->calls(), QList<Call>({kUnmountCall, {Kind::Run, kLsof}}) + kRescan);
-}
-
-// Where the unmount keeps the mount directory (the Linux stand-in does), the model removes it:
-// only one of ours, only while it is there and no longer mounted on, even after a failed run.
-TEST_F(MountFixture, DirectoryKeptByTheUnmountIsRemovedWhenItIsOursAndFree)
-{
-    Platform keeping = Platform::macOS();
-    keeping.unmountKeepsDirectory = true;
-    makeManager(true, keeping);
+    const DiskError held = FailureAdvice::offerRetry({DiskError::UnmountFailed, "Failed to unmount: " + busy},
+                                                     {{{42, "Preview"}, {77, "zsh"}}, 1});
     const struct {
         const char *what, *directory;
-        bool unmounts;
+        bool keeps, unmounts;
         QSet<QString> existing, mountPoints;
         bool removes;
     } rows[] = {
-        {"left behind", "/Volumes/Data", true, {"/Volumes/Data"}, {}, true},
-        {"a numbered directory", "/Volumes/Data 2", true, {"/Volumes/Data 2"}, {}, true},
-        {"gone with the unmount", "/Volumes/Data", true, {}, {}, false},
-        {"unmount failed", "/Volumes/Data", false, {"/Volumes/Data"}, {"/Volumes/Data"}, false},
-        {"unmount failed after unmounting", "/Volumes/Data", false, {"/Volumes/Data"}, {}, true},
-        {"another mount beneath", "/Volumes/Data", true, {"/Volumes/Data"}, {"/Volumes/Data"}, false},
-        {"outside the mount root", "/mnt/data", true, {"/mnt/data"}, {}, false},
+        {"taken away by the unmount", "/Volumes/Data", false, true, {"/Volumes/Data"}, {}, false},
+        {"left behind", "/Volumes/Data", true, true, {"/Volumes/Data"}, {}, true},
+        {"a numbered directory", "/Volumes/Data 2", true, true, {"/Volumes/Data 2"}, {}, true},
+        {"gone with the unmount", "/Volumes/Data", true, true, {}, {}, false},
+        {"unmount failed", "/Volumes/Data", true, false, {"/Volumes/Data"}, {"/Volumes/Data"}, false},
+        {"unmount failed after unmounting", "/Volumes/Data", true, false, {"/Volumes/Data"}, {}, true},
+        {"another mount beneath", "/Volumes/Data", true, true, {"/Volumes/Data"}, {"/Volumes/Data"}, false},
+        {"outside the mount root", "/mnt/data", true, true, {"/mnt/data"}, {}, false},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
-        runner->clearCalls();
-        runner->setHandler([&](const Call &c) { return c.line == kUnmount && !row.unmounts ? std::optional(fail("busy")) : std::nullopt; });
+        Platform platform = Platform::macOS();
+        platform.unmountKeepsDirectory = row.keeps;
+        makeManager(true, platform);
+        runner->on(kUnmount, row.unmounts ? ScriptedRunner::ok() : fail(busy));
         files->existing = row.existing;
         files->mountPoints = row.mountPoints;
         NTFSDisk disk = mounted;
         disk.mountPoint = row.directory;
-        testsupport::await(manager->unmount(disk));
+        EXPECT_EQ(testsupport::await(manager->unmount(disk)), row.unmounts ? std::nullopt : std::optional(held));
         QList<Call> expected{kUnmountCall};
         if (row.removes)
             expected << priv("rmdir " + MountPaths::doubleQuoted(row.directory));
@@ -231,95 +228,22 @@ TEST(FailureAdvice, ReadOnlyCauseFromNtfs3gsWordsAndTheHibernationFile)
         EXPECT_EQ(FailureAdvice::readOnlyCause(output, hibernationFile), cause) << output;
 }
 
-namespace {
-
-const QList<NTFSDisk> kFound{{"disk4s1", "Data", 1000204886016, QString("/Volumes/Data"), false, "ntfs"},
-                             {"disk4s3", "Backup", 500000000000, std::nullopt, false, "ntfs"},
-                             {"disk5s2", "Win", 63813500928, std::nullopt, false, "ntfs"},
-                             {"disk6", "Stick", 32017047552, QString("/Volumes/Stick"), true, "ntfs"}};
-
-// The realistic machine, with partitions whose identifiers would change a command line.
-struct ScanFixture : DiskFixture {
-    void SetUp() override
-    {
-        const QString last = partition("disk4s3", 500000000000, "Windows_NTFS");
-        const QString unsafe = partition("disk4s4;reboot", 1, "Windows_NTFS") + partition("../sda", 1, "Windows_NTFS");
-        runner->on(kList, ok(realisticListing().replace(last.toUtf8(), (last + unsafe).toUtf8())));
-        for (const NTFSDisk &disk : kFound)
-            runner->on(info(disk.deviceNode), ok(detail({{"VolumeName", str(disk.volumeName)}, {"FilesystemType", str("ntfs")}})));
-        runner->on(kMount, ScriptedRunner::ok("/dev/disk3s1s1 on / (apfs, sealed, local, read-only, journaled)\n"
-                                              "/dev/disk4s1 on /Volumes/Data (ntfs, local, nodev, nosuid, read-only, noowners)\n"
-                                              "fuse-t:/Stick on /Volumes/Stick (nfs, nodev, nosuid, mounted by user)"));
-    }
-    // Detail reads wait on their background thread until `release`.
-    void holdDetailReads(std::atomic<bool> &release)
-    {
-        runner->setHandler([&](const Call &c) -> std::optional<ShellResult> {
-            while (c.line.startsWith(info("")) && !release)
-                QThread::msleep(1);
-            return std::nullopt;
-        });
-    }
-};
-
-} // namespace
-
-TEST_F(ScanFixture, FirstScanStartsFromTheEventLoopAndFindsSafeNtfsPartitionsInOrder)
+// The first scan starts from the event loop. A failed listing empties the list, but a mounted
+// disk whose device is still there has not gone.
+TEST_F(DiskFixture, ScanFindsSafeNtfsPartitionsInOrderAndADiskGoneWhileMountedIsReportedAndCleanedUpOnce)
 {
-    makeManager();
+    makeManager(false);
     EXPECT_TRUE(runner->calls().isEmpty());
-
     ASSERT_TRUE(testsupport::waitForFirstScan(*manager));
-    EXPECT_EQ(runner->lines(), QStringList({kList, info("disk4s1"), info("disk4s3"), info("disk5s2"), info("disk6"), kMount}));
+    EXPECT_EQ(runner->calls(), kRescan);
     EXPECT_EQ(manager->disks(), kFound);
-}
 
-TEST_F(ScanFixture, ScansAskedForDuringAScanShareOneRightAfterIt)
-{
-    runner->setAsyncDelay(std::chrono::milliseconds(30));
-    makeManager(true);
-    auto first = manager->scanDisks();
-    auto second = manager->scanDisks();
-    auto third = manager->scanDisks();
-    testsupport::await(std::move(first));
-    EXPECT_FALSE(second.isReady());
-    EXPECT_EQ(published, 1);
-    testsupport::await(std::move(third));
-    EXPECT_TRUE(second.isReady());
-    EXPECT_EQ(published, 2);
-    EXPECT_EQ(runner->lines().count(kList), 2);
-}
-
-// An unmount that ends while a scan runs, which read the listing from before it: the unmount's
-// rescan follows that scan, and the unmount is done only once its rescan has published.
-TEST_F(ScanFixture, AnOperationEndingDuringAScanWaitsForTheRescanAfterIt)
-{
-    makeManager(true);
-    std::atomic<bool> release = false;
-    holdDetailReads(release);
-    auto held = manager->scanDisks();
-    ASSERT_TRUE(testsupport::processEventsUntil([&] { return runner->lines().contains(info("disk4s1")); }));
-
-    const int before = published;
-    auto unmounting = manager->unmount(kFound.first());
-    ASSERT_TRUE(testsupport::processEventsUntil([&] { return runner->lines().contains(kUnmount); }));
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(unmounting.isReady());
-    release = true;
-    EXPECT_EQ(testsupport::await(std::move(unmounting)), std::nullopt);
-    EXPECT_EQ(published, before + 2);
-    EXPECT_EQ(runner->lines().count(kList), 2);
-    testsupport::await(std::move(held));
-}
-
-TEST_F(ScanFixture, FailedListingEmptiesTheListAndADiskGoneWhileMountedIsReportedAndCleanedUpOnce)
-{
-    makeManager(true);
+    runner->clearCalls();
     runner->setHandler([](const Call &c) { return c.line == kList ? std::optional(fail("diskutil: unable to list")) : std::nullopt; });
     testsupport::await(manager->scanDisks());
     EXPECT_TRUE(manager->disks().isEmpty());
     EXPECT_EQ(runner->lines(), QStringList({kList}));
-    EXPECT_TRUE(removed.isEmpty()) << "the mounted disk's device is still there";
+    EXPECT_TRUE(removed.isEmpty());
 
     // Listed again, then gone with its device while mounted: reported once, its dead mount and
     // directory taken down once, though a second model (no one listening to it) sees it go too.
@@ -338,25 +262,51 @@ TEST_F(ScanFixture, FailedListingEmptiesTheListAndADiskGoneWhileMountedIsReporte
     EXPECT_EQ(runner->calls().count(priv(kTakeDown)), 1);
 }
 
-TEST_F(ScanFixture, ManagerDestroyedMidScanEndsQuietly)
+// Also: a model destroyed while its listing runs ends quietly.
+TEST_F(DiskFixture, ScansAskedForDuringAScanShareOneRightAfterIt)
 {
-    // While the listing runs.
-    runner->setAsyncDelay(std::chrono::milliseconds(20));
+    runner->setAsyncDelay(std::chrono::milliseconds(30));
     makeManager();
-    ASSERT_TRUE(testsupport::processEventsUntil([&] { return manager->isScanning(); }));
-    manager.reset();
-    ASSERT_TRUE(testsupport::processEventsUntil([&] { return runner->calls().size() >= 1; }));
-    QCoreApplication::processEvents();
+    auto first = manager->scanDisks();
+    auto second = manager->scanDisks();
+    auto third = manager->scanDisks();
+    testsupport::await(std::move(first));
+    EXPECT_FALSE(second.isReady());
+    EXPECT_EQ(published, 1);
+    testsupport::await(std::move(third));
+    EXPECT_TRUE(second.isReady());
+    EXPECT_EQ(published, 2);
+    EXPECT_EQ(runner->lines().count(kList), 2);
 
-    // While the detail reads run in the background.
-    runner->setAsyncDelay(std::chrono::milliseconds(0));
     runner->clearCalls();
-    std::atomic<bool> release = false;
-    holdDetailReads(release);
-    makeManager();
-    ASSERT_TRUE(testsupport::processEventsUntil([&] { return runner->calls().size() >= 2; }));
+    auto orphaned = manager->scanDisks();
     manager.reset();
-    release = true;
-    ASSERT_TRUE(testsupport::processEventsUntil([&] { return runner->lines().contains(kMount); }));
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return !runner->calls().isEmpty(); }));
     QCoreApplication::processEvents();
+}
+
+// An unmount that ends while a scan runs, which read the listing from before it: the unmount's
+// rescan follows that scan, and the unmount is done only once its rescan has published.
+TEST_F(DiskFixture, AnOperationEndingDuringAScanWaitsForTheRescanAfterIt)
+{
+    makeManager();
+    std::atomic<bool> release = false; // detail reads wait on their background thread until then
+    runner->setHandler([&](const Call &c) -> std::optional<ShellResult> {
+        while (c.line.startsWith(info("")) && !release)
+            QThread::msleep(1);
+        return std::nullopt;
+    });
+    auto held = manager->scanDisks();
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return runner->lines().contains(info("disk4s1")); }));
+
+    const int before = published;
+    auto unmounting = manager->unmount(kFound.first());
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return runner->lines().contains(kUnmount); }));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(unmounting.isReady());
+    release = true;
+    EXPECT_EQ(testsupport::await(std::move(unmounting)), std::nullopt);
+    EXPECT_EQ(published, before + 2);
+    EXPECT_EQ(runner->lines().count(kList), 2);
+    testsupport::await(std::move(held));
 }

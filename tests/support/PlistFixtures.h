@@ -10,20 +10,17 @@
 
 namespace fixtures {
 
-inline QString escaped(QString text)
+inline QString str(QString text)
 {
-    text.replace('&', "&amp;").replace('<', "&lt;").replace('>', "&gt;");
-    return text;
+    return "<string>" + text.replace('&', "&amp;").replace('<', "&lt;").replace('>', "&gt;") + "</string>";
 }
-inline QString str(const QString &text) { return "<string>" + escaped(text) + "</string>"; }
 inline QString integer(qint64 n) { return "<integer>" + QString::number(n) + "</integer>"; }
-inline QString boolean(bool b) { return b ? "<true/>" : "<false/>"; }
 inline QString array(const QStringList &items) { return "<array>" + items.join("") + "</array>"; }
 inline QString dict(std::initializer_list<std::pair<QString, QString>> entries)
 {
     QString out = "<dict>";
     for (const auto &[key, value] : entries)
-        out += "<key>" + escaped(key) + "</key>" + value;
+        out += "<key>" + key + "</key>" + value;
     return out + "</dict>";
 }
 inline QByteArray plist(const QString &root)
@@ -41,8 +38,9 @@ inline QByteArray listing(const QStringList &disks)
     return plist(dict({{"AllDisksAndPartitions", array(disks)}, {"AllDisks", array({})}}));
 }
 
-// An internal APFS disk, an external MBR disk with two NTFS partitions and a FAT one, a GPT disk
-// with EFI and a Basic Data partition, and an NTFS disk without a partition table.
+// An internal APFS disk, an external MBR disk with two NTFS partitions, a FAT one and two NTFS
+// ones whose identifiers would change a command line, a GPT disk with EFI and a Basic Data
+// partition, and an NTFS disk without a partition table.
 inline QByteArray realisticListing()
 {
     const auto disk = [](const QString &id, const QString &content, const QStringList &partitions) {
@@ -52,7 +50,8 @@ inline QByteArray realisticListing()
                          {partition("disk0s1", 524288000, "EFI"), partition("disk0s2", 499753459712, "Apple_APFS")}),
                     disk("disk4", "FDisk_partition_scheme",
                          {partition("disk4s1", 1000204886016, "Windows_NTFS"), partition("disk4s2", 500000000000, "DOS_FAT_32"),
-                          partition("disk4s3", 500000000000, "Windows_NTFS")}),
+                          partition("disk4s3", 500000000000, "Windows_NTFS"), partition("disk4s4;reboot", 1, "Windows_NTFS"),
+                          partition("../sda", 1, "Windows_NTFS")}),
                     disk("disk5", "GUID_partition_scheme",
                          {partition("disk5s1", 209715200, "EFI"), partition("disk5s2", 63813500928, "Microsoft Basic Data")}),
                     partition("disk6", 32017047552, "Windows_NTFS")});
