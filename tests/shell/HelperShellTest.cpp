@@ -4,7 +4,6 @@
 #include "support/TestSupport.h"
 
 #include <QFile>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -49,10 +48,6 @@ TEST(HelperShell, ResultRules)
         expected << result;
     }
     EXPECT_EQ(shell.runEach(batch), expected);
-    // A program that does not exist is no launch failure: the shell reports it.
-    const ShellResult missing = shell.run("/nonexistent/program", {});
-    EXPECT_EQ(missing.exitCode, 127);
-    EXPECT_TRUE(missing.output.contains("nonexistent")) << missing.output.toStdString();
 
     Platform broken = shellProfile();
     broken.shell = "/nonexistent/zsh";
@@ -94,19 +89,16 @@ TEST(HelperShell, ChildrenPastTheirTimeLimitAreStoppedAndReportAFailureOfTheirOw
     HelperShell shell(p, {200ms, 300ms, 400ms});
     QTemporaryDir dir;
     const QString line = "echo $$ > '" + dir.filePath("pid") + "'; exec sleep 30";
-    const auto stopped = [&](const char *limit) {
-        return ShellResult{false, line + " did not finish within " + limit + " and was stopped.", ShellResult::kTimedOut};
+    const std::pair<ShellResult, const char *> cases[] = {
+        {shell.run(line, {}), "200 milliseconds"},
+        {await(shell.runAsync(line, {})), "200 milliseconds"},
+        {shell.runEach({{line, {}}}).value(0), "200 milliseconds"},
+        {shell.runPrivileged(line), "300 milliseconds"},
+        {await(shell.runPrivilegedAsync(line)), "300 milliseconds"},
+        {await(shell.runAsync(line, {}, CommandRunner::TimeLimit::Install)), "400 milliseconds"},
     };
-    const std::pair<ShellResult, ShellResult> cases[] = {
-        {shell.run(line, {}), stopped("200 milliseconds")},
-        {await(shell.runAsync(line, {})), stopped("200 milliseconds")},
-        {shell.runEach({{line, {}}}).value(0), stopped("200 milliseconds")},
-        {shell.runPrivileged(line), stopped("300 milliseconds")},
-        {await(shell.runPrivilegedAsync(line)), stopped("300 milliseconds")},
-        {await(shell.runAsync(line, {}, CommandRunner::TimeLimit::Install)), stopped("400 milliseconds")},
-    };
-    for (const auto &[result, expected] : cases)
-        EXPECT_EQ(result, expected);
+    for (const auto &[result, limit] : cases)
+        EXPECT_EQ(result, (ShellResult{false, line + " did not finish within " + limit + " and was stopped.", ShellResult::kTimedOut}));
     // The child itself is gone, not only waited for no longer.
     QFile pid(dir.filePath("pid"));
     ASSERT_TRUE(pid.open(QIODevice::ReadOnly));
@@ -122,9 +114,6 @@ TEST(HelperShell, AppleScriptStatementEscapesBackslashesThenQuotes)
     const auto invocation = HelperShell::privilegedInvocation(Platform::macOS(), line);
     EXPECT_EQ(invocation.program, "/usr/bin/osascript");
     EXPECT_EQ(invocation.arguments, QStringList({"-e", statement}));
-    // The script host undoes the escaping: the administrator shell receives the line unchanged.
-    const QString literal = statement.section('"', 1, -2);
-    EXPECT_EQ(QString(literal).replace(QRegularExpression(R"(\\(.))"), "\\1"), line);
 }
 
 // pkexec stand-ins: one that runs what it is given, a dismissed prompt, a refusal, no agent.
