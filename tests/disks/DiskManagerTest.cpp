@@ -90,6 +90,12 @@ TEST_F(DiskFixture, SuccessfulMountRunsTheExactLinesAndOpensBeforeTheRescan)
     EXPECT_EQ(mount({"disk4s1", "Data", 1000, QString(), false, "ntfs"}), std::nullopt);
     EXPECT_EQ(runner->calls().first(), kUnmountCall);
 
+    // A read-only mount asked for: the same lines with "ro", kept and shown.
+    files->readOnlyMounts = {"/Volumes/Data"};
+    runner->clearCalls();
+    EXPECT_EQ(testsupport::await(manager->mountReadOnly(unmounted, kNtfs3g)), std::nullopt);
+    EXPECT_EQ(runner->calls(), QList<Call>({priv(kMkdir), priv(QString(kNtfs3gLine).replace("-o ", "-o ro,")), kOpen}) + kRescan);
+
     // Another volume's mount point is never mounted over.
     files->mountPoints = {"/Volumes/Data", "/Volumes/Data 1"};
     EXPECT_EQ(mount(unmounted), std::nullopt);
@@ -100,10 +106,13 @@ TEST_F(DiskFixture, SuccessfulMountRunsTheExactLinesAndOpensBeforeTheRescan)
 
 // Each failing step is reported with the command's words; once the system mount is gone the list
 // is rescanned, and what the mount had made is taken down again (the directory exactly once,
-// whatever rmdir says; the volume too where it came up although ntfs-3g's shell was killed).
-TEST_F(DiskFixture, AFailingStepCarriesItsOutputAndUndoesWhatWasDone)
+// whatever rmdir says; the volume too where it came up although ntfs-3g's shell was killed, or
+// came up read-only: then the hibernation file, read while the volume is still up, tells why).
+TEST_F(DiskFixture, AFailingStepOrAReadOnlyResultIsReportedAndWhatWasDoneUndone)
 {
     makeManager();
+    files->readOnlyMounts = {"/Volumes/Data"};
+    files->contents["/Volumes/Data/hiberfil.sys"] = "HIBR";
     const QString inUse = "Volume Data on disk4s1 failed to unmount: in use", canceled = "execution error: User canceled. (-128)";
     const DiskError noDirectory{DiskError::CreateDirectoryFailed, "Failed to create mount directory at /Volumes/Data: " + canceled};
     const struct {
@@ -122,6 +131,9 @@ TEST_F(DiskFixture, AFailingStepCarriesItsOutputAndUndoesWhatWasDone)
          QList<Call>{kUnmountCall, priv(kMkdir), priv(kNtfs3gLine), priv("rmdir \"/Volumes/Data\"")} + kRescan},
         {unmounted, kNtfs3gLine, fail(QString(), 9), {DiskError::MountFailed, "Mount failed: "},
          {priv(kMkdir), priv(kNtfs3gLine), priv(kTakeDown)}, true},
+        {unmounted, kNtfs3gLine, ScriptedRunner::ok("Volume is read-only."),
+         FailureAdvice::offerReadOnly({DiskError::MountFailed, "Mount failed: Volume is read-only."}, FailureAdvice::ReadOnlyCause::Hibernated),
+         {priv(kMkdir), priv(kNtfs3gLine), priv(kTakeDown)}},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.failing.toStdString());
@@ -136,23 +148,6 @@ TEST_F(DiskFixture, AFailingStepCarriesItsOutputAndUndoesWhatWasDone)
         EXPECT_EQ(mount(row.disk), row.error);
         EXPECT_EQ(runner->calls(), row.calls);
     }
-}
-
-TEST_F(DiskFixture, ReadOnlyResultOfNtfs3gIsUndoneExplainedAndOfferedReadOnly)
-{
-    makeManager();
-    runner->on(kNtfs3gLine, ScriptedRunner::ok("Volume is read-only."));
-    files->readOnlyMounts.insert("/Volumes/Data");
-    // Read while the volume is still up: the hibernation file tells why it came up read-only.
-    files->contents["/Volumes/Data/hiberfil.sys"] = "HIBR\0\0\0\0";
-    EXPECT_EQ(mount(unmounted), FailureAdvice::offerReadOnly({DiskError::MountFailed, "Mount failed: Volume is read-only."},
-                                                             FailureAdvice::ReadOnlyCause::Hibernated));
-    EXPECT_EQ(runner->calls(), QList<Call>({priv(kMkdir), priv(kNtfs3gLine), priv(kTakeDown)}));
-
-    // The read-only mount offered instead: the same lines with "ro", kept and shown.
-    runner->clearCalls();
-    EXPECT_EQ(testsupport::await(manager->mountReadOnly(unmounted, kNtfs3g)), std::nullopt);
-    EXPECT_EQ(runner->calls(), QList<Call>({priv(kMkdir), priv(QString(kNtfs3gLine).replace("-o ", "-o ro,")), kOpen}) + kRescan);
 }
 
 // The unmount always rescans; a failed one names the programs that hold the volume: the user's
