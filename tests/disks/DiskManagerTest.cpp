@@ -61,13 +61,14 @@ struct DiskFixture : ::testing::Test {
                                               "/dev/disk4s1 on /Volumes/Data (ntfs, local, nodev, nosuid, read-only, noowners)\n"
                                               "fuse-t:/Stick on /Volumes/Stick (nfs, nodev, nosuid, mounted by user)"));
     }
-    // A new model; `started`: once its first scan is done. No calls or lists counted yet.
+    // A new model; `started`: once the scan it starts by itself has published its list. No calls
+    // or lists counted yet.
     void makeManager(bool started = true, const Platform &platform = Platform::macOS())
     {
         manager = std::make_unique<DiskManager>(platform, runner, files);
         QObject::connect(manager.get(), &DiskManager::disksChanged, [this] { ++published; });
         QObject::connect(manager.get(), &DiskManager::mountedDiskRemoved, [this](const NTFSDisk &d) { removed << d; });
-        EXPECT_TRUE(!started || testsupport::waitForFirstScan(*manager));
+        EXPECT_TRUE(!started || testsupport::processEventsUntil([this] { return published > 0 && !manager->isScanning(); }));
         runner->clearCalls();
         published = 0;
     }
@@ -132,7 +133,8 @@ TEST_F(DiskFixture, AFailingStepOrAReadOnlyResultIsReportedAndWhatWasDoneUndone)
         {unmounted, kNtfs3gLine, fail(QString(), 9), {DiskError::MountFailed, "Mount failed: "},
          {priv(kMkdir), priv(kNtfs3gLine), priv(kTakeDown)}, true},
         {unmounted, kNtfs3gLine, ScriptedRunner::ok("Volume is read-only."),
-         FailureAdvice::offerReadOnly({DiskError::MountFailed, "Mount failed: Volume is read-only."}, FailureAdvice::ReadOnlyCause::Hibernated),
+         FailureAdvice::offerReadOnly({DiskError::MountFailed, "Mount failed: Volume is read-only."},
+                                      FailureAdvice::ReadOnlyCause::Hibernated),
          {priv(kMkdir), priv(kNtfs3gLine), priv(kTakeDown)}},
     };
     for (const auto &row : rows) {
@@ -217,7 +219,7 @@ TEST_F(DiskFixture, ScanFindsSafeNtfsPartitionsInOrderAndADiskGoneWhileMountedIs
 {
     makeManager(false);
     EXPECT_TRUE(runner->calls().isEmpty());
-    ASSERT_TRUE(testsupport::waitForFirstScan(*manager));
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return published > 0 && !manager->isScanning(); }));
     EXPECT_EQ(runner->calls(), kRescan);
     EXPECT_EQ(manager->disks(), kFound);
 

@@ -1,7 +1,5 @@
 #include "support/TestSupport.h"
 
-#include "disks/DiskManager.h"
-
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -51,14 +49,6 @@ bool processEventsUntil(const std::function<bool()> &condition, int timeoutMs)
         QThread::usleep(200);
     }
     return true;
-}
-
-bool waitForFirstScan(DiskManager &manager)
-{
-    bool published = false;
-    QObject context;
-    QObject::connect(&manager, &DiskManager::disksChanged, &context, [&] { published = true; });
-    return processEventsUntil([&] { return published && !manager.isScanning(); });
 }
 
 void expectBusyNamingHolders(const std::optional<DiskError> &error, qint64 childPid)

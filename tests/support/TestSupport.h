@@ -10,8 +10,6 @@
 #include <optional>
 #include <ostream>
 
-class DiskManager;
-
 namespace testsupport {
 
 // The Linux profile pointing at the build tree's stand-ins (its libexec/quorvel-ntfs-mount).
@@ -33,9 +31,6 @@ T await(QCoro::Task<T> &&task)
 // Runs the event loop until `condition` holds; false when it still does not after `timeoutMs`
 // (a safety net against hangs, not a timing check).
 bool processEventsUntil(const std::function<bool()> &condition, int timeoutMs = 20000);
-
-// Runs the event loop until the scan a new model starts by itself has published its list.
-bool waitForFirstScan(DiskManager &manager);
 
 // An unmount of a busy volume that failed as both backends fail it: code 4, the system's words
 // saying busy, the holders named (the `sleep` child `childPid` and this process) and the retry offered.
