@@ -57,8 +57,7 @@ struct DiskFixture : ::testing::Test {
         runner->on(kList, ok(realisticListing()));
         for (const NTFSDisk &disk : kFound)
             runner->on(info(disk.deviceNode), ok(detail({{"VolumeName", str(disk.volumeName)}, {"FilesystemType", str("ntfs")}})));
-        runner->on(kMount, ScriptedRunner::ok("/dev/disk3s1s1 on / (apfs, sealed, local, read-only, journaled)\n"
-                                              "/dev/disk4s1 on /Volumes/Data (ntfs, local, nodev, nosuid, read-only, noowners)\n"
+        runner->on(kMount, ScriptedRunner::ok("/dev/disk4s1 on /Volumes/Data (ntfs, local, nodev, nosuid, read-only, noowners)\n"
                                               "fuse-t:/Stick on /Volumes/Stick (nfs, nodev, nosuid, mounted by user)"));
     }
     // A new model; `started`: once the scan it starts by itself has published its list. No calls
@@ -261,7 +260,6 @@ TEST_F(DiskFixture, ScansAskedForDuringAScanShareOneRightAfterIt)
     testsupport::await(std::move(third));
     EXPECT_TRUE(second.isReady());
     EXPECT_EQ(published, 2);
-    EXPECT_EQ(runner->lines().count(kList), 2);
 
     runner->clearCalls();
     auto orphaned = manager->scanDisks();
@@ -291,7 +289,6 @@ TEST_F(DiskFixture, AnOperationEndingDuringAScanWaitsForTheRescanAfterIt)
     EXPECT_FALSE(unmounting.isReady());
     release = true;
     EXPECT_EQ(testsupport::await(std::move(unmounting)), std::nullopt);
-    EXPECT_EQ(published, before + 2);
-    EXPECT_EQ(runner->lines().count(kList), 2);
+    EXPECT_EQ(published, before + 2); // the scan held, then the unmount's rescan
     testsupport::await(std::move(held));
 }

@@ -16,9 +16,7 @@ TEST(MountPaths, HostileNamesCreateExactlyTheirDirectoryThroughARealShell)
         "../escape", "a/../../b", "$HOME", R"(\"; touch pwned3; echo \")", "'single'", "*", "-rf",
         QString::fromUtf8("データ ボリューム"), QString(255, QChar('x')), QString::fromUtf8("nul\0byte", 8),
     };
-    Platform p = Platform::macOS();
-    p.shell = "/bin/sh";
-    HelperShell shell(p);
+    HelperShell shell(testsupport::linuxProfile());
     const auto entries = [](const QString &dir) {
         return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     };

@@ -13,17 +13,6 @@
 
 using testsupport::await;
 
-namespace {
-
-Platform shellProfile() // the macOS profile with a shell this machine has
-{
-    Platform p = Platform::macOS();
-    p.shell = "/bin/sh";
-    return p;
-}
-
-} // namespace
-
 // Which stream is the output, trimming, text that is not UTF-8, exit status, signals, and a shell
 // that cannot start; a batch answers as the single runs do, in its own order.
 TEST(HelperShell, ResultRules)
@@ -38,7 +27,7 @@ TEST(HelperShell, ResultRules)
         {"printf '\\377' >&2; exit 2", {false, "", 2}},
         {"kill -TERM $$", {false, "", 15}}, // a child ended by a signal reports the signal number
     };
-    HelperShell shell(shellProfile());
+    HelperShell shell(testsupport::linuxProfile());
     QList<CommandRunner::Command> batch;
     QList<ShellResult> expected;
     for (const auto &[line, result] : rows) {
@@ -49,9 +38,9 @@ TEST(HelperShell, ResultRules)
     }
     EXPECT_EQ(shell.runEach(batch), expected);
 
-    Platform broken = shellProfile();
-    broken.shell = "/nonexistent/zsh";
-    broken.osascript = "/nonexistent/osascript";
+    Platform broken = testsupport::linuxProfile();
+    broken.elevation = Platform::Elevation::Direct;
+    broken.shell = broken.privilegedShell = "/nonexistent/sh";
     HelperShell none(broken);
     for (const ShellResult &r : {none.run("true", {}), await(none.runAsync("true", {})), none.runEach({{"true", {}}}).value(0)}) {
         EXPECT_EQ(r.exitCode, -1);
@@ -65,7 +54,7 @@ TEST(HelperShell, ResultRules)
 
 TEST(HelperShell, DrainsBothPipesWhileTheChildRunsAndKeepsTheEventLoopRunning)
 {
-    HelperShell shell(shellProfile());
+    HelperShell shell(testsupport::linuxProfile());
     // 64 MiB on each stream at once: a runner that reads one pipe after the other deadlocks. The
     // timer counts the event loop's turns during the awaited run.
     const QString line = "sleep 0.2; (head -c 64M /dev/zero | tr '\\000' a) & (head -c 64M /dev/zero | tr '\\000' b >&2) & wait";

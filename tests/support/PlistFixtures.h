@@ -14,7 +14,6 @@ inline QString str(QString text)
 {
     return "<string>" + text.replace('&', "&amp;").replace('<', "&lt;").replace('>', "&gt;") + "</string>";
 }
-inline QString integer(qint64 n) { return "<integer>" + QString::number(n) + "</integer>"; }
 inline QString array(const QStringList &items) { return "<array>" + items.join("") + "</array>"; }
 inline QString dict(std::initializer_list<std::pair<QString, QString>> entries)
 {
@@ -31,7 +30,7 @@ inline QByteArray plist(const QString &root)
 }
 inline QString partition(const QString &id, qint64 size, const QString &content)
 {
-    return dict({{"Content", str(content)}, {"DeviceIdentifier", str(id)}, {"Size", integer(size)}});
+    return dict({{"Content", str(content)}, {"DeviceIdentifier", str(id)}, {"Size", "<integer>" + QString::number(size) + "</integer>"}});
 }
 inline QByteArray listing(const QStringList &disks)
 {
