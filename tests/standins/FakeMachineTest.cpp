@@ -20,23 +20,14 @@ namespace {
 
 constexpr std::int64_t MiB = 1024 * 1024;
 
-TEST(ListedDiskNames, WholeDisksOnlyAndTheWholeNameMustMatch)
-{
-    for (const char *name : {"loop12", "sdab", "vda", "xvdc", "nvme10n2", "mmcblk0"})
-        EXPECT_TRUE(isListedDiskName(name)) << name;
-    for (const std::string_view name : std::initializer_list<std::string_view>{"", "loop", "loop0p1", "sda1", "xsda", "xvd", "nvme0", "nvme0n1p1",
-                                        "mmcblk0boot0", "zram0", "dm-0", "sr0", "SDA", "sda ", "loop1\0x"sv})
-        EXPECT_FALSE(isListedDiskName(name)) << '"' << name << '"';
-}
-
 class FakeMachineTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         if (sh("command -v mkntfs && command -v sfdisk && command -v mkfs.ext4").exitCode != 0)
             GTEST_SKIP() << "mkntfs, sfdisk and mkfs.ext4 are needed to make the sample images";
-        // Whole disks, created out of order; some of them must not be listed (other names than
-        // mmcblk0boot0's are ListedDiskNames's).
+        // Whole disks, created out of order; some of them must not be listed (the names that must
+        // not are checked one by one in the listing's test).
         const struct {
             const char *name, *dev, *disk = "";
             std::int64_t mib = 8;
@@ -91,6 +82,12 @@ protected:
 
 TEST_F(FakeMachineTest, ListShowsMatchingDisksInNaturalOrderWithTheirPartitions)
 {
+    // Whole disks only, and the whole name must match.
+    for (const char *name : {"loop12", "sdab", "vda", "xvdc", "nvme10n2", "mmcblk0"})
+        EXPECT_TRUE(isListedDiskName(name)) << name;
+    for (const std::string_view name : std::initializer_list<std::string_view>{"", "loop", "loop0p1", "sda1", "xsda", "xvd", "nvme0", "nvme0n1p1",
+                                        "mmcblk0boot0", "zram0", "dm-0", "sr0", "SDA", "sda ", "loop1\0x"sv})
+        EXPECT_FALSE(isListedDiskName(name)) << '"' << name << '"';
     const auto run = diskutil({"list", "-plist"});
     ASSERT_EQ(run.exitCode, 0) << run.standardError;
     auto entry = [](const std::string &id, std::int64_t mib, const std::string &content, const std::string &parts = "") {
@@ -139,7 +136,7 @@ TEST_F(FakeMachineTest, BadIdentifiersAndArgumentsFailWithOneMessage)
 }
 
 // More devices than are held open at once: each probe comes back in the devices' order, equal to
-// a single probe, and nothing stays open.
+// a single probe, and nothing stays open. What a single probe finds is the listing's and info's.
 TEST_F(FakeMachineTest, ProbingManyDevicesTogetherMatchesSingleProbesAndLeavesNothingOpen)
 {
     SystemPaths paths;
@@ -161,8 +158,6 @@ TEST_F(FakeMachineTest, ProbingManyDevicesTogetherMatchesSingleProbesAndLeavesNo
         seen.push_back(show(probe));
     EXPECT_EQ(descriptors(), before);
     EXPECT_EQ(seen, expected);
-    EXPECT_EQ(expected[0] + " " + expected[1] + " " + expected[2],
-              "1||ntfs|Fake Volume| 1|||-|dos 0|cannot open " + paths.dev + "/missing: No such file or directory||-|");
 }
 
 // An ordinary user cannot unmount what root mounted: the unmount and the removal of the emptied
