@@ -47,16 +47,15 @@ const Words apt = {"apt-get", "dpkg-query"}, tap = {"tap", "macos-fuse-t/homebre
 
 class BrewTest : public ::testing::Test {
 protected:
-    // The fake `tools` in a directory of their own, the `installed` packages and an empty log,
-    // open to every user (one case runs as another).
+    // The fake `tools` in a directory of their own (none: no directory), the `installed` packages
+    // and no log yet, open to every user (one case runs as another).
     void machine(const Words &tools, const std::string &installed = "")
     {
         fs::remove_all(dir / "bin");
-        fs::create_directories(dir / "bin");
+        fs::remove(dir / "log");
         for (const auto &name : tools)
             writeFile(dir / ("bin/" + name), fakeManager);
         writeFile(dir / "installed", installed);
-        writeFile(dir / "log", "");
         sh("chmod -R a+rwx '" + dir.path() + "'");
     }
 
@@ -169,7 +168,7 @@ TEST_F(BrewTest, AnOrdinaryUserIsAskedForThePasswordOncePerSetupThroughPkexec)
     const std::string bin = dir / "bin", self = fs::canonical(QUORVEL_STANDINS_DIR).string() + "/brew";
     EXPECT_EQ(log(), "pkexec /usr/bin/env QUORVEL_BREW_PM_PATH=" + bin + " " + self + " --as-root install fuse3 ntfs-3g\n"
                      "noninteractive|apt-get update\nnoninteractive|apt-get install -y fuse3 ntfs-3g\n");
-    writeFile(dir / "log", "");
+    fs::remove(dir / "log");
     EXPECT_EQ(brew(removeNtfs, {}, user).exitCode, 0);
     EXPECT_EQ(log(), "untouched|apt-get -s remove ntfs-3g\npkexec /usr/bin/env DEBIAN_FRONTEND=noninteractive " + bin
                          + "/apt-get remove -y ntfs-3g\nnoninteractive|apt-get remove -y ntfs-3g\n");
