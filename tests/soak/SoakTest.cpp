@@ -48,11 +48,6 @@ void settleDeferredDeletes()
     QThreadPool::globalInstance()->waitForDone();
 }
 
-std::optional<DiskError::Code> codeOf(const std::optional<DiskError> &error)
-{
-    return error ? std::optional(error->code) : std::nullopt;
-}
-
 class SoakTest : public DeviceFixture {
 protected:
     // Quotes, a blank and UTF-8: the label travels through every quoted command line.
@@ -68,12 +63,10 @@ protected:
         // Stand-ins for children killed by SIGKILL once their work is done: ntfs-3g after it
         // mounted, and the disk utility after it unmounted.
         ASSERT_TRUE(QDir().mkpath(scratch + "/bin"));
-        const auto script = [&](const char *name, const QString &body) {
-            ASSERT_TRUE(writeScript(scratch + "/bin/" + name, body.toUtf8())) << name;
-        };
-        script("ntfs-3g-killed", kNtfs3g + " \"$@\" || exit\nkill -KILL $$\n");
+        ASSERT_TRUE(writeScript(scratch + "/bin/ntfs-3g-killed", (kNtfs3g + " \"$@\" || exit\nkill -KILL $$\n").toUtf8()));
         Platform profile = linuxProfile();
-        script("diskutil", profile.diskutil + " \"$@\" || exit\n[ \"$1\" = unmount ] && kill -KILL $$\nexit 0\n");
+        ASSERT_TRUE(writeScript(scratch + "/bin/diskutil",
+                                (profile.diskutil + " \"$@\" || exit\n[ \"$1\" = unmount ] && kill -KILL $$\nexit 0\n").toUtf8()));
         profile.diskutil = scratch + "/bin/diskutil";
         faultyManager = makeManager(profile);
 
@@ -187,7 +180,8 @@ protected:
     // nothing left.
     void faults()
     {
-        ASSERT_EQ(codeOf(await(manager->mountReadWrite(disk(1), scratch + "/bin/ntfs-3g-killed"))), DiskError::MountFailed);
+        ASSERT_EQ(await(manager->mountReadWrite(disk(1), scratch + "/bin/ntfs-3g-killed")).value_or(DiskError{}).code,
+                  DiskError::MountFailed);
         ASSERT_NO_FATAL_FAILURE(expectNothingLeft());
         await(manager->scanDisks());
         EXPECT_FALSE(disk(1).mountPoint);
@@ -206,7 +200,7 @@ protected:
         holder.close();
         ASSERT_NO_FATAL_FAILURE(verifyAll());
 
-        ASSERT_EQ(codeOf(await(faultyManager->unmount(disk(1)))), DiskError::UnmountFailed);
+        ASSERT_EQ(await(faultyManager->unmount(disk(1))).value_or(DiskError{}).code, DiskError::UnmountFailed);
         ASSERT_NO_FATAL_FAILURE(expectNothingLeft());
         await(manager->scanDisks());
         ASSERT_NO_FATAL_FAILURE(remountAndVerify());
