@@ -1,8 +1,9 @@
 #pragma once
 
-// The disk model on the Linux profile with the real runner and the stand-ins, on an MBR disk image
-// of NTFS partitions on a loop device, under a scratch mount root. Every mount, loop device and
-// file of it goes again, also when the test fails.
+// The disk model on real devices: an MBR disk image on a loop device, with an NTFS partition for
+// each label and an ext4 one after them. The model is the Linux profile's, with the real runner
+// and the stand-ins under a scratch mount root, or the one on udisks2 where a test sets `bus`.
+// Every mount, loop device and file of it goes again, also when the test fails.
 #include "StandinHarness.h"
 #include "disks/DiskManager.h"
 #include "shell/HelperShell.h"
@@ -33,17 +34,9 @@ protected:
             GTEST_SKIP() << why.toStdString();
         dir = std::make_unique<TempDir>();
         scratch = QString::fromStdString(dir->path());
-        const std::string image = *dir / "disk.img";
-        std::string table = "label: dos\\n";
-        for (std::size_t i = 0; i < m_labels.size(); ++i)
-            table += "," + std::to_string(m_size) + "M,7\\n";
-        step("truncate -s " + std::to_string(m_size * m_labels.size() + 2) + "M " + image + " && printf '" + table
-             + "' | sfdisk -q " + image);
-        loop = attachLoop(image, int(m_labels.size()));
-        for (std::size_t i = 0; i < m_labels.size(); ++i)
-            step("mkntfs -q -f -Q -L '" + m_labels[i] + "' " + device(int(i) + 1));
         mountRoot = scratch + "/media/";
         ASSERT_TRUE(QDir().mkpath(mountRoot));
+        loop = attachDisk("disk.img", m_labels);
         manager = makeManager(testsupport::linuxProfile());
     }
 
@@ -54,31 +47,56 @@ protected:
             removeWhere(under(dir->path())); // mounts go before anything below them is deleted
     }
 
+    // The image under the scratch directory, on a loop device: "loopN".
+    virtual std::string attachDisk(const std::string &image, const std::vector<std::string> &labels)
+    {
+        std::string table = "label: dos\\n";
+        for (std::size_t i = 0; i < labels.size(); ++i)
+            table += "," + std::to_string(m_size) + "M,7\\n";
+        step("truncate -s " + std::to_string(m_size * labels.size() + 10) + "M " + *dir / image + " && printf '" + table
+             + ",,L\\n' | sfdisk -q " + *dir / image);
+        const std::string name = attachLoop(*dir / image, int(labels.size()) + 1);
+        for (std::size_t i = 0; i < labels.size(); ++i)
+            step("mkntfs -q -f -Q -L '" + labels[i] + "' /dev/" + name + "p" + std::to_string(i + 1));
+        step("mkfs.ext4 -q /dev/" + name + "p" + std::to_string(labels.size() + 1));
+        return name;
+    }
+
     std::unique_ptr<DiskManager> makeManager(Platform profile) const
     {
         profile.mountRoot = mountRoot;
         profile.opener = QStringLiteral("/bin/true"); // no file browser in tests
-        auto made = std::make_unique<DiskManager>(profile, std::make_shared<HelperShell>(profile),
-                                                  std::make_shared<SystemFileProbe>());
+        auto made = std::make_unique<DiskManager>(ModelEnvironment{
+            profile, std::make_shared<HelperShell>(profile), std::make_shared<SystemFileProbe>(), bus});
         await(made->scanDisks());
         return made;
     }
 
     std::string device(int partition) const { return "/dev/" + loop + "p" + std::to_string(partition); }
     QString node(int partition) const { return QString::fromStdString(device(partition)).mid(5); }
-    std::optional<NTFSDisk> find(int partition) const
+    std::optional<NTFSDisk> find(const QString &deviceNode) const
     {
         for (const NTFSDisk &disk : manager->disks())
-            if (disk.deviceNode == node(partition))
+            if (disk.deviceNode == deviceNode)
                 return disk;
         return std::nullopt;
     }
-    NTFSDisk disk(int partition) const { return find(partition).value_or(NTFSDisk{}); }
+    NTFSDisk disk(int partition) const { return find(node(partition)).value_or(NTFSDisk{}); }
+
+    // A hibernation file with its signature on `partition`, as a hibernated Windows leaves it:
+    // ntfs-3g then mounts only read-only.
+    void hibernate(int partition) const
+    {
+        const std::string raw = *dir / "raw";
+        step("mkdir -p " + raw + " && ntfs-3g " + device(partition) + " " + raw + " && { printf HIBR; head -c 4092 "
+             "/dev/zero; } > " + raw + "/hiberfil.sys && umount " + raw);
+    }
 
     std::unique_ptr<TempDir> dir;
     QString scratch, mountRoot;
     std::string loop; // "loopN"
     std::unique_ptr<DiskManager> manager;
+    std::optional<QDBusConnection> bus; // the udisks2 stack's, for the model on udisks2
 
 private:
     std::vector<std::string> m_labels;

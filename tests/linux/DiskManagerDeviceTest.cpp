@@ -50,8 +50,7 @@ TEST_F(DiskManagerDeviceTest, VolumesThatMustNotBeWrittenFailWithTheirCodeAndLea
     const NTFSDisk damaged = disk(1);
     const std::string raw = *dir / "raw";
     step("dd if=/dev/zero of=" + device(1) + " bs=512 count=1 conv=notrunc status=none");
-    step("mkdir " + raw + " && ntfs-3g " + device(2) + " " + raw + " && { printf HIBR; head -c 4092 /dev/zero; } > "
-         + raw + "/hiberfil.sys && umount " + raw);
+    hibernate(2);
     ASSERT_NO_FATAL_FAILURE(markDirty(device(3)));
 
     using FailureAdvice::ReadOnlyCause;

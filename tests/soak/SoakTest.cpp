@@ -252,7 +252,7 @@ TEST_F(SoakTest, CyclesWithFaultsLoseNothingAndLeaveNothing)
         << pulled.size() << " reports; " << volume.toStdString() << " still there";
     EXPECT_EQ(pulled[0].deviceNode, node(1));
     await(manager->scanDisks());
-    EXPECT_FALSE(find(1));
+    EXPECT_FALSE(find(node(1)));
     EXPECT_EQ(pulled.size(), 1);
 
     // With the models gone, so are their finished processes (deleted from the event loop). A

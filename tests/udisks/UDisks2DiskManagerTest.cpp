@@ -1,22 +1,14 @@
 // The disk model on udisks2: a real udisksd, polkitd and bus of the tests' own, NTFS images on
 // loop devices, and throw-away accounts (tests/support/UDisksStack.h). Root only, one at a time.
-#include "StandinHarness.h"
-#include "disks/DiskManager.h"
+#include "linux/DeviceFixture.h"
+
 #include "disks/FailureAdvice.h"
-#include "shell/HelperShell.h"
-#include "support/TestSupport.h"
 #include "support/UDisksStack.h"
 
-#include <QFileInfo>
-
-#include <gtest/gtest.h>
-
-using namespace standins::testing;
 using namespace testsupport;
 
 namespace {
 
-const QString kNtfs3g = QStringLiteral("/usr/bin/ntfs-3g");
 constexpr QFile::Permissions kGroupAndOthers(0x077);
 
 QByteArray contentsOf(const QString &path)
@@ -25,78 +17,46 @@ QByteArray contentsOf(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(cannot open)");
 }
 
-// A GPT disk with NTFS "Alpha", NTFS "Beta データ" and ext4 on a loop device, and a disk model on
-// the stack's udisks2.
-class UDisks2DiskManagerTest : public ::testing::Test {
+// NTFS "Alpha", NTFS "Beta データ" and ext4, and the disk model on the stack's udisks2.
+class UDisks2DiskManagerTest : public DeviceFixture {
 protected:
+    UDisks2DiskManagerTest() : DeviceFixture({"Alpha", "Beta データ"}, 12) {}
+
     void SetUp() override
     {
         if (const QString why = UDisksStack::skipReason(); !why.isEmpty())
             GTEST_SKIP() << why.toStdString();
-        dir = std::make_unique<TempDir>();
-        loop = attachDisk("disk.img", {"Alpha", "Beta データ"});
-        Platform profile = linuxProfile();
-        profile.opener = QStringLiteral("/bin/true"); // no file browser in tests
-        manager = std::make_unique<DiskManager>(ModelEnvironment{
-            profile, std::make_shared<HelperShell>(profile), std::make_shared<SystemFileProbe>(), stack().bus()});
-        await(manager->scanDisks());
+        bus = stack().bus();
+        DeviceFixture::SetUp();
     }
 
-    void TearDown() override
+    // Attached once udisks2 knows all its file systems.
+    std::string attachDisk(const std::string &image, const std::vector<std::string> &labels) override
     {
-        manager.reset();
-        if (dir)
-            removeWhere(under(dir->path())); // also unmounts what udisks2 mounted under /media
-    }
-
-    static UDisksStack &stack() { return UDisksStack::shared(); }
-
-    // An image of an NTFS partition for each of one or two labels and an ext4 one after them, on a loop device,
-    // once udisks2 knows them all.
-    std::string attachDisk(const std::string &image, const std::vector<std::string> &labels)
-    {
-        const std::string ntfs = ",12M,EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\\n", ext4 = std::to_string(labels.size() + 1);
-        step("truncate -s 40M " + *dir / image + " && printf 'label: gpt\\n" + (labels.size() > 1 ? ntfs : "") + ntfs
-             + ",,L\\n' | sfdisk -q " + *dir / image);
-        const std::string name = attachLoop(*dir / image, int(labels.size()) + 1);
-        for (std::size_t i = 0; i < labels.size(); ++i)
-            step("mkntfs -Q -q -L '" + labels[i] + "' /dev/" + name + "p" + std::to_string(i + 1));
-        step("mkfs.ext4 -q /dev/" + name + "p" + ext4);
+        const std::string name = DeviceFixture::attachDisk(image, labels);
         stack().settle(name, QStringList(labels.size(), QStringLiteral("ntfs")) << QStringLiteral("ext4"));
         return name;
     }
 
-    QString node(int partition) const { return QString::fromStdString(loop) + "p" + QString::number(partition); }
-    std::optional<NTFSDisk> disk(const QString &deviceNode) const
-    {
-        for (const NTFSDisk &d : manager->disks())
-            if (d.deviceNode == deviceNode)
-                return d;
-        return std::nullopt;
-    }
-    NTFSDisk disk(int partition) const { return disk(node(partition)).value_or(NTFSDisk{}); }
+    static UDisksStack &stack() { return UDisksStack::shared(); }
     // A change the model was not asked to scan for shows within a second of udisks2 having it.
     bool shows(const std::function<bool()> &condition) { return processEventsUntil(condition, 1000); }
-
-    std::unique_ptr<TempDir> dir;
-    std::string loop;
-    std::unique_ptr<DiskManager> manager;
 };
 
 } // namespace
 
 TEST_F(UDisks2DiskManagerTest, ListsNtfsVolumesAndFollowsDisksPluggedUnpluggedAndMountedElsewhere)
 {
-    EXPECT_EQ(disk(node(1)), (NTFSDisk{node(1), "Alpha", 12 * 1024 * 1024, std::nullopt, false, "ntfs"}));
+    EXPECT_EQ(find(node(1)), (NTFSDisk{node(1), "Alpha", 12 * 1024 * 1024, std::nullopt, false, "ntfs"}));
     EXPECT_EQ(disk(2).volumeName, QString::fromUtf8("Beta データ"));
-    EXPECT_FALSE(disk(node(3))) << "the ext4 partition is no NTFS volume";
+    EXPECT_FALSE(find(node(3))) << "the ext4 partition is no NTFS volume";
 
     const std::string other = attachDisk("other.img", {"Gamma"});
     const QString gamma = QString::fromStdString(other) + "p1";
-    EXPECT_TRUE(shows([&] { return disk(gamma).has_value(); }));
+    EXPECT_TRUE(shows([&] { return find(gamma).has_value(); }));
     step("partx -d /dev/" + other + " && losetup -d /dev/" + other + " && for i in $(seq 300); do udisksctl info -b /dev/"
          + gamma.toStdString() + " >/dev/null 2>&1 || exit 0; sleep 0.1; done; exit 1");
-    EXPECT_TRUE(shows([&] { return !disk(gamma).has_value(); }));
+    EXPECT_TRUE(shows([&] { return !find(gamma).has_value(); }));
 
     // Mounted read-only by another program (a file manager): the real flags show.
     step("udisksctl mount --no-user-interaction -o ro -b /dev/" + node(1).toStdString() + " >/dev/null");
@@ -139,8 +99,7 @@ TEST_F(UDisks2DiskManagerTest, RemountsReadWriteThroughNtfs3gAndABusyVolumeLoses
 TEST_F(UDisks2DiskManagerTest, HibernatedWindowsVolumeIsTakenDownExplainedAndMountedReadOnlyInstead)
 {
     // A hibernation file with its signature: ntfs-3g then mounts read-only, and says it succeeded.
-    step("mkdir " + *dir / "raw" + " && ntfs-3g /dev/" + node(2).toStdString() + " " + *dir / "raw"
-         + " && { printf HIBR; head -c 4092 /dev/zero; } > " + *dir / "raw/hiberfil.sys" + " && umount " + *dir / "raw");
+    hibernate(2);
     const auto error = await(manager->mountReadWrite(disk(2), kNtfs3g));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, DiskError::MountFailed);
