@@ -11,6 +11,8 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 using namespace standins::testing;
@@ -76,10 +78,8 @@ protected:
     QString node(int partition) const { return QString::fromStdString(device(partition)).mid(5); }
     std::optional<NTFSDisk> find(const QString &deviceNode) const
     {
-        for (const NTFSDisk &disk : manager->disks())
-            if (disk.deviceNode == deviceNode)
-                return disk;
-        return std::nullopt;
+        const auto found = std::ranges::find(manager->disks(), deviceNode, &NTFSDisk::deviceNode);
+        return found == manager->disks().end() ? std::nullopt : std::optional(*found);
     }
     NTFSDisk disk(int partition) const { return find(node(partition)).value_or(NTFSDisk{}); }
 

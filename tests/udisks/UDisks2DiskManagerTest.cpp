@@ -45,7 +45,10 @@ protected:
 
 } // namespace
 
-TEST_F(UDisks2DiskManagerTest, ListsNtfsVolumesAndFollowsDisksPluggedUnpluggedAndMountedElsewhere)
+// The NTFS volumes listed, and followed without a scan asked for as disks come and go and another
+// program mounts one. That read-only mount then goes for ntfs-3g's read-write one; a busy volume
+// stays mounted, names its holders and loses nothing; udisks2 removes the directory it made.
+TEST_F(UDisks2DiskManagerTest, FollowsVolumesAndRemountsOneReadWriteThatLosesNothingWhenBusy)
 {
     EXPECT_EQ(find(node(1)), (NTFSDisk{node(1), "Alpha", 12 * 1024 * 1024, std::nullopt, false, "ntfs"}));
     EXPECT_EQ(disk(2).volumeName, QString::fromUtf8("Beta データ"));
@@ -62,14 +65,7 @@ TEST_F(UDisks2DiskManagerTest, ListsNtfsVolumesAndFollowsDisksPluggedUnpluggedAn
     step("udisksctl mount --no-user-interaction -o ro -b /dev/" + node(1).toStdString() + " >/dev/null");
     ASSERT_TRUE(shows([&] { return disk(1).mountPoint.has_value(); }));
     EXPECT_FALSE(disk(1).isWritable);
-}
 
-// The system's read-only mount goes for ntfs-3g's read-write one; a busy volume stays mounted, names
-// its holders and loses nothing; udisks2 removes the directory it made.
-TEST_F(UDisks2DiskManagerTest, RemountsReadWriteThroughNtfs3gAndABusyVolumeLosesNothing)
-{
-    step("udisksctl mount --no-user-interaction -o ro -b /dev/" + node(1).toStdString() + " >/dev/null");
-    await(manager->scanDisks());
     ASSERT_EQ(await(manager->mountReadWrite(disk(1), kNtfs3g)), std::nullopt);
     const NTFSDisk mounted = disk(1);
     ASSERT_TRUE(mounted.mountPoint && mounted.isWritable);
@@ -143,10 +139,8 @@ TEST_F(UDisks2DiskManagerTest, AnOrdinaryUserIsAskedAtMostOnceAndKeepsTheVolumeT
     writeFile(path.toStdString(), "private");
     EXPECT_EQ(QFileInfo(path).ownerId(), stack().account().uid);
     EXPECT_EQ(QFileInfo(mounted.mid(3)).permissions() & kGroupAndOthers, 0) << "the volume itself is private too";
-    for (const auto &[program, argument] : {std::pair{"/bin/cat", path}, {"/bin/ls", mounted.mid(3)}}) {
-        const auto other = stack().run(stack().otherAccount(), program, {argument});
-        EXPECT_TRUE(other->waitForFinished() && other->exitCode() != 0) << program << " by another account";
-    }
+    const auto other = stack().run(stack().otherAccount(), QStringLiteral("/bin/cat"), {path});
+    EXPECT_TRUE(other->waitForFinished() && other->exitCode() != 0) << "another account reads the file";
 
     const int mountPrompts = agent.prompts;
     EXPECT_EQ(ask("unmount " + node(1)), "ok");
