@@ -83,6 +83,31 @@ protected:
     }
     NTFSDisk disk(int partition) const { return find(node(partition)).value_or(NTFSDisk{}); }
 
+    // A read-write mount of `volume` that must fail: code 3 and ntfs-3g's words, `explanation` with
+    // the read-only mount offered where there is one, and nothing left mounted or made. The
+    // read-only mount offered then comes up read-only, and goes again.
+    void expectRefused(const NTFSDisk &volume, const QString &explanation)
+    {
+        const auto error = await(manager->mountReadWrite(volume, kNtfs3g));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code, DiskError::MountFailed);
+        EXPECT_TRUE(error->description.startsWith("Mount failed: ") && error->description.size() > 14)
+            << error->description.toStdString();
+        EXPECT_EQ(error->explanation, explanation);
+        EXPECT_EQ(error->remedy, explanation.isEmpty() ? DiskError::Remedy::None : DiskError::Remedy::MountReadOnly);
+        EXPECT_FALSE(find(volume.deviceNode).value_or(NTFSDisk{}).mountPoint);
+        EXPECT_EQ(mountPointsOf("/dev/" + volume.deviceNode.toStdString()), std::vector<std::string>());
+        EXPECT_EQ(entriesOf(mountRoot), QStringList());
+        if (explanation.isEmpty())
+            return;
+        ASSERT_EQ(await(manager->mountReadOnly(find(volume.deviceNode).value(), kNtfs3g)), std::nullopt);
+        const NTFSDisk mounted = find(volume.deviceNode).value();
+        ASSERT_TRUE(mounted.mountPoint);
+        EXPECT_FALSE(mounted.isWritable);
+        EXPECT_FALSE(QFileInfo(*mounted.mountPoint).isWritable());
+        ASSERT_EQ(await(manager->unmount(mounted)), std::nullopt);
+    }
+
     // A hibernation file with its signature on `partition`, as a hibernated Windows leaves it:
     // ntfs-3g then mounts only read-only.
     void hibernate(int partition) const
