@@ -1,7 +1,7 @@
 #pragma once
 
-// The disk model on real devices: an MBR disk image on a loop device, with an NTFS partition for
-// each label and an ext4 one after them. The model is the Linux profile's, with the real runner
+// The disk model on real devices: a disk image on a loop device, with an NTFS partition for each
+// label and an ext4 one after them. The model is the Linux profile's, with the real runner
 // and the stand-ins under a scratch mount root, or the one on udisks2 where a test sets `bus`.
 // Every mount, loop device and file of it goes again, also when the test fails.
 #include "StandinHarness.h"
@@ -27,8 +27,11 @@ inline QStringList entriesOf(const QString &directory)
 
 class DeviceFixture : public ::testing::Test {
 protected:
-    // An NTFS partition of `sizeMiB` for each label.
-    DeviceFixture(std::vector<std::string> labels, int sizeMiB) : m_labels(std::move(labels)), m_size(sizeMiB) {}
+    // An NTFS partition of `sizeMiB` for each label, in an MBR partition table or a GPT one.
+    DeviceFixture(std::vector<std::string> labels, int sizeMiB, bool gpt = false)
+        : m_labels(std::move(labels)), m_size(sizeMiB), m_gpt(gpt)
+    {
+    }
 
     void SetUp() override
     {
@@ -52,9 +55,10 @@ protected:
     // The image under the scratch directory, on a loop device: "loopN".
     virtual std::string attachDisk(const std::string &image, const std::vector<std::string> &labels)
     {
-        std::string table = "label: dos\\n";
+        std::string table = m_gpt ? "label: gpt\\n" : "label: dos\\n";
+        const std::string ntfs = m_gpt ? "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7" : "7"; // "Microsoft Basic Data"
         for (std::size_t i = 0; i < labels.size(); ++i)
-            table += "," + std::to_string(m_size) + "M,7\\n";
+            table += "," + std::to_string(m_size) + "M," + ntfs + "\\n";
         step("truncate -s " + std::to_string(m_size * labels.size() + 10) + "M " + *dir / image + " && printf '" + table
              + ",,L\\n' | sfdisk -q " + *dir / image);
         const std::string name = attachLoop(*dir / image, int(labels.size()) + 1);
@@ -85,9 +89,11 @@ protected:
 
     // A read-write mount of `volume` that must fail: code 3 and ntfs-3g's words, `explanation` with
     // the read-only mount offered where there is one, and nothing left mounted or made. The
-    // read-only mount offered then comes up read-only, and goes again.
+    // read-only mount offered then comes up read-only, and goes again. Not a byte of the volume
+    // changes on the way.
     void expectRefused(const NTFSDisk &volume, const QString &explanation)
     {
+        const std::string checksum = "sha256sum < /dev/" + volume.deviceNode.toStdString(), before = sh(checksum).standardOutput;
         const auto error = await(manager->mountReadWrite(volume, kNtfs3g));
         ASSERT_TRUE(error);
         EXPECT_EQ(error->code, DiskError::MountFailed);
@@ -98,14 +104,15 @@ protected:
         EXPECT_FALSE(find(volume.deviceNode).value_or(NTFSDisk{}).mountPoint);
         EXPECT_EQ(mountPointsOf("/dev/" + volume.deviceNode.toStdString()), std::vector<std::string>());
         EXPECT_EQ(entriesOf(mountRoot), QStringList());
-        if (explanation.isEmpty())
-            return;
-        ASSERT_EQ(await(manager->mountReadOnly(find(volume.deviceNode).value(), kNtfs3g)), std::nullopt);
-        const NTFSDisk mounted = find(volume.deviceNode).value();
-        ASSERT_TRUE(mounted.mountPoint);
-        EXPECT_FALSE(mounted.isWritable);
-        EXPECT_FALSE(QFileInfo(*mounted.mountPoint).isWritable());
-        ASSERT_EQ(await(manager->unmount(mounted)), std::nullopt);
+        if (!explanation.isEmpty()) {
+            ASSERT_EQ(await(manager->mountReadOnly(find(volume.deviceNode).value(), kNtfs3g)), std::nullopt);
+            const NTFSDisk mounted = find(volume.deviceNode).value();
+            ASSERT_TRUE(mounted.mountPoint);
+            EXPECT_FALSE(mounted.isWritable);
+            EXPECT_FALSE(QFileInfo(*mounted.mountPoint).isWritable());
+            ASSERT_EQ(await(manager->unmount(mounted)), std::nullopt);
+        }
+        EXPECT_EQ(sh(checksum).standardOutput, before) << "the volume was written to";
     }
 
     // A hibernation file with its signature on `partition`, as a hibernated Windows leaves it:
@@ -126,4 +133,5 @@ protected:
 private:
     std::vector<std::string> m_labels;
     int m_size;
+    bool m_gpt;
 };

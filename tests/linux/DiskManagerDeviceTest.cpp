@@ -3,7 +3,6 @@
 #include "linux/DeviceFixture.h"
 
 #include "disks/FailureAdvice.h"
-#include "disks/NtfsVolume.h"
 
 namespace {
 
@@ -20,7 +19,6 @@ protected:
 TEST_F(DiskManagerDeviceTest, VolumesThatMustNotBeWrittenFailWithTheirCodeAndLeaveNoDirectory)
 {
     const NTFSDisk damaged = disk(1);
-    const std::string raw = *dir / "raw";
     step("dd if=/dev/zero of=" + device(1) + " bs=512 count=1 conv=notrunc status=none");
     hibernate(2);
     // A shrink marks the volume dirty for Windows to check, as a Windows that crashed leaves it.
@@ -33,6 +31,4 @@ TEST_F(DiskManagerDeviceTest, VolumesThatMustNotBeWrittenFailWithTheirCodeAndLea
         SCOPED_TRACE(partition);
         ASSERT_NO_FATAL_FAILURE(expectRefused(partition == 1 ? damaged : disk(partition), explanation));
     }
-    EXPECT_EQ(NtfsVolume::isMarkedDirty(SystemFileProbe(), QString::fromStdString(device(3))), true);
-    step("ntfs-3g -o ro " + device(2) + " " + raw + " && head -c 4 " + raw + "/hiberfil.sys | grep -qx HIBR && umount " + raw);
 }
