@@ -3,37 +3,8 @@
 #include "linux/DeviceFixture.h"
 
 #include "disks/FailureAdvice.h"
-#include "disks/NtfsVolume.h"
-
-#include <QtEndian>
 
 namespace {
-
-// Sets the dirty flag of the NTFS volume on `device`, as a Windows that crashed leaves it: in the
-// $VOLUME_INFORMATION of $Volume (file 3), in the master file table and in its mirror.
-void markDirty(const std::string &device)
-{
-    QFile volume(QString::fromStdString(device));
-    ASSERT_TRUE(volume.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
-    const QByteArray boot = volume.read(512);
-    const auto le = [](const QByteArray &bytes, qint64 offset, auto type) {
-        return qint64(qFromLittleEndian<decltype(type)>(bytes.constData() + offset));
-    };
-    const qint64 cluster = le(boot, 0x0B, quint16()) * le(boot, 0x0D, quint8());
-    const qint64 record = boot[0x40] > 0 ? boot[0x40] * cluster : qint64(1) << -boot[0x40];
-    for (const int field : {0x30, 0x38}) {
-        const qint64 where = le(boot, field, qint64()) * cluster + 3 * record;
-        ASSERT_TRUE(volume.seek(where));
-        QByteArray file = volume.read(record);
-        qint64 attribute = le(file, 0x14, quint16());
-        while (attribute < record - 8 && le(file, attribute, quint32()) != 0x70)
-            attribute += le(file, attribute + 4, quint32());
-        ASSERT_LT(attribute, record - 8) << "no volume information";
-        file[attribute + le(file, attribute + 0x14, quint16()) + 0x0A] |= 1;
-        ASSERT_TRUE(volume.seek(where));
-        ASSERT_EQ(volume.write(file), record);
-    }
-}
 
 class DiskManagerDeviceTest : public DeviceFixture {
 protected:
@@ -48,33 +19,16 @@ protected:
 TEST_F(DiskManagerDeviceTest, VolumesThatMustNotBeWrittenFailWithTheirCodeAndLeaveNoDirectory)
 {
     const NTFSDisk damaged = disk(1);
-    const std::string raw = *dir / "raw";
     step("dd if=/dev/zero of=" + device(1) + " bs=512 count=1 conv=notrunc status=none");
-    step("mkdir " + raw + " && ntfs-3g " + device(2) + " " + raw + " && { printf HIBR; head -c 4092 /dev/zero; } > "
-         + raw + "/hiberfil.sys && umount " + raw);
-    ASSERT_NO_FATAL_FAILURE(markDirty(device(3)));
+    hibernate(2);
+    // A shrink marks the volume dirty for Windows to check, as a Windows that crashed leaves it.
+    step("ntfsresize -f -s 10M " + device(3) + " </dev/null >/dev/null");
 
     using FailureAdvice::ReadOnlyCause;
     const QString hibernated = FailureAdvice::offerReadOnly({}, ReadOnlyCause::Hibernated).explanation;
     const QString unclean = FailureAdvice::offerReadOnly({}, ReadOnlyCause::Unclean).explanation;
     for (const auto &[partition, explanation] : {std::pair{1, QString()}, {2, hibernated}, {3, unclean}}) {
         SCOPED_TRACE(partition);
-        const auto error = await(manager->mountReadWrite(partition == 1 ? damaged : disk(partition), kNtfs3g));
-        ASSERT_TRUE(error);
-        EXPECT_EQ(error->code, DiskError::MountFailed);
-        EXPECT_TRUE(error->description.startsWith("Mount failed: ") && error->description.size() > 14)
-            << error->description.toStdString();
-        EXPECT_EQ(error->explanation, explanation);
-        EXPECT_EQ(error->remedy, explanation.isEmpty() ? DiskError::Remedy::None : DiskError::Remedy::MountReadOnly);
-        EXPECT_EQ(entriesOf(mountRoot), QStringList());
-        if (explanation.isEmpty())
-            continue;
-        ASSERT_EQ(await(manager->mountReadOnly(disk(partition), kNtfs3g)), std::nullopt);
-        ASSERT_TRUE(disk(partition).mountPoint);
-        EXPECT_FALSE(disk(partition).isWritable);
-        EXPECT_FALSE(QFileInfo(*disk(partition).mountPoint).isWritable());
-        ASSERT_EQ(await(manager->unmount(disk(partition))), std::nullopt);
+        ASSERT_NO_FATAL_FAILURE(expectRefused(partition == 1 ? damaged : disk(partition), explanation));
     }
-    EXPECT_EQ(NtfsVolume::isMarkedDirty(SystemFileProbe(), QString::fromStdString(device(3))), true);
-    step("ntfs-3g -o ro " + device(2) + " " + raw + " && head -c 4 " + raw + "/hiberfil.sys | grep -qx HIBR && umount " + raw);
 }

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include <unistd.h>
 
@@ -22,10 +23,8 @@ constexpr const char *fakeManager = R"sh(#!/bin/sh
 for last; do :; done
 tool=$(basename "$0")
 case "$tool $1" in
-  "dpkg-query "*|"rpm -q"|"pacman -Q")
-    grep -qx "$last" "$FAKE_INSTALLED" || exit 1
-    [ "$tool" = dpkg-query ] && printf 'install ok installed'
-    exit 0 ;;
+  "dpkg-query "*) grep -qx "$last" "$FAKE_INSTALLED" && printf 'install ok installed'; exit ;;
+  "rpm -q"|"pacman -Q") grep -qx "$last" "$FAKE_INSTALLED"; exit ;;
 esac
 printf '%s|%s %s\n' "${DEBIAN_FRONTEND-}" "$tool" "$*" >> "$FAKE_LOG"
 case "$*" in ${FAKE_FAIL-}) exit "${FAKE_EXIT:-100}" ;; esac
@@ -48,18 +47,28 @@ const Words apt = {"apt-get", "dpkg-query"}, tap = {"tap", "macos-fuse-t/homebre
 
 class BrewTest : public ::testing::Test {
 protected:
-    // The fake `tools` in a directory of their own, the `installed` packages and an empty log,
-    // open to every user (one case runs as another); the environment that points brew at them.
-    Words machine(const Words &tools, const std::string &installed = "")
+    // The fake `tools` in a directory of their own (none: no directory), the `installed` packages
+    // and no log yet, open to every user (one case runs as another).
+    void machine(const Words &tools, const std::string &installed = "")
     {
         fs::remove_all(dir / "bin");
-        fs::create_directories(dir / "bin");
+        fs::remove(dir / "log");
         for (const auto &name : tools)
             writeFile(dir / ("bin/" + name), fakeManager);
         writeFile(dir / "installed", installed);
-        writeFile(dir / "log", "");
         sh("chmod -R a+rwx '" + dir.path() + "'");
-        return {"QUORVEL_BREW_PM_PATH=" + dir / "bin", "FAKE_LOG=" + dir / "log", "FAKE_INSTALLED=" + dir / "installed"};
+    }
+
+    // brew pointed at the fake tools and at a pkexec of the test's own, run after `before` (as
+    // another user, say), with `more` of the environment.
+    ProgramResult brew(const Words &args, const Words &more = {}, Words before = {}) const
+    {
+        Words env = {"QUORVEL_BREW_PM_PATH=" + dir / "bin", "QUORVEL_BREW_PKEXEC=" + dir / "pkexec",
+                     "FAKE_LOG=" + dir / "log", "FAKE_INSTALLED=" + dir / "installed", "DEBIAN_FRONTEND=untouched"};
+        env.insert(env.end(), more.begin(), more.end());
+        before.push_back(std::string(QUORVEL_STANDINS_DIR) + "/brew");
+        before.insert(before.end(), args.begin(), args.end());
+        return runProgram(before, env);
     }
 
     std::string log() const
@@ -87,17 +96,15 @@ TEST_F(BrewTest, EachKnownCommandLineDrivesEveryPackageManager)
     const Words dnf = {"dnf", "rpm"}, zypper = {"zypper", "rpm"}, pacman = {"pacman"};
     const Case cases[] = {
         {apt, "", tap, "", "nothing to tap"},
-        // One install brings in all that is missing, so that the setup asks for the password once.
-        {apt, "", installFuse, update + "noninteractive|apt-get install -y fuse3 ntfs-3g\n", "installed fuse3"},
+        // One install brings in all that is missing, so that the setup asks for the password once
+        // (nothing missing, and apt-get's removal, are the ordinary user's test's).
         {apt, "fuse3\n", installNtfs, update + "noninteractive|apt-get install -y ntfs-3g\n", "installed ntfs-3g"},
         // Offline, or one mirror down: the index already here may still do.
         {apt, "", installNtfs, update + "noninteractive|apt-get install -y ntfs-3g fuse3\n",
          "installing from the index this machine already has", "FAKE_FAIL=update"},
         {apt, "", installNtfs, update + "noninteractive|apt-get install -y ntfs-3g fuse3\n",
          "fuse3 with apt-get failed (exit status 100)\nbrew: the package index could not be refreshed either", "FAKE_FAIL=*", 100},
-        {apt, both, installNtfs, "", "already installed"},
         {apt, "", removeNtfs, "", "not installed"},
-        {apt, both, removeNtfs, aptDry + "noninteractive|apt-get remove -y ntfs-3g\n", "removed ntfs-3g"},
         {apt, both, removeNtfs, aptDry, refused, needs, 1},
         {apt, both, removeNtfs, aptDry, "could not tell", "FAKE_FAIL=-s*", 1},
         {apt, both, {"uninstall", "--cask", "fuse-t"}, "", "stays installed"}, // other parts of the system use FUSE
@@ -117,20 +124,19 @@ TEST_F(BrewTest, EachKnownCommandLineDrivesEveryPackageManager)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args.front() + " " + c.args.back() + " [" + c.installed + "] " + c.log + c.env);
-        Words env = machine(c.tools, c.installed);
-        env.insert(env.end(), {"DEBIAN_FRONTEND=untouched", c.env});
-        const auto run = runStandin("brew", c.args, env);
+        machine(c.tools, c.installed);
+        const auto run = brew(c.args, {c.env});
         EXPECT_EQ(run.exitCode, c.exitCode) << run.standardError;
         EXPECT_EQ(log(), c.log);
         EXPECT_NE((run.standardOutput + run.standardError).find(c.says), std::string::npos) << run.standardOutput << run.standardError;
     }
     // "--cask fuse-t" is two words, not three; the privileged half installs what we need, nothing else.
-    const Words env = machine(apt);
+    machine(apt);
     for (const Words &args : std::vector<Words>{{}, {"install", "fuse-t"}, {"install", "--cask fuse-t"},
                                                 {"install", "--cask", "fuse-t", "extra"}, {"tap", "someone/else"},
                                                 {"uninstall", "--cask", "macfuse"}, {"--as-root", "install"},
                                                 {"--as-root", "install", "fuse3", "bash"}}) {
-        const auto run = runStandin("brew", args, env);
+        const auto run = brew(args);
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_EQ(run.standardError.rfind("brew: unsupported command line", 0), 0u) << run.standardError;
     }
@@ -150,48 +156,41 @@ TEST_F(BrewTest, AnOrdinaryUserIsAskedForThePasswordOncePerSetupThroughPkexec)
                               "  no-agent) echo \"$why: No authentication agent found.\" >&2; exit 127 ;;\n"
                               "  denied) printf '%s: Not authorized\\n\\nThis incident has been reported.\\n' \"$why\" >&2; exit 127 ;;\n"
                               "esac\nexec env -u DEBIAN_FRONTEND -u QUORVEL_BREW_PM_PATH \"$@\"\n");
-    Words env = machine(apt);
-    env.insert(env.end(), {"DEBIAN_FRONTEND=", "QUORVEL_BREW_PKEXEC=" + dir / "pkexec"});
-    auto asUser = [&](const Words &args, const Words &more = {}) { // this user when not root, nobody otherwise
-        Words argv{std::string(QUORVEL_STANDINS_DIR) + "/brew"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        if (root)
-            argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
-        Words all = env;
-        all.insert(all.end(), more.begin(), more.end());
-        return runProgram(argv, all);
-    };
-    const auto tapped = asUser(tap);
-    if (tapped.exitCode != 0 && tapped.standardError.find("Permission denied") != std::string::npos)
-        GTEST_SKIP() << "the build tree is not readable by nobody: " << tapped.standardError;
-    const auto fuse = asUser(installFuse);
+    machine(apt);
+    // This user when not root, nobody otherwise.
+    const Words user = root ? Words{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} : Words{};
+    const auto fuse = brew(installFuse, {}, user);
+    if (fuse.exitCode != 0 && fuse.standardError.find("Permission denied") != std::string::npos)
+        GTEST_SKIP() << "the build tree is not readable by nobody: " << fuse.standardError;
     EXPECT_EQ(fuse.exitCode, 0) << fuse.standardError;
-    const auto ntfs = asUser(installNtfs);
-    EXPECT_NE(ntfs.standardOutput.find("ntfs-3g-mac: ntfs-3g is already installed."), std::string::npos) << ntfs.standardOutput;
+    // Finds ntfs-3g installed with fuse3, so the log shows no second prompt.
+    brew(installNtfs, {}, user);
     const std::string bin = dir / "bin", self = fs::canonical(QUORVEL_STANDINS_DIR).string() + "/brew";
     EXPECT_EQ(log(), "pkexec /usr/bin/env QUORVEL_BREW_PM_PATH=" + bin + " " + self + " --as-root install fuse3 ntfs-3g\n"
                      "noninteractive|apt-get update\nnoninteractive|apt-get install -y fuse3 ntfs-3g\n");
-    writeFile(dir / "log", "");
-    EXPECT_EQ(asUser(removeNtfs).exitCode, 0);
-    EXPECT_EQ(log(), "|apt-get -s remove ntfs-3g\npkexec /usr/bin/env DEBIAN_FRONTEND=noninteractive " + bin
+    fs::remove(dir / "log");
+    EXPECT_EQ(brew(removeNtfs, {}, user).exitCode, 0);
+    EXPECT_EQ(log(), "untouched|apt-get -s remove ntfs-3g\npkexec /usr/bin/env DEBIAN_FRONTEND=noninteractive " + bin
                          + "/apt-get remove -y ntfs-3g\nnoninteractive|apt-get remove -y ntfs-3g\n");
 
     // pkexec exits 127 for a missing agent, a refusal and a command not found, and 126 for a
     // dismissed prompt and a command that could not run: each outcome says its own reason only.
-    const std::pair<Words, std::string> outcomes[] = {
-        {{"FAKE_PKEXEC=dismiss"}, "the administrator authentication was dismissed"},
-        {{"FAKE_PKEXEC=no-agent"}, "no polkit authentication agent is running, so the administrator password could not be"},
-        {{"FAKE_PKEXEC=denied"}, "you are not authorized"},
-        {{"FAKE_FAIL=*", "FAKE_EXIT=127"}, "installing fuse3, ntfs-3g with apt-get failed (exit status 127)"},
-        {{"FAKE_FAIL=*", "FAKE_EXIT=126"}, "installing fuse3, ntfs-3g with apt-get failed (exit status 126)"},
+    // Every package manager call fails, for the prompts that get that far.
+    const std::tuple<std::string, int, std::string> outcomes[] = {
+        {"FAKE_PKEXEC=dismiss", 126, "the administrator authentication was dismissed"},
+        {"FAKE_PKEXEC=no-agent", 127, "no polkit authentication agent is running, so the administrator password could not be"},
+        {"FAKE_PKEXEC=denied", 127, "you are not authorized"},
+        {"FAKE_EXIT=127", 127, "installing fuse3, ntfs-3g with apt-get failed (exit status 127)"},
+        {"FAKE_EXIT=126", 126, "installing fuse3, ntfs-3g with apt-get failed (exit status 126)"},
     };
-    for (const auto &[more, says] : outcomes) {
-        SCOPED_TRACE(more.back());
+    for (const auto &[more, exitCode, says] : outcomes) {
+        SCOPED_TRACE(more);
         machine(apt);
-        const auto run = asUser(installFuse, more);
-        EXPECT_EQ(run.exitCode, more.back() == "FAKE_EXIT=126" || more.back() == "FAKE_PKEXEC=dismiss" ? 126 : 127);
+        const auto run = brew(installFuse, {more, "FAKE_FAIL=*"}, user);
+        EXPECT_EQ(run.exitCode, exitCode);
         for (const auto &other : outcomes)
-            EXPECT_EQ(run.standardError.find(other.second) != std::string::npos, &other.second == &says) << run.standardError;
+            EXPECT_EQ(run.standardError.find(std::get<2>(other)) != std::string::npos, &std::get<2>(other) == &says)
+                << run.standardError;
     }
 }
 

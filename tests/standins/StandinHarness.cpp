@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <stdexcept>
 
 #include <sys/mount.h>
@@ -159,12 +160,10 @@ PathTest under(const std::string &prefix)
     return [prefix](const std::string &path) { return path.rfind(prefix, 0) == 0; };
 }
 
-TempDir::TempDir()
+TempDir::TempDir() : m_path(tempPrefix + std::to_string(::getpid()) + "-XXXXXX")
 {
-    std::string pattern = tempPrefix + std::to_string(::getpid()) + "-XXXXXX";
-    if (!::mkdtemp(pattern.data()))
+    if (!::mkdtemp(m_path.data()))
         throw std::runtime_error("mkdtemp failed");
-    m_path = pattern;
 }
 
 TempDir::~TempDir()
@@ -183,11 +182,8 @@ std::optional<std::string> plistText(const std::string &xml)
 {
     plist_t root = nullptr;
     plist_from_memory(xml.data(), uint32_t(xml.size()), &root);
-    if (!root)
-        return std::nullopt;
-    std::string out = text(root);
-    plist_free(root);
-    return out;
+    const std::unique_ptr<void, void (*)(plist_t)> owned(root, plist_free);
+    return root ? std::optional(text(root)) : std::nullopt;
 }
 
 } // namespace standins::testing

@@ -19,12 +19,11 @@ PromptAgent::PromptAgent(const TestAccount &account, qint64 pid)
     int notify[2];
     [[maybe_unused]] const int piped = ::pipe(notify);
     const std::string subject = std::to_string(pid), fd = std::to_string(notify[1]);
-    const uid_t uid = account.uid;
-    const gid_t gid = account.gid;
     m_pid = ::forkpty(&m_terminal, nullptr, nullptr, nullptr);
     if (m_pid == 0) {
         const char *environment[] = {"PATH=/usr/bin:/bin", "LANG=C", "TERM=dumb", nullptr};
-        if (::setgroups(1, &gid) == 0 && ::setgid(gid) == 0 && ::setuid(uid) == 0 && ::prctl(PR_SET_PDEATHSIG, SIGTERM) == 0)
+        if (::setgroups(1, &account.gid) == 0 && ::setgid(account.gid) == 0 && ::setuid(account.uid) == 0
+            && ::prctl(PR_SET_PDEATHSIG, SIGTERM) == 0)
             ::execle("/usr/bin/pkttyagent", "pkttyagent", "--process", subject.c_str(), "--notify-fd", fd.c_str(),
                      nullptr, environment);
         ::_exit(127);

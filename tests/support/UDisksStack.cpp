@@ -24,7 +24,6 @@ const QString kConnection = QStringLiteral("quorvel-udisks-stack");
 // One of each package the stack needs.
 const char *const kPrograms[] = {"/usr/bin/dbus-daemon", "/usr/lib/polkit-1/polkitd", "/usr/libexec/udisks2/udisksd", "/usr/bin/udevadm", "/usr/sbin/useradd"};
 bool isolated = false;
-std::unique_ptr<UDisksStack> instance;
 
 // The rule for `user`: every action answered with its allow_active default, as for a user at an
 // active local desktop (without logind nobody is, and polkit would answer allow_any), and the user
@@ -65,26 +64,16 @@ QString UDisksStack::skipReason()
             return QStringLiteral("udisksd already runs on this machine: a second one would act on the same devices");
         if (!isolated)
             return QStringLiteral("main did not call UDisksStack::prepareProcess: no mount namespace for the stack");
-        instance.reset(new UDisksStack);
+        s_shared.reset(new UDisksStack);
         try {
-            instance->start();
+            s_shared->start();
         } catch (const std::exception &e) {
-            instance.reset();
+            s_shared.reset();
             return QString::fromStdString(e.what());
         }
         return {};
     }();
     return reason;
-}
-
-UDisksStack &UDisksStack::shared()
-{
-    return *instance; // once skipReason() has said nothing
-}
-
-void UDisksStack::stopShared()
-{
-    instance.reset();
 }
 
 QDBusConnection UDisksStack::bus() const
@@ -185,15 +174,11 @@ std::unique_ptr<QProcess> UDisksStack::run(const TestAccount &account, const QSt
     const QString copy = QString::fromStdString(*m_dir / QFileInfo(program).fileName().toStdString());
     QFile::copy(program, copy);
     auto process = std::make_unique<QProcess>();
-    QProcessEnvironment environment;
-    environment.insert(QStringLiteral("HOME"), account.home);
-    environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
-    environment.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
-    process->setProcessEnvironment(environment);
     process->setWorkingDirectory(account.home);
     process->start(QStringLiteral("/usr/bin/setpriv"),
                    QStringList{"--reuid=" + QString::number(account.uid), "--regid=" + QString::number(account.gid),
-                               "--clear-groups", "--pdeathsig=KILL", "--", copy}
+                               "--clear-groups", "--pdeathsig=KILL", "--", "/usr/bin/env", "-i", "HOME=" + account.home,
+                               "PATH=/usr/bin:/bin", "LANG=C.UTF-8", copy}
                        + arguments);
     process->waitForStarted();
     return process;

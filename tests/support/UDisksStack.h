@@ -60,8 +60,8 @@ public:
     // here (not root, a program missing, udisks2 of the machine's running, a daemon that did not
     // start, with the end of what it said), for GTEST_SKIP.
     static QString skipReason();
-    static UDisksStack &shared();
-    static void stopShared();
+    static UDisksStack &shared() { return *s_shared; } // once skipReason() has said nothing
+    static void stopShared() { s_shared.reset(); }
     ~UDisksStack();
 
     QDBusConnection bus() const;
@@ -72,8 +72,8 @@ public:
     // until udisks2 reports idTypes[i] as partition i+1's IdType; throws when it does not in 30 s.
     void settle(const std::string &loop, const QStringList &idTypes) const;
 
-    // `program` (a copy of it, which any account can reach) run as `account`, which it is left to
-    // when the test process dies.
+    // `program` (a copy of it, which any account can reach) run as `account` with only HOME, PATH
+    // and LANG set, which it is left to when the test process dies.
     std::unique_ptr<QProcess> run(const TestAccount &account, const QString &program,
                                   const QStringList &arguments = {}) const;
 
@@ -86,6 +86,7 @@ private:
     QStringList m_made; // directories made for the stack's mounts
     std::unique_ptr<TestAccount> m_account, m_other;
     std::vector<std::unique_ptr<QProcess>> m_daemons;
+    static inline std::unique_ptr<UDisksStack> s_shared;
 };
 
 } // namespace testsupport

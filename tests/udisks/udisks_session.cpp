@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <iostream>
 #include <string>
 
@@ -18,20 +19,15 @@ int main(int argc, char **argv)
     DiskManager manager(environment);
     for (std::string line; std::getline(std::cin, line);) {
         const QStringList words = QString::fromStdString(line).split(QLatin1Char(' '));
-        const auto find = [&]() -> std::optional<NTFSDisk> {
-            for (const NTFSDisk &disk : manager.disks())
-                if (disk.deviceNode == words.value(1))
-                    return disk;
-            return std::nullopt;
-        };
+        const auto find = [&] { return std::ranges::find(manager.disks(), words.value(1), &NTFSDisk::deviceNode); };
         testsupport::await(manager.scanDisks());
         std::optional<DiskError> error = DiskError{DiskError::MountFailed, QStringLiteral("no disk ") + words.value(1)};
-        if (const std::optional<NTFSDisk> disk = find())
+        if (const auto disk = find(); disk != manager.disks().end())
             error = testsupport::await(words[0] == QLatin1String("mount")
                                            ? manager.mountReadWrite(*disk, QStringLiteral("/usr/bin/ntfs-3g"))
                                            : manager.unmount(*disk));
         const QString answer = error ? QStringLiteral("error %1 %2").arg(int(error->code)).arg(error->description)
-                                     : QStringLiteral("ok ") + find().value_or(NTFSDisk{}).mountPoint.value_or(QString());
+                                     : QStringLiteral("ok ") + find()->mountPoint.value_or(QString()); // listed after a rescan
         std::cout << answer.trimmed().toStdString() << std::endl;
     }
     return 0;
