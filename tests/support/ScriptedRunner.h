@@ -44,6 +44,12 @@ public:
         QMutexLocker lock(&m_mutex);
         m_answers.insert(line, std::move(result));
     }
+    // Line starting with `prefix` → answer (exact answers win).
+    void onPrefix(const QString &prefix, ShellResult result)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_prefixAnswers.append({prefix, std::move(result)});
+    }
     void setHandler(Handler handler)
     {
         QMutexLocker lock(&m_mutex);
@@ -114,12 +120,18 @@ private:
         if (const auto scripted = handler ? handler(call) : std::nullopt)
             return *scripted;
         lock.relock();
-        return m_answers.value(call.line, ok());
+        if (const auto exact = m_answers.constFind(call.line); exact != m_answers.cend())
+            return *exact;
+        for (const auto &[prefix, result] : std::as_const(m_prefixAnswers))
+            if (call.line.startsWith(prefix))
+                return result;
+        return ok();
     }
 
     mutable QMutex m_mutex;
     QList<Call> m_calls;
     QHash<QString, ShellResult> m_answers;
+    QList<std::pair<QString, ShellResult>> m_prefixAnswers;
     Handler m_handler;
     std::chrono::milliseconds m_delay{0};
 };
