@@ -58,9 +58,10 @@ protected:
                              " && mkntfs -q -F -f -Q -L 'Fake Volume' dev/loop2"
                              " && mkntfs -q -F -f -Q dev/sda2 && mkfs.ext4 -q -F dev/sda1 && printf 'label: dos\\n,3M,7\\n,2M,7\\n' | sfdisk -q dev/sda");
         ASSERT_EQ(made.exitCode, 0) << made.standardError;
-        // udev knows mmcblk0: an NTFS card whose label holds what XML cannot carry.
+        // udev knows mmcblk0: an NTFS card whose label holds what XML cannot carry, and escapes
+        // that are not udev's (not hex, cut short, octal) and stay as they are.
         writeFile(dir / "udev/b179:0", "S:disk/by-id/mmc-card\nE:ID_FS_TYPE=ntfs\n"
-                                       "E:ID_FS_LABEL_ENC=Caf\\xc3\\xa9\\x20&\\x20<J>\\x0d\\x09\\x01\\xff\\xef\\xbf\\xbe\n");
+                                       "E:ID_FS_LABEL_ENC=Caf\\xc3\\xa9\\x20&\\x20<J>\\x0d\\x09\\x01\\xff\\xef\\xbf\\xbe\\xZZ\\x4g\\040\\x4\n");
         // The card's FUSE mount names its node; loop2's is found by its device number.
         writeFile(dir / "mountinfo", "27 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
                                      "62 27 0:99 / /media/card rw,nosuid - fuseblk " + dir / "dev/mmcblk0" + " ro,allow_other\n"
@@ -115,7 +116,7 @@ TEST_F(FakeMachineTest, InfoReadsLabelsFromUdevOrTheDeviceAndFindsTheirMounts)
     ASSERT_EQ(card.exitCode, 0) << card.standardError;
     // Not writable: the file system itself is mounted read-only.
     EXPECT_EQ(plistText(card.standardOutput), "{DeviceIdentifier=mmcblk0, Size=16777216, VolumeName=Caf\xC3\xA9 & <J>\r\t"
-                                              "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD, MountPoint=/media/card, Writable=false, "
+                                              "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\\xZZ\\x4g\\040\\x4, MountPoint=/media/card, Writable=false, "
                                               "FilesystemType=ntfs, Content=Windows_NTFS}");
     EXPECT_EQ(plistText(loop.standardOutput), "{DeviceIdentifier=loop2, Size=8388608, VolumeName=Fake Volume, MountPoint=/media/"
                                               "Fake Volume, Writable=true, FilesystemType=ntfs, Content=Windows_NTFS}");

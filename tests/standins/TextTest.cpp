@@ -1,4 +1,5 @@
-// The stand-ins' pure text handling: hostile bytes and the mount table.
+// The stand-ins' pure text handling: hostile bytes and the mount table (udev's hex escapes are
+// the made-up machine's, in FakeMachineTest).
 #include "MountInfo.h"
 #include "Text.h"
 
@@ -23,19 +24,6 @@ TEST(Text, RepairUtf8KeepsValidTextAndReplacesEachIllFormedSubpart)
              {"\xE3\x83" "x", fffd + "x"},                    // truncated: one replacement
              {"end\xF0\x9F\x92", "end" + fffd}})
         EXPECT_EQ(repairUtf8(input), expected) << "input bytes: " << input;
-}
-
-TEST(Text, DecodesTheKernelsOctalAndUdevsHexEscapesOnly)
-{
-    for (const auto &[input, expected] : std::vector<std::pair<std::string, std::string>>{
-             {"tab\\011nl\\012bs\\134end", "tab\tnl\nbs\\end"}, // the blank ("\\040") is the mount table's
-             {"\\343\\203\\207", "\xE3\x83\x87"}, // the bytes of a UTF-8 letter
-             // Not three octal digits, beyond a byte, or cut short: left alone.
-             {"a\\04x\\089\\777\\04", "a\\04x\\089\\777\\04"},
-             {"trailing\\", "trailing\\"}})
-        EXPECT_EQ(decodeOctalEscapes(input), expected);
-    // Good hex escapes are the udev label's, in FakeMachineTest; octal ones are not udev's.
-    EXPECT_EQ(decodeHexEscapes("bad\\xZZ\\040\\x4"), "bad\\xZZ\\040\\x4");
 }
 
 TEST(Text, NaturalLessOrdersKernelNamesByNumberValue)
@@ -63,7 +51,8 @@ TEST(MountInfo, ParsesKernelLinesAndListsEachMountOnOneLine)
              "47 27 x:1 / /bad rw - ext4 /dev/sdz rw\n"
              "48 27 8:1 / /no/separator rw ext4 /dev/sda1 rw\n"
              "46 27 259:1 / /media/Data rw,noexec - ext4 /dev/sdb1 ro\n"
-             "47 27 8:1 / /media/a\\012b ro - vfat /dev/sdc1 ro\n"
+             // Three octal digits within a byte only: a line break, a tab, a backslash, a UTF-8 letter.
+             "47 27 8:1 / /media/a\\012b\\011\\134\\343\\203\\207\\089\\777\\04x\\04 ro - vfat /dev/sdc1 ro\n"
              "48 27 8:2 / /media/x rw,no\rexec - fuse\rblk /dev/sdd1 rw\n"))
         seen.push_back(std::to_string(e.id) + " " + std::to_string(e.parentId) + " " + std::to_string(e.major) + ":"
                        + std::to_string(e.minor) + " " + e.root + " [" + e.superOptions + "] " + formatMountLine(e));
@@ -74,7 +63,7 @@ TEST(MountInfo, ParsesKernelLinesAndListsEachMountOnOneLine)
                         "46 27 0:50 /sub [rw]  on /srv/bind (tmpfs, read-only, relatime)",
                         "49 27 8:2 / [rw,errors=remount-ro] /dev/sda2 on /data (ext4)",
                         "46 27 259:1 / [ro] /dev/sdb1 on /media/Data (ext4, read-only, noexec)",
-                        "47 27 8:1 / [ro] /dev/sdc1 on /media/a\\012b (vfat, read-only)",
+                        "47 27 8:1 / [ro] /dev/sdc1 on /media/a\\012b\t\\\xE3\x83\x87\\089\\777\\04x\\04 (vfat, read-only)",
                         "48 27 8:2 / [rw] /dev/sdd1 on /media/x (fuse\\015blk, no\\015exec)",
                     }));
 }
