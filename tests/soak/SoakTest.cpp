@@ -1,5 +1,6 @@
 // The disk model under load on real devices: cycles of read-write mount, a check of every file
-// ever written, 200 files of random contents written and synced, unmount; on the way a second mount elsewhere, a busy volume and children killed by SIGKILL, and at the end
+// ever written, 200 files of random contents written and synced, unmount; on the way a second
+// mount elsewhere, a busy volume and children killed by SIGKILL, and at the end
 // the disk pulled out while mounted. Nothing written before a successful unmount may be lost, and
 // at the end nothing may be left: no mount, directory, loop device, open descriptor, unreaped
 // child or ntfs-3g still holding the device.
