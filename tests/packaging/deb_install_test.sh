@@ -1,19 +1,18 @@
 #!/usr/bin/env bash
 # Builds the Debian package from the build tree (or takes $QUORVEL_TEST_DEB), installs it on this
-# machine with dpkg -i, and checks the installed application: the package's dependencies and the
-# application under Xvfb showing its main window after starting the installed diskutil (the
-# installed tree itself is installed_tree_test.sh's). The package is purged
-# again on every way out, and nothing of it may stay behind.
-# Usage: deb_install_test.sh BUILD_DIR WAIT_FOR_OPEN [--sanitized]
+# machine, and checks the installed application: the package's dependencies and the installed
+# program under Xvfb showing its main window (the installed tree itself, and where its programs
+# find the stand-ins, are installed_tree_test.sh's). The package is purged again on every way
+# out, and nothing of it may stay behind.
+# Usage: deb_install_test.sh BUILD_DIR [--sanitized]
 set -uo pipefail
 build=$1
-wait_for_open=$2
 package=quorvel-ntfs-mount
 libexec=/usr/libexec/quorvel-ntfs-mount
 title='Quorvel NTFS Mount'
 
 skip() { echo "skipped: $*"; exit 77; }
-[ "${3:-}" = --sanitized ] && skip "sanitizer build: the package is made from the plain build"
+[ "${2:-}" = --sanitized ] && skip "sanitizer build: the package is made from the plain build"
 [ "$(id -u)" -eq 0 ] || skip "needs root to install a package"
 for tool in dpkg dpkg-deb cpack Xvfb xdotool xprop; do
   command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/setup test installs it)"
@@ -29,19 +28,8 @@ installed=""
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 
-# dpkg refuses at once while another dpkg or apt holds its lock: try again for a while.
-dpkg_locked() {
-  local tries=120 out
-  while :; do
-    out=$("$@" 2>&1) && { printf '%s\n' "$out"; return 0; }
-    if grep -q -i 'lock' <<<"$out" && [ $((tries--)) -gt 0 ]; then
-      sleep 1
-    else
-      printf '%s\n' "$out"
-      return 1
-    fi
-  done
-}
+# apt-get waits for a lock another dpkg or apt holds, where dpkg would refuse at once.
+apt=(apt-get -y -q -o DPkg::Lock::Timeout=120)
 
 # The started processes end, newest first.
 stop_all() {
@@ -52,7 +40,7 @@ stop_all() {
 cleanup() {
   stop_all
   if [ -n "$installed" ]; then
-    dpkg_locked dpkg --purge "$package" >/dev/null || echo "FAIL: dpkg --purge $package"
+    "${apt[@]}" purge "$package" >/dev/null || echo "FAIL: apt-get purge $package"
     [ -z "$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -v not-installed)" ] ||
       echo "FAIL: $package is still known to dpkg"
   fi
@@ -77,23 +65,19 @@ if [ -z "$deb" ]; then
     { cat "$scratch/cpack.log"; echo "FAIL: cpack"; exit 1; }
   deb=$(ls "$scratch"/cpack/*.deb)
 fi
-echo "package: $deb"
 depends=$(dpkg-deb -f "$deb" Depends)
-echo "Depends: $depends"
-echo "Recommends: $(dpkg-deb -f "$deb" Recommends)"
+echo "package: $deb; Depends: $depends"
 # Each library family comes from dpkg-shlibdeps; each program the application starts is named.
 for dependency in 'libqt6core6' 'libqt6widgets6' 'libqt6dbus6' 'libqcoro6' 'libplist' 'libblkid1' \
   'ntfs-3g' 'fuse3' 'udisks2' 'pkexec' 'xdg-utils'; do
   grep -q -E "(^|, )$dependency" <<<"$depends" || fail "Depends lacks $dependency"
 done
 [ "$(dpkg-deb -f "$deb" Recommends)" = fonts-noto-cjk ] || fail "fonts-noto-cjk is not recommended"
-[ "$(dpkg-deb -f "$deb" Version)" = 1.0.0 ] || fail "version $(dpkg-deb -f "$deb" Version), not 1.0.0"
-dpkg-deb -f "$deb" Maintainer | grep -q '^Quorvel NTFS Mount maintainers <' || fail "maintainer $(dpkg-deb -f "$deb" Maintainer)"
-dpkg-deb -c "$deb" | grep " \./usr/share/doc/$package/copyright$" >/dev/null || fail "the package has no /usr/share/doc/$package/copyright"
 
 installed=yes
-dpkg_locked dpkg -i "$deb" >"$scratch/dpkg.log" ||
-  { cat "$scratch/dpkg.log"; echo "FAIL: dpkg -i (missing dependencies? scripts/setup test installs them)"; exit 1; }
+# A path, so that apt-get installs this file rather than a package of that name from a mirror.
+"${apt[@]}" install "$(realpath "$deb")" >"$scratch/apt.log" 2>&1 ||
+  { cat "$scratch/apt.log"; echo "FAIL: apt-get install $deb"; exit 1; }
 dpkg -L "$package" >"$scratch/files"
 
 # ---- The installed application under Xvfb ----
@@ -104,10 +88,6 @@ export DISPLAY=":$(head -n 1 "$scratch/display")"
 unset WAYLAND_DISPLAY
 export QT_QPA_PLATFORM=xcb NO_AT_BRIDGE=1
 
-"$wait_for_open" 60 "$libexec/diskutil" >"$scratch/watch" &
-watcher=$!
-pids+=($watcher)
-wait_for 50 grep -q watching "$scratch/watch" || { echo "FAIL: cannot watch $libexec/diskutil"; exit 1; }
 session=()
 command -v dbus-run-session >/dev/null && session=(dbus-run-session --)
 "${session[@]}" /usr/bin/quorvel-ntfs-mount >"$scratch/app.log" 2>&1 &
@@ -124,7 +104,6 @@ if wait_for 150 xdotool search --onlyvisible --name "^$title\$"; then
 else
   fail "the main window \"$title\" did not appear"
 fi
-wait "$watcher" || fail "the installed application did not start $libexec/diskutil"
 app_pid=$launcher
 [ ${#session[@]} -eq 0 ] || { app_pid=$(pgrep -P "$launcher" -x quorvel-ntfs-mo) && pids+=($app_pid); }
 if [ -z "$app_pid" ] || ! kill -0 "$app_pid" 2>/dev/null; then
@@ -136,7 +115,7 @@ fi
 
 # ---- Removal leaves nothing behind ----
 stop_all
-dpkg_locked dpkg --purge "$package" >/dev/null || fail "dpkg --purge $package"
+"${apt[@]}" purge "$package" >/dev/null || fail "apt-get purge $package"
 installed=""
 while read -r path; do
   # Shared folders (/usr, /usr/share/icons/hicolor/...) stay; the package's own files and folders go.
