@@ -1,93 +1,64 @@
 // The application object on scripted models: the window and the tray on the same disks, the
 // single main window, where a pulled-out disk is told, and the start-up mark.
-#include "app/QuorvelNTFSMountApp.h"
 #include "app/StartupMark.h"
 
-#include "main_window/RecordingPresenter.h"
-#include "support/TrayTestSupport.h"
-#include "ui/main_window/ContentView.h"
+#include "support/AppFixture.h"
 #include "ui/main_window/DiskRowView.h"
-#include "ui/menu_bar/MenuBarView.h"
+#include "ui/main_window/HeaderView.h"
 #include "ui/toolkit/ToolkitButton.h"
 
 #include <QApplication>
-#include <QPointer>
 #include <QTest>
 #include <QWindow>
 
-using testsupport::processEventsUntil;
-
 namespace {
 
-void deliverDeferredDeletes()
+// One line per entry as the user sees it: "---" for a separator, "[off]" for a greyed-out entry,
+// "▸" for a submenu.
+QStringList describe(const QMenu *menu)
 {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCoreApplication::processEvents();
+    QStringList lines;
+    for (const QAction *action : menu->actions())
+        lines << QString(action->isEnabled() ? "" : "[off] ") + (action->menu() ? "▸ " : "")
+                + (action->isSeparator() ? "---" : action->iconText()); // without mnemonic markers
+    return lines;
 }
 
-struct AppFixture : ::testing::Test {
-    ScriptedMachine machine;
-    std::shared_ptr<RecordingNotifications> notifications = std::make_shared<RecordingNotifications>();
-    std::shared_ptr<RecordingPresenter> presenter = std::make_shared<RecordingPresenter>();
-    QList<QPointer<ContentView>> contents; // each main window's content, alerts recorded
-    std::unique_ptr<QuorvelNTFSMountApp> app;
-
-    void start(const QList<NTFSDisk> &disks)
-    {
-        machine.setPrerequisites(true, true, true);
-        machine.setDisks(disks);
-        app = std::make_unique<QuorvelNTFSMountApp>(notifications, machine.environment(), [this] {
-            contents << new ContentView(machine.environment());
-            contents.last()->setAlertPresenter(presenter);
-            return contents.last().data();
-        });
-        waitForScan(machine, app->diskManager());
-        ASSERT_TRUE(processEventsUntil([&] { return contents.last()->rows().size() == disks.size(); }));
-    }
-    void TearDown() override
-    {
-        app.reset();
-        deliverDeferredDeletes();
-    }
-    void rescan()
-    {
-        machine.runner->clearCalls();
-        trigger(menu(), kRescanEntry);
-        waitForScan(machine, app->diskManager());
-    }
-    QMenu *menu() const { return app->menuBar()->menu(); }
-    QMenu *submenu(int index) const { return menu()->actions().at(index)->menu(); }
-};
-
-// Once, and only when the window is on screen and the first scan has ended, whichever comes last.
-struct StartupMarkTest : ::testing::Test {
-    ScriptedMachine machine;
-    QWidget window;
-    std::unique_ptr<DiskManager> disks;
-    std::unique_ptr<StartupMark> mark;
-    int reached = 0;
-
-    void SetUp() override
-    {
-        machine.setDisks({readOnlyDisk("disk4s1", "Data")});
-        disks = std::make_unique<DiskManager>(machine.environment());
-        mark = std::make_unique<StartupMark>(&window, disks.get());
-        QObject::connect(mark.get(), &StartupMark::reached, [this] { ++reached; });
-    }
-    bool exposed() const { return window.windowHandle() && window.windowHandle()->isExposed(); }
-    // Neither a rescan nor showing the window again fires it a second time.
-    void TearDown() override
-    {
-        testsupport::await(disks->scanDisks());
-        window.hide();
-        window.show();
-        ASSERT_TRUE(processEventsUntil([&] { return exposed(); }));
-        QCoreApplication::processEvents();
-        EXPECT_EQ(reached, 1);
-    }
-};
-
 } // namespace
+
+// Not sorted, two volumes of the same name both listed, and "&" shown as it is. The
+// prerequisites change behind the models' backs (a setup or an uninstall): the window looks
+// again on each way of refreshing, the menu each time it opens. Mount needs fuse-t and ntfs-3g
+// whatever Homebrew says; while one is missing, the panel stands below the window's first divider.
+TEST_F(AppFixture, MountFollowsThePrerequisitesInTheWindowOnEachRefreshAndInTheMenuOnOpening)
+{
+    start({disk("disk6s2", "R&D", false), readOnlyDisk("disk4s1", "Data"), writableDisk("disk5s1", "Data")});
+    ASSERT_EQ(describe(menu()),
+              QStringList({"▸ R&D", "▸ Data", "▸ Data", "---", kRescanEntry, "メイン画面を開く", "---", "アプリを終了"}));
+    EXPECT_EQ(describe(submenu(0)), QStringList({"詳細情報: disk6s2", "---", kMountEntry}));
+    EXPECT_EQ(describe(submenu(1)), QStringList({"詳細情報: disk4s1", "---", kMountEntry}));
+    EXPECT_EQ(describe(submenu(2)), QStringList({"詳細情報: disk5s1", "---", kEjectEntry}));
+    const std::function<void()> header = [&] { QTest::mouseClick(view()->headerView()->refreshButton(), Qt::LeftButton); };
+    const std::function<void()> reshow = [&] { view()->hide(), view()->show(); };
+    const std::function<void()> full = [&] { view()->fullRefresh(); };
+    const struct {
+        bool homebrew, fuseT, ntfs3g;
+        std::function<void()> refresh;
+    } cases[] = {{true, false, true, header}, {false, true, true, reshow}, {true, true, false, full}, {true, true, true, header}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.homebrew << c.fuseT << c.ntfs3g);
+        machine.setPrerequisites(c.homebrew, c.fuseT, c.ntfs3g);
+        c.refresh();
+        const bool ready = c.fuseT && c.ntfs3g;
+        EXPECT_EQ(view()->row("disk4s1")->mountButton()->isEnabled(), ready);
+        EXPECT_EQ(view()->sections().indexOf(view()->warningView()), ready ? -1 : 2);
+        menu()->popup(QPoint(0, 0));
+        menu()->hide();
+        EXPECT_EQ(describe(submenu(1)).last(), (ready ? "" : "[off] ") + kMountEntry);
+        QApplication::processEvents();
+        ASSERT_TRUE(processEventsUntil([&] { return idle(); }));
+    }
+}
 
 // A hibernated volume mounted and a busy one ejected, from the window and from the tray: both
 // give the system's words first, then the explanation, and offer the remedy, which runs the
@@ -112,7 +83,7 @@ TEST_F(AppFixture, WindowAndTrayTellAFailureAlikeAndTheirRemedyRunsTheRightComma
     for (int index : {0, 1}) {
         const auto &c = cases[index];
         SCOPED_TRACE(c.remedy.toStdString());
-        DiskRowView *row = contents.last()->rows().at(index);
+        DiskRowView *row = view()->rows().at(index);
         QTest::mouseClick(index ? row->unmountButton() : row->mountButton(), Qt::LeftButton);
         ASSERT_TRUE(processEventsUntil([&] { return presenter->open.has_value(); }));
         const Alert alert = *presenter->open;
@@ -143,7 +114,7 @@ TEST_F(AppFixture, WindowAndTrayTellAFailureAlikeAndTheirRemedyRunsTheRightComma
 TEST_F(AppFixture, OpeningTheMainWindowAgainRaisesTheOneThereIs)
 {
     start({readOnlyDisk("disk4s1", "Data")});
-    QWidget *window = contents.last()->window();
+    QWidget *window = view()->window();
     window->showMinimized();
     trigger(menu(), "メイン画面を開く");
     trigger(submenu(0), "詳細情報: disk4s1");
@@ -168,7 +139,7 @@ TEST_F(AppFixture, AMountedDiskPulledOutIsToldInTheVisibleWindowElseInANotificat
     EXPECT_TRUE(notifications->sent.isEmpty());
     EXPECT_EQ(app->statusLabel().writableCount, 0);
 
-    contents.last()->window()->close();
+    view()->window()->close();
     deliverDeferredDeletes();
     machine.files->missingDevices.clear();
     machine.setDisks({writableDisk("disk4s1", "Data")});
@@ -179,21 +150,38 @@ TEST_F(AppFixture, AMountedDiskPulledOutIsToldInTheVisibleWindowElseInANotificat
     EXPECT_EQ(presenter->presented.size(), 1);
 }
 
-TEST_F(StartupMarkTest, WindowFirstThenTheScanEnds)
+// Once, and only when the window is on screen and the first scan has ended, whichever comes
+// last: neither a rescan nor showing the window again fires it a second time.
+TEST(StartupMarkTest, FiresOnceWhenTheWindowIsUpAndTheFirstScanHasEnded)
 {
-    machine.runner->setAsyncDelay(std::chrono::milliseconds(300)); // the listing outlasts the exposure
-    window.show();
-    ASSERT_TRUE(processEventsUntil([&] { return exposed(); }));
-    EXPECT_EQ(reached, 0);
-    ASSERT_TRUE(processEventsUntil([&] { return reached > 0; }));
-    EXPECT_EQ(disks->disks().size(), 1); // the list was there when the mark fired
-}
-
-TEST_F(StartupMarkTest, ScanEndsFirstThenTheWindowComesUp)
-{
-    waitForScan(machine, disks.get());
-    QCoreApplication::processEvents();
-    EXPECT_EQ(reached, 0);
-    window.show();
-    ASSERT_TRUE(processEventsUntil([&] { return reached > 0; }));
+    for (const bool windowFirst : {true, false}) {
+        SCOPED_TRACE(windowFirst ? "window first" : "scan first");
+        ScriptedMachine machine;
+        machine.setDisks({readOnlyDisk("disk4s1", "Data")});
+        if (windowFirst)
+            machine.runner->setAsyncDelay(std::chrono::milliseconds(300)); // the listing outlasts the exposure
+        QWidget window;
+        DiskManager disks(machine.environment());
+        StartupMark mark(&window, &disks);
+        int reached = 0;
+        QObject::connect(&mark, &StartupMark::reached, [&] { ++reached; });
+        const auto exposed = [&] { return window.windowHandle() && window.windowHandle()->isExposed(); };
+        if (windowFirst) {
+            window.show();
+            ASSERT_TRUE(processEventsUntil(exposed));
+        } else {
+            waitForScan(machine, &disks);
+        }
+        QCoreApplication::processEvents();
+        EXPECT_EQ(reached, 0);
+        window.show();
+        ASSERT_TRUE(processEventsUntil([&] { return reached > 0; }));
+        EXPECT_EQ(disks.disks().size(), 1); // the list was there when the mark fired
+        testsupport::await(disks.scanDisks());
+        window.hide();
+        window.show();
+        ASSERT_TRUE(processEventsUntil(exposed));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(reached, 1);
+    }
 }
