@@ -1,18 +1,15 @@
 #pragma once
 
 // A scripted macOS machine for the window's and the tray's tests (and the window's gallery): the
-// disks the disk utility lists, their mount state, and which prerequisites exist.
+// disks the disk utility lists, their mount state, and which prerequisites exist. Its answers
+// are the runner's exact ones, so a test's own handler is asked first.
 #include "disks/NTFSDisk.h"
 #include "shell/ModelEnvironment.h"
 #include "support/PlistFixtures.h"
 #include "support/ScriptedFileProbe.h"
 #include "support/ScriptedRunner.h"
 
-#include <QHash>
-#include <QMutex>
-
 #include <memory>
-#include <optional>
 
 namespace testsupport {
 
@@ -22,17 +19,7 @@ struct ScriptedMachine {
     std::shared_ptr<ScriptedRunner> runner = std::make_shared<ScriptedRunner>();
     std::shared_ptr<ScriptedFileProbe> files = std::make_shared<ScriptedFileProbe>();
 
-    // The disk utility and the mount table answer from the current scripted disks (the runner's
-    // handler is asked first, also from the scan's background thread).
-    ScriptedMachine()
-    {
-        runner->setHandler([state = m_state](const ScriptedRunner::Call &call) -> std::optional<ShellResult> {
-            QMutexLocker lock(&state->mutex);
-            const auto answer = state->answers.constFind(call.line);
-            return answer == state->answers.constEnd() ? std::nullopt : std::optional(ScriptedRunner::ok(*answer));
-        });
-        setDisks({});
-    }
+    ScriptedMachine() { setDisks({}); }
 
     ModelEnvironment environment() const { return {Platform::macOS(), runner, files, std::nullopt}; }
 
@@ -41,21 +28,18 @@ struct ScriptedMachine {
     void setDisks(const QList<NTFSDisk> &disks)
     {
         using namespace fixtures;
-        QHash<QString, QString> answers;
         QStringList entries;
         QString table = "/dev/disk1s1 on / (apfs, local, read-only, journaled)\n";
         for (const NTFSDisk &disk : disks) {
             entries << partition(disk.deviceNode, disk.size, "Windows_NTFS");
-            answers.insert("/usr/sbin/diskutil info -plist " + disk.deviceNode,
-                           QString::fromUtf8(detail({{"VolumeName", str(disk.volumeName)}, {"FilesystemType", str("ntfs")}})));
+            runner->on("/usr/sbin/diskutil info -plist " + disk.deviceNode,
+                       ScriptedRunner::ok(QString::fromUtf8(detail({{"VolumeName", str(disk.volumeName)}, {"FilesystemType", str("ntfs")}}))));
             if (disk.mountPoint)
                 table += "/dev/" + disk.deviceNode + " on " + *disk.mountPoint + " (ntfs, local, nodev, nosuid"
                     + (disk.isWritable ? ")\n" : ", read-only)\n");
         }
-        answers.insert("/usr/sbin/diskutil list -plist", QString::fromUtf8(listing(entries)));
-        answers.insert("/sbin/mount ", table);
-        QMutexLocker lock(&m_state->mutex);
-        m_state->answers = answers;
+        runner->on("/usr/sbin/diskutil list -plist", ScriptedRunner::ok(QString::fromUtf8(listing(entries))));
+        runner->on("/sbin/mount ", ScriptedRunner::ok(table));
     }
 
     void setPrerequisites(bool homebrew, bool fuseT, bool ntfs3g)
@@ -64,13 +48,6 @@ struct ScriptedMachine {
                                             {"/Library/Filesystems/fuse-t.fs", fuseT}, {kNtfs3g, ntfs3g}})
             present ? void(files->existing.insert(path)) : void(files->existing.remove(path));
     }
-
-private:
-    struct State {
-        QMutex mutex;
-        QHash<QString, QString> answers;
-    };
-    std::shared_ptr<State> m_state = std::make_shared<State>();
 };
 
 } // namespace testsupport
