@@ -12,7 +12,6 @@
 #include <functional>
 #include <ostream>
 #include <optional>
-#include <utility>
 
 // A command runner for tests: answers from a script and records every command line in order.
 // Thread-safe, since scans run their detail reads on a background thread.
@@ -43,12 +42,6 @@ public:
     {
         QMutexLocker lock(&m_mutex);
         m_answers.insert(line, std::move(result));
-    }
-    // Line starting with `prefix` → answer (exact answers win).
-    void onPrefix(const QString &prefix, ShellResult result)
-    {
-        QMutexLocker lock(&m_mutex);
-        m_prefixAnswers.append({prefix, std::move(result)});
     }
     void setHandler(Handler handler)
     {
@@ -120,18 +113,12 @@ private:
         if (const auto scripted = handler ? handler(call) : std::nullopt)
             return *scripted;
         lock.relock();
-        if (const auto exact = m_answers.constFind(call.line); exact != m_answers.cend())
-            return *exact;
-        for (const auto &[prefix, result] : std::as_const(m_prefixAnswers))
-            if (call.line.startsWith(prefix))
-                return result;
-        return ok();
+        return m_answers.value(call.line, ok());
     }
 
     mutable QMutex m_mutex;
     QList<Call> m_calls;
     QHash<QString, ShellResult> m_answers;
-    QList<std::pair<QString, ShellResult>> m_prefixAnswers;
     Handler m_handler;
     std::chrono::milliseconds m_delay{0};
 };

@@ -8,6 +8,7 @@
 #include "dependencies/DependencyChecker.h"
 #include "disks/DiskManager.h"
 #include "disks/FailureAdvice.h"
+#include "disks/MountPaths.h"
 #include "support/ScriptedMachine.h"
 #include "ui/main_window/ContentView.h"
 #include "ui/main_window/DependencyWarningView.h"
@@ -146,7 +147,7 @@ int main(int argc, char **argv)
          }},
         {"04-panel-collapsed", {kReadOnly, kNotMounted}, false, false, false},
         {"05-panel-expanded-error", {kReadOnly}, true, false, false, [](Window &w) {
-             w.machine.runner->onPrefix(QStringLiteral("/opt/homebrew/bin/brew tap"),
+             w.machine.runner->on(QStringLiteral("/opt/homebrew/bin/brew tap macos-fuse-t/homebrew-cask "),
                                         ScriptedRunner::fail(QStringLiteral("Error: Failure while executing; `git clone https://github.com/macos-fuse-t/homebrew-cask` exited with 128.")));
              w.expandPanel();
              w.view->warningView()->setupButton()->click();
@@ -194,7 +195,8 @@ int main(int argc, char **argv)
         // mount offered beside OK.
         {"13-hibernated-alert", {kReadOnly}, true, true, true, [](Window &w) {
              w.machine.files->readOnlyMounts.insert(*kReadOnly.mountPoint);
-             w.machine.runner->onPrefix(QLatin1Char('"') + kNtfs3g, ScriptedRunner::ok(QStringLiteral("Windows is hibernated, mounted as read-only.")));
+             w.machine.runner->on(MountPaths::ntfs3gLine(kNtfs3g, kReadOnly.deviceNode, *kReadOnly.mountPoint, Platform::macOS().ntfs3gOptions),
+                                  ScriptedRunner::ok(QStringLiteral("Windows is hibernated, mounted as read-only.")));
              w.view->row(kReadOnly.deviceNode)->mountButton()->click();
              w.settle([&] { return w.view->showAlert(); });
          }, true},
