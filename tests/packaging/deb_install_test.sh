@@ -41,8 +41,6 @@ cleanup() {
   stop_all
   if [ -n "$installed" ]; then
     "${apt[@]}" purge "$package" >/dev/null || echo "FAIL: apt-get purge $package"
-    [ -z "$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -v not-installed)" ] ||
-      echo "FAIL: $package is still known to dpkg"
   fi
   rm -rf "$scratch"
 }
@@ -91,8 +89,7 @@ export QT_QPA_PLATFORM=xcb NO_AT_BRIDGE=1
 session=()
 command -v dbus-run-session >/dev/null && session=(dbus-run-session --)
 "${session[@]}" /usr/bin/quorvel-ntfs-mount >"$scratch/app.log" 2>&1 &
-launcher=$!
-pids+=($launcher)
+pids+=($!)
 
 if wait_for 150 xdotool search --onlyvisible --name "^$title\$"; then
   window=$(xdotool search --onlyvisible --name "^$title\$" | head -n 1)
@@ -104,19 +101,15 @@ if wait_for 150 xdotool search --onlyvisible --name "^$title\$"; then
 else
   fail "the main window \"$title\" did not appear"
 fi
-app_pid=$launcher
-[ ${#session[@]} -eq 0 ] || { app_pid=$(pgrep -P "$launcher" -x quorvel-ntfs-mo) && pids+=($app_pid); }
-if [ -z "$app_pid" ] || ! kill -0 "$app_pid" 2>/dev/null; then
-  fail "the application ended early"
-elif [ "$(readlink "/proc/$app_pid/exe")" != /usr/bin/quorvel-ntfs-mount ]; then
-  fail "not the installed program running: $(readlink "/proc/$app_pid/exe")"
-fi
+# Still running, and the installed program itself.
+app_pid=$(pgrep -x -f /usr/bin/quorvel-ntfs-mount) && pids+=($app_pid) || fail "the installed application is not running"
 [ $status -eq 0 ] || { echo "application output:"; sed 's/^/  /' "$scratch/app.log"; }
 
 # ---- Removal leaves nothing behind ----
 stop_all
 "${apt[@]}" purge "$package" >/dev/null || fail "apt-get purge $package"
 installed=""
+[ -z "$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -v not-installed)" ] || fail "$package is still known to dpkg"
 while read -r path; do
   # Shared folders (/usr, /usr/share/icons/hicolor/...) stay; the package's own files and folders go.
   if { [ -f "$path" ] || [ "$path" = "$libexec" ]; } && [ -e "$path" ]; then fail "left behind: $path"; fi
