@@ -7,7 +7,6 @@
 //
 // QUORVEL_SOAK_CYCLES sets the number of cycles (50), QUORVEL_SOAK_SEED the random seed (printed).
 #include "linux/DeviceFixture.h"
-#include "support/Leftovers.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
@@ -17,6 +16,7 @@
 
 #include <iostream>
 
+#include <sys/wait.h>
 
 using namespace testsupport;
 
@@ -38,6 +38,23 @@ qint64 fileSize(QRandomGenerator &random)
     case 2: return edges[random.bounded(int(std::size(edges)))];
     default: return 1 + random.bounded(int(16 * KiB));
     }
+}
+
+// This process's open descriptors, "N -> target", as /proc tells at the moment of the call.
+QStringList openDescriptors()
+{
+    QStringList out;
+    const QDir fds("/proc/self/fd");
+    for (const QString &fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        if (const QString target = QFile::symLinkTarget(fds.filePath(fd)); !target.isEmpty())
+            out << fd + " -> " + target; // the listing's own is closed by now: no target
+    return out;
+}
+
+bool hasUnreapedChild()
+{
+    siginfo_t info{};
+    return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0;
 }
 
 // Finished processes are deleted from the event loop; this lets it get to them. It also ends the
