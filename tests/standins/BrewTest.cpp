@@ -61,14 +61,12 @@ protected:
 
     // brew pointed at the fake tools and at a pkexec of the test's own, run after `before` (as
     // another user, say), with `more` of the environment.
-    ProgramResult brew(const Words &args, const Words &more = {}, Words before = {}) const
+    ProgramResult brew(const Words &args, const Words &more = {}, const Words &before = {}) const
     {
         Words env = {"QUORVEL_BREW_PM_PATH=" + dir / "bin", "QUORVEL_BREW_PKEXEC=" + dir / "pkexec",
                      "FAKE_LOG=" + dir / "log", "FAKE_INSTALLED=" + dir / "installed", "DEBIAN_FRONTEND=untouched"};
         env.insert(env.end(), more.begin(), more.end());
-        before.push_back(std::string(QUORVEL_STANDINS_DIR) + "/brew");
-        before.insert(before.end(), args.begin(), args.end());
-        return runProgram(before, env);
+        return runStandin("brew", args, env, before);
     }
 
     std::string log() const

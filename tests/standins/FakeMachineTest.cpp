@@ -2,6 +2,7 @@
 // udev database and a mount table, all in a temporary directory.
 #include "SignatureProbe.h"
 #include "StandinHarness.h"
+#include "disks/PropertyList.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,26 @@ using namespace std::string_view_literals;
 namespace {
 
 constexpr std::int64_t MiB = 1024 * 1024;
+
+// A property list read as the application reads it, on one line: {Key=value, ...} with the keys
+// in order and [item, ...]; "?" when it does not parse.
+std::string plistText(const std::string &xml)
+{
+    const std::function<QString(const QVariant &)> text = [&text](const QVariant &value) {
+        QStringList items;
+        if (value.typeId() == QMetaType::QVariantMap) {
+            const QVariantMap map = value.toMap();
+            for (auto it = map.cbegin(); it != map.cend(); ++it)
+                items << it.key() + "=" + text(*it);
+            return "{" + items.join(", ") + "}";
+        }
+        for (const QVariant &item : value.toList())
+            items << text(item);
+        return value.typeId() == QMetaType::QVariantList ? "[" + items.join(", ") + "]" : value.toString();
+    };
+    const auto root = PropertyList::parse(QByteArray::fromStdString(xml)).root;
+    return root ? text(*root).toStdString() : "?";
+}
 
 class FakeMachineTest : public ::testing::Test {
 protected:
@@ -69,13 +90,12 @@ protected:
     }
 
     // `before` runs diskutil (as another user, say).
-    ProgramResult diskutil(const std::vector<std::string> &args, std::vector<std::string> before = {}) const
+    ProgramResult diskutil(const std::vector<std::string> &args, const std::vector<std::string> &before = {}) const
     {
-        before.push_back(std::string(QUORVEL_STANDINS_DIR) + "/diskutil");
-        before.insert(before.end(), args.begin(), args.end());
-        return runProgram(before, {"QUORVEL_SYSFS_ROOT=" + dir / "sys", "QUORVEL_DEV_ROOT=" + dir / "dev",
-                                   "QUORVEL_MOUNTINFO=" + dir / "mountinfo", "QUORVEL_UDEV_DATA=" + dir / "udev",
-                                   "QUORVEL_MOUNT_ROOT=" + dir / "media", "FAKE_LOG=" + dir / "log"});
+        return runStandin("diskutil", args,
+                          {"QUORVEL_SYSFS_ROOT=" + dir / "sys", "QUORVEL_DEV_ROOT=" + dir / "dev", "QUORVEL_MOUNTINFO=" + dir / "mountinfo",
+                           "QUORVEL_UDEV_DATA=" + dir / "udev", "QUORVEL_MOUNT_ROOT=" + dir / "media", "FAKE_LOG=" + dir / "log"},
+                          before);
     }
 
     TempDir dir;
@@ -92,8 +112,8 @@ TEST_F(FakeMachineTest, ListShowsMatchingDisksInNaturalOrderWithTheirPartitions)
     const auto run = diskutil({"list", "-plist"});
     ASSERT_EQ(run.exitCode, 0) << run.standardError;
     auto entry = [](const std::string &id, std::int64_t mib, const std::string &content, const std::string &parts = "") {
-        return "{DeviceIdentifier=" + id + ", Size=" + std::to_string(mib * MiB) + ", Content=" + content
-            + (parts.empty() ? "" : ", Partitions=[" + parts + "]") + "}";
+        return "{Content=" + content + ", DeviceIdentifier=" + id + (parts.empty() ? "" : ", Partitions=[" + parts + "]")
+            + ", Size=" + std::to_string(mib * MiB) + "}";
     };
     // mmcblk0 has no node to read, so udev's record answers; nvme0n1's partition is listed though
     // it has no node; sda's partitions come by number (sda10 last); sizes are sysfs's.
@@ -115,11 +135,11 @@ TEST_F(FakeMachineTest, InfoReadsLabelsFromUdevOrTheDeviceAndFindsTheirMounts)
     const auto card = diskutil({"info", "-plist", "/dev/mmcblk0"}), loop = diskutil({"info", "-plist", "loop2"});
     ASSERT_EQ(card.exitCode, 0) << card.standardError;
     // Not writable: the file system itself is mounted read-only.
-    EXPECT_EQ(plistText(card.standardOutput), "{DeviceIdentifier=mmcblk0, Size=16777216, VolumeName=Caf\xC3\xA9 & <J>\r\t"
-                                              "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\\xZZ\\x4g\\040\\x4, MountPoint=/media/card, Writable=false, "
-                                              "FilesystemType=ntfs, Content=Windows_NTFS}");
-    EXPECT_EQ(plistText(loop.standardOutput), "{DeviceIdentifier=loop2, Size=8388608, VolumeName=Fake Volume, MountPoint=/media/"
-                                              "Fake Volume, Writable=true, FilesystemType=ntfs, Content=Windows_NTFS}");
+    EXPECT_EQ(plistText(card.standardOutput), "{Content=Windows_NTFS, DeviceIdentifier=mmcblk0, FilesystemType=ntfs, MountPoint="
+                                              "/media/card, Size=16777216, VolumeName=Caf\xC3\xA9 & <J>\r\t\xEF\xBF\xBD\xEF\xBF\xBD"
+                                              "\xEF\xBF\xBD\\xZZ\\x4g\\040\\x4, Writable=false}");
+    EXPECT_EQ(plistText(loop.standardOutput), "{Content=Windows_NTFS, DeviceIdentifier=loop2, FilesystemType=ntfs, MountPoint=/media/"
+                                              "Fake Volume, Size=8388608, VolumeName=Fake Volume, Writable=true}");
 }
 
 TEST_F(FakeMachineTest, BadIdentifiersAndArgumentsFailWithOneMessage)

@@ -3,15 +3,11 @@
 #include "MountInfo.h"
 #include "Text.h"
 
-#include <plist/plist.h>
-
 #include <cerrno>
 #include <csignal>
-#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <stdexcept>
 
 #include <sys/mount.h>
@@ -42,33 +38,6 @@ void unmount(const std::vector<std::string> &points)
             ::umount2(it->c_str(), MNT_DETACH);
 }
 
-std::string text(plist_t node)
-{
-    std::string out;
-    uint64_t number = 0;
-    switch (plist_get_node_type(node)) {
-    case PLIST_DICT: {
-        plist_dict_iter it = nullptr;
-        plist_dict_new_iter(node, &it);
-        char *key = nullptr;
-        for (plist_t value = nullptr; plist_dict_next_item(node, it, &key, &value), key; std::free(key))
-            out += (out.empty() ? "" : ", ") + std::string(key) + "=" + text(value);
-        std::free(it);
-        return "{" + out + "}";
-    }
-    case PLIST_ARRAY:
-        for (uint32_t i = 0; i < plist_array_get_size(node); ++i)
-            out += (i ? ", " : "") + text(plist_array_get_item(node, i));
-        return "[" + out + "]";
-    case PLIST_STRING: return plist_get_string_ptr(node, nullptr);
-    case PLIST_BOOLEAN: return plist_bool_val_is_true(node) ? "true" : "false";
-    case PLIST_UINT:
-        plist_get_uint_val(node, &number);
-        return std::to_string(std::int64_t(number));
-    default: return "?";
-    }
-}
-
 } // namespace
 
 bool isLeftover(const std::string &path)
@@ -80,11 +49,11 @@ bool isLeftover(const std::string &path)
 }
 
 ProgramResult runStandin(const std::string &tool, const std::vector<std::string> &args,
-                         const std::vector<std::string> &environment)
+                         const std::vector<std::string> &environment, std::vector<std::string> before)
 {
-    std::vector<std::string> argv{std::string(QUORVEL_STANDINS_DIR) + "/" + tool};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return runProgram(argv, environment);
+    before.push_back(std::string(QUORVEL_STANDINS_DIR) + "/" + tool);
+    before.insert(before.end(), args.begin(), args.end());
+    return runProgram(before, environment);
 }
 
 ProgramResult sh(const std::string &line)
@@ -176,14 +145,6 @@ void writeFile(const std::string &path, const std::string &content)
 {
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream(path, std::ios::binary) << content;
-}
-
-std::optional<std::string> plistText(const std::string &xml)
-{
-    plist_t root = nullptr;
-    plist_from_memory(xml.data(), uint32_t(xml.size()), &root);
-    const std::unique_ptr<void, void (*)(plist_t)> owned(root, plist_free);
-    return root ? std::optional(text(root)) : std::nullopt;
 }
 
 } // namespace standins::testing

@@ -3,7 +3,6 @@
 #include "Process.h"
 
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,9 +12,10 @@ namespace standins::testing {
 // a crashed run's leftovers can be told from a running one's.
 bool isLeftover(const std::string &path);
 
-// Runs build/libexec/quorvel-ntfs-mount/<tool>; `environment` as for runProgram.
+// Runs build/libexec/quorvel-ntfs-mount/<tool>, after the words of `before` (another user's
+// setpriv, say); `environment` as for runProgram.
 ProgramResult runStandin(const std::string &tool, const std::vector<std::string> &args,
-                         const std::vector<std::string> &environment = {});
+                         const std::vector<std::string> &environment = {}, std::vector<std::string> before = {});
 
 // A shell line for set-up; step throws with its messages when it fails, so the test stops.
 ProgramResult sh(const std::string &line);
@@ -55,9 +55,5 @@ private:
 };
 
 void writeFile(const std::string &path, const std::string &content);
-
-// A property list read as the application reads it (libplist), on one line: {Key=value, ...}
-// and [item, ...] in document order, integers signed; nothing when it does not parse.
-std::optional<std::string> plistText(const std::string &xml);
 
 } // namespace standins::testing

@@ -115,11 +115,9 @@ void UDisksStack::start()
     startDaemon(QStringLiteral("/usr/bin/dbus-daemon"),
                 {QStringLiteral("--nofork"), QStringLiteral("--config-file=") + QString::fromStdString(*m_dir / "bus.conf")},
                 [this] { return bus().isConnected(); });
-    const auto owns = [this](const char *name) {
-        return [this, name] { return bus().interface()->isServiceRegistered(QLatin1String(name)).value(); };
-    };
-    startDaemon(QStringLiteral("/usr/lib/polkit-1/polkitd"), {}, owns("org.freedesktop.PolicyKit1"));
-    startDaemon(QStringLiteral("/usr/libexec/udisks2/udisksd"), {}, owns("org.freedesktop.UDisks2"));
+    for (const auto &[path, name] : {std::pair{"/usr/lib/polkit-1/polkitd", "org.freedesktop.PolicyKit1"},
+                                     std::pair{"/usr/libexec/udisks2/udisksd", "org.freedesktop.UDisks2"}})
+        startDaemon(path, {}, [this, name] { return bus().interface()->isServiceRegistered(QLatin1String(name)).value(); });
 }
 
 void UDisksStack::startDaemon(const QString &path, const QStringList &arguments, const std::function<bool()> &ready)
