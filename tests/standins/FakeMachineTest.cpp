@@ -22,7 +22,7 @@ namespace {
 constexpr std::int64_t MiB = 1024 * 1024;
 
 // A property list read as the application reads it, on one line: {Key=value, ...} with the keys
-// in order and [item, ...]; "?" when it does not parse.
+// sorted, and [item, ...]; "?" when it does not parse.
 std::string plistText(const std::string &xml)
 {
     const std::function<QString(const QVariant &)> text = [&text](const QVariant &value) {

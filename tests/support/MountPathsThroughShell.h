@@ -36,8 +36,10 @@ inline std::optional<QString> mountPathsProblem(const QString &name, int variant
     const QString leaf = QFileInfo(dir).fileName();
     if (QFileInfo(dir).absolutePath() + "/" != root || leaf == ".." || leaf == ".")
         return "not a direct child of the mount root: " + dir;
-    if (QFile::encodeName(leaf).size() > 255 || !QDir().mkpath(root))
+    if (QFile::encodeName(leaf).size() > 255)
         return std::nullopt; // the file system refuses such a name; mkdir fails cleanly
+    if (!scratch.isValid() || !QDir().mkpath(root))
+        return "cannot make the scratch root " + root;
     if (!run(MountPaths::mkdirLine(dir)) || entries(scratch.path()) != "root" || entries(root) != leaf)
         return "mkdir made " + entries(scratch.path()) + " and in the root " + entries(root);
     // The ntfs-3g line hands the directory over as one word, unchanged.

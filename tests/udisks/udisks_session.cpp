@@ -20,6 +20,10 @@ int main(int argc, char **argv)
     for (std::string line; std::getline(std::cin, line);) {
         const QStringList words = QString::fromStdString(line).split(QLatin1Char(' '));
         const auto find = [&] { return std::ranges::find(manager.disks(), words.value(1), &NTFSDisk::deviceNode); };
+        const auto mountPoint = [&] { // after the operation's rescan, which may have found the disk gone
+            const auto disk = find();
+            return disk == manager.disks().end() ? QString() : disk->mountPoint.value_or(QString());
+        };
         testsupport::await(manager.scanDisks());
         std::optional<DiskError> error = DiskError{DiskError::MountFailed, QStringLiteral("no disk ") + words.value(1)};
         if (const auto disk = find(); disk != manager.disks().end())
@@ -27,7 +31,7 @@ int main(int argc, char **argv)
                                            ? manager.mountReadWrite(*disk, QStringLiteral("/usr/bin/ntfs-3g"))
                                            : manager.unmount(*disk));
         const QString answer = error ? QStringLiteral("error %1 %2").arg(int(error->code)).arg(error->description)
-                                     : QStringLiteral("ok ") + find()->mountPoint.value_or(QString()); // listed after a rescan
+                                     : QStringLiteral("ok ") + mountPoint();
         std::cout << answer.trimmed().toStdString() << std::endl;
     }
     return 0;
