@@ -5,6 +5,7 @@
 // the shell through popen (posix_spawn: a sanitized fuzzer's address space is too large to copy
 // with fork).
 #include "disks/MountPaths.h"
+#include "support/WriteScript.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,15 +44,12 @@ inline std::optional<QString> mountPathsProblem(const QString &name, int variant
     if (!run(MountPaths::mkdirLine(dir)) || entries(scratch.path()) != "root" || entries(root) != leaf)
         return "mkdir made " + entries(scratch.path()) + " and in the root " + entries(root);
     // The ntfs-3g line hands the directory over as one word, unchanged.
-    QFile fake(scratch.filePath("ntfs-3g"));
-    const bool written = fake.open(QIODevice::WriteOnly) && fake.write("#!/bin/sh\nprintf '%s\\n' \"$#\" \"$2\"\n") > 0
-        && fake.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
-    fake.close();
-    if (!written)
+    const QString fake = scratch.filePath("ntfs-3g");
+    if (!writeScript(fake, "printf '%s\\n' \"$#\" \"$2\"\n"))
         return "cannot write a fake ntfs-3g";
-    if (const auto said = run(MountPaths::ntfs3gLine(fake.fileName(), "disk4s1", dir, "a,b")); said != "4\n" + dir + "\n")
+    if (const auto said = run(MountPaths::ntfs3gLine(fake, "disk4s1", dir, "a,b")); said != "4\n" + dir + "\n")
         return "ntfs-3g was given " + said.value_or("(failed)");
-    fake.remove();
+    QFile::remove(fake);
     if (!run(MountPaths::rmdirLine(dir)) || entries(scratch.path()) != "root" || !entries(root).isEmpty())
         return "rmdir left " + entries(scratch.path()) + " and in the root " + entries(root);
     return std::nullopt;

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QThread>
@@ -16,14 +15,6 @@ namespace testsupport {
 Platform linuxProfile()
 {
     return Platform::linux(QStringLiteral(QUORVEL_TEST_BUILD_LIBEXEC));
-}
-
-bool writeScript(const QString &path, const QByteArray &body)
-{
-    QFile file(path);
-    const QByteArray text = "#!/bin/sh\n" + body;
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.flush()
-        && file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 QString realDeviceSkipReason()

@@ -2,6 +2,7 @@
 
 #include "disks/DiskError.h"
 #include "platform/Platform.h"
+#include "support/WriteScript.h"
 
 #include <QCoro/QCoroTask>
 #include <QString>
@@ -14,9 +15,6 @@ namespace testsupport {
 
 // The Linux profile pointing at the build tree's stand-ins (its libexec/quorvel-ntfs-mount).
 Platform linuxProfile();
-
-// Writes an executable shell script, "#!/bin/sh" and then `body`; whether that worked.
-bool writeScript(const QString &path, const QByteArray &body);
 
 // Empty when the test may use loop devices, FUSE and root; otherwise the reason it may not.
 QString realDeviceSkipReason();
