@@ -12,9 +12,7 @@ namespace {
 // NTFS "Alpha", NTFS "Beta データ" and ext4, and the disk model on the stack's udisks2.
 class UDisks2DiskManagerTest : public DeviceFixture {
 protected:
-    // GPT: with the stack's udev running, an MBR image's partition nodes were now and then missing
-    // right after the attach.
-    UDisks2DiskManagerTest() : DeviceFixture({"Alpha", "Beta データ"}, 12, true) {}
+    UDisks2DiskManagerTest() : DeviceFixture({"Alpha", "Beta データ"}, 12) {}
 
     void SetUp() override
     {
