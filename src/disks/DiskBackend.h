@@ -1,37 +1,67 @@
 #pragma once
 
 #include "disks/DiskError.h"
+#include "disks/FailureAdvice.h"
 #include "disks/NTFSDisk.h"
+#include "platform/Platform.h"
+#include "shell/CommandRunner.h"
+#include "shell/FileProbe.h"
 
 #include <QCoro/QCoroTask>
 #include <QList>
 #include <QObject>
 
+#include <memory>
 #include <optional>
+#include <utility>
 
-// Where the disk model's records come from and how its two operations reach the system: the disk
-// utility's command lines, or a disk service on the system bus. Lives on the main thread. Its
-// coroutines keep what they need alive themselves, so the backend may go while one runs.
+// Where the disk model's records come from, and the single steps by which the mount and unmount
+// sequences reach the system: the disk utility's command lines, or a disk service on the system
+// bus. The sequences themselves, their checks, errors and remedies, are written once
+// (MountSequence); a backend only does what it is asked. Lives on the main thread. Its coroutines
+// keep what they need alive themselves, so the backend may go while one runs.
 class DiskBackend : public QObject {
     Q_OBJECT
 
 public:
-    // How a mount or an unmount ended: its error, if any, and whether the system's mounts may have
-    // changed, in which case the model rescans so that the list shows what is left.
-    struct Outcome {
-        std::optional<DiskError> error;
-        bool changed = true;
+    // How one step ended: the words of the tool that took it, and why it failed where the tool
+    // said so in its status.
+    struct Step {
+        bool ok = true;
+        QString output;
+        DiskError::Cause cause = DiskError::Cause::Unknown;
+    };
+    // A directory made or a volume mounted: where.
+    struct Placed {
+        Step step;
+        QString directory;
+    };
+    // What the system says of a fresh mount. `readOnly` is absent where the system's flags do not
+    // tell (the FUSE layer on macOS shows its writable volumes as read-only); `isNtfs3g` is absent
+    // where the backend ran ntfs-3g itself.
+    struct MountState {
+        std::optional<bool> readOnly;
+        std::optional<bool> isNtfs3g;
+        QString driver; // the file-system type the system names, where isNtfs3g is false
     };
 
-    using QObject::QObject;
+    // What the sequences use besides the steps: the profile (the settle time and the opener), the
+    // runner that starts the opener, and the files of a fresh mount.
+    struct Tools {
+        Platform platform;
+        std::shared_ptr<CommandRunner> runner;
+        std::shared_ptr<FileProbe> files;
+    };
+
+    explicit DiskBackend(Tools tools, QObject *parent = nullptr)
+        : QObject(parent)
+        , m_tools(std::move(tools))
+    {
+    }
+    const Tools &tools() const { return m_tools; }
 
     // Every NTFS partition, in discovery order. Never fails: what cannot be read is left out.
     virtual QCoro::Task<QList<NTFSDisk>> discover() = 0;
-    // Mounts `disk` read-write through ntfs-3g, first removing the system's own mount of it.
-    virtual QCoro::Task<Outcome> mountReadWrite(NTFSDisk disk, QString ntfs3gPath) = 0;
-    // Mounts `disk` read-only through ntfs-3g, as above: for a volume that cannot be written.
-    virtual QCoro::Task<Outcome> mountReadOnly(NTFSDisk disk, QString ntfs3gPath) = 0;
-    virtual QCoro::Task<Outcome> unmount(NTFSDisk disk) = 0;
     // Whether `disk`, no longer listed, has really gone: its device no longer exists (a listing
     // that could not be read leaves disks out too).
     virtual QCoro::Task<bool> isDetached(NTFSDisk disk) = 0;
@@ -39,8 +69,30 @@ public:
     // empty directory it leaves, where the system does not do so itself.
     virtual QCoro::Task<> cleanUpAfterRemoval(NTFSDisk disk) = 0;
 
+    // The steps of a mount, in the order the sequence takes them.
+    // Whether Windows marked the volume dirty; absent where it cannot be told.
+    virtual QCoro::Task<std::optional<bool>> isMarkedDirty(NTFSDisk disk) = 0;
+    // Takes down the system's own (read-only) mount of `disk`.
+    virtual QCoro::Task<Step> removeSystemMount(NTFSDisk disk) = 0;
+    // Makes the directory to mount on; an empty one where the mount chooses its own.
+    virtual QCoro::Task<Placed> makeMountDirectory(NTFSDisk disk) = 0;
+    // Mounts `disk` through ntfs-3g on `directory` (or where the system chooses), read-only on request.
+    virtual QCoro::Task<Placed> mount(NTFSDisk disk, QString directory, QString ntfs3gPath, bool readOnly) = 0;
+    virtual QCoro::Task<MountState> mountState(QString directory) = 0;
+    // Undoes what this mount made at `directory`: the volume where it came up, then the directory
+    // where the backend made it.
+    virtual QCoro::Task<> takeDown(NTFSDisk disk, QString directory) = 0;
+
+    // Unmounts `disk`; one not mounted counts as unmounted. Removes the mount directory it leaves.
+    virtual QCoro::Task<Step> unmount(NTFSDisk disk) = 0;
+    // The programs that hold the volume mounted at `mountPoint`.
+    virtual QCoro::Task<FailureAdvice::Holders> holders(QString mountPoint) = 0;
+
 Q_SIGNALS:
     // The disks or their mounts changed behind the model's back: a disk attached or removed, a
     // volume mounted or unmounted by another program.
     void changed();
+
+private:
+    Tools m_tools;
 };

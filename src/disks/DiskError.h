@@ -16,6 +16,21 @@ struct DiskError {
     // DiskError::MountFailed reads as well as DiskError::Code::MountFailed.
     using enum Code;
 
+    // What is known of why, as the tools said it in their status (never guessed from their words,
+    // except ntfs-3g's own account of a read-only volume).
+    enum class Cause {
+        Unknown,
+        Cancelled,       // the administrator prompt was dismissed
+        NotAuthorised,   // the system refused the rights the step needs
+        Busy,            // programs hold the volume
+        Gone,            // the disk is no longer attached
+        InProgress,      // another mount or unmount of the same disk is under way
+        WrongDriver,     // the system mounted the volume, but not with ntfs-3g
+        ReadOnly,        // ntfs-3g could mount the volume only read-only, for a reason it did not give
+        Unclean,         // Windows did not close the volume cleanly (its dirty flag, or its journal)
+        Hibernated,      // Windows hibernated, or shut down with Fast Startup: the volume is still in use
+    };
+
     // What the user can do about it from the same alert.
     enum class Remedy {
         None,
@@ -35,7 +50,7 @@ struct DiskError {
     // is all there is to say.
     QString explanation;
     Remedy remedy = Remedy::None;
+    Cause cause = Cause::Unknown;
 
-    static QString domain() { return QStringLiteral("DiskManager"); }
     friend bool operator==(const DiskError &, const DiskError &) = default;
 };

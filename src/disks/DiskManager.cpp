@@ -1,6 +1,8 @@
 #include "disks/DiskManager.h"
 
+#include "disks/DiskOperations.h"
 #include "disks/DiskUtilityBackend.h"
+#include "disks/MountSequence.h"
 #include "disks/udisks2/UDisks2Backend.h"
 
 #include <QCoro/QCoroFuture>
@@ -135,25 +137,52 @@ QCoro::Task<> DiskManager::runScans()
 
 QCoro::Task<std::optional<DiskError>> DiskManager::mountReadWrite(NTFSDisk disk, QString ntfs3gPath)
 {
-    ++m_operations;
-    return finishOperation(m_backend->mountReadWrite(std::move(disk), std::move(ntfs3gPath)));
+    return perform(Operation::MountReadWrite, std::move(disk), std::move(ntfs3gPath));
 }
 
 QCoro::Task<std::optional<DiskError>> DiskManager::mountReadOnly(NTFSDisk disk, QString ntfs3gPath)
 {
-    ++m_operations;
-    return finishOperation(m_backend->mountReadOnly(std::move(disk), std::move(ntfs3gPath)));
+    return perform(Operation::MountReadOnly, std::move(disk), std::move(ntfs3gPath));
 }
 
-QCoro::Task<std::optional<DiskError>> DiskManager::finishOperation(QCoro::Task<DiskBackend::Outcome> operation)
+QCoro::Task<std::optional<DiskError>> DiskManager::unmount(NTFSDisk disk)
 {
+    return perform(Operation::Unmount, std::move(disk), {});
+}
+
+QCoro::Task<std::optional<DiskError>> DiskManager::perform(Operation operation, NTFSDisk disk, QString ntfs3gPath)
+{
+    // One operation on a disk at a time, across the window's and the tray's models; the hold lasts
+    // until the rescan after it has published.
+    const DiskOperations::Hold hold(disk.deviceNode);
+    if (!hold.isHeld())
+        co_return alreadyUnderWay(operation, disk);
     QPointer<DiskManager> self(this);
-    const DiskBackend::Outcome outcome = co_await std::move(operation);
+    ++m_operations;
+    const std::shared_ptr<DiskBackend> backend = m_backend;
+    MountSequence::Outcome outcome;
+    if (operation == Operation::Unmount)
+        outcome = co_await MountSequence::unmount(backend, std::move(disk));
+    else
+        outcome = co_await MountSequence::mount(backend, std::move(disk), std::move(ntfs3gPath),
+                                                operation == Operation::MountReadOnly);
     if (self && outcome.changed)
         co_await self->scanDisks();
     if (self)
         --self->m_operations;
     co_return outcome.error;
+}
+
+DiskError DiskManager::alreadyUnderWay(Operation operation, const NTFSDisk &disk)
+{
+    DiskError error = operation == Operation::Unmount
+        ? DiskError{DiskError::UnmountFailed, QStringLiteral("Failed to unmount: ")}
+        : DiskError{DiskError::MountFailed, QStringLiteral("Mount failed: ")};
+    error.description += QStringLiteral("another mount or unmount of ") + disk.devicePath()
+        + QStringLiteral(" is under way");
+    error.explanation = QStringLiteral("このディスクはいま別のマウントか取り外しの途中だよ。終わってから、もう一度試してね。");
+    error.cause = DiskError::Cause::InProgress;
+    return error;
 }
 
 QCoro::Task<> DiskManager::followRemoval(NTFSDisk disk)
@@ -170,19 +199,6 @@ QCoro::Task<> DiskManager::followRemoval(NTFSDisk disk)
     co_await m_backend->cleanUpAfterRemoval(std::move(disk));
 }
 
-QCoro::Task<std::optional<DiskError>> DiskManager::perform(Operation operation, NTFSDisk disk, QString ntfs3gPath)
-{
-    switch (operation) {
-    case Operation::MountReadWrite:
-        return mountReadWrite(std::move(disk), std::move(ntfs3gPath));
-    case Operation::MountReadOnly:
-        return mountReadOnly(std::move(disk), std::move(ntfs3gPath));
-    case Operation::Unmount:
-        break;
-    }
-    return unmount(std::move(disk));
-}
-
 DiskManager::Operation DiskManager::remedyOf(Operation failed, DiskError::Remedy remedy)
 {
     return remedy == DiskError::Remedy::MountReadOnly ? Operation::MountReadOnly : failed;
@@ -194,10 +210,4 @@ NTFSDisk DiskManager::listed(const NTFSDisk &disk) const
         if (current.deviceNode == disk.deviceNode)
             return current;
     return disk;
-}
-
-QCoro::Task<std::optional<DiskError>> DiskManager::unmount(NTFSDisk disk)
-{
-    ++m_operations;
-    return finishOperation(m_backend->unmount(std::move(disk)));
 }

@@ -55,7 +55,8 @@ public:
 
     // What a card or a menu entry asks of a disk: one of the three above.
     enum class Operation { MountReadWrite, MountReadOnly, Unmount };
-    // Runs `operation` on `disk`; the mounts need `ntfs3gPath`, the unmount ignores it.
+    // Runs `operation` on `disk`; the mounts need `ntfs3gPath`, the unmount ignores it. Refused
+    // while another operation, of this model or another in the process, works on the same disk.
     QCoro::Task<std::optional<DiskError>> perform(Operation operation, NTFSDisk disk, QString ntfs3gPath);
     // What the remedy of a failed `operation` asks for: a read-only mount, or the same again.
     static Operation remedyOf(Operation failed, DiskError::Remedy remedy);
@@ -79,13 +80,14 @@ private:
     void rescanSoon();
     // Scans while scans are asked for, each answering the requests made before it started.
     QCoro::Task<> runScans();
-    // Rescans after an operation whose backend task has started, once it ends.
-    QCoro::Task<std::optional<DiskError>> finishOperation(QCoro::Task<DiskBackend::Outcome> operation);
+    // The error of an operation refused because another one works on the same disk.
+    static DiskError alreadyUnderWay(Operation operation, const NTFSDisk &disk);
     // A mounted disk left the list: if it has really gone, says so and cleans up after it.
     QCoro::Task<> followRemoval(NTFSDisk disk);
     static bool containsDevice(const QList<NTFSDisk> &disks, const QString &deviceNode);
 
-    std::unique_ptr<DiskBackend> m_backend;
+    // Shared with the operations under way, which may outlive the model.
+    std::shared_ptr<DiskBackend> m_backend;
     QList<NTFSDisk> m_disks;
     bool m_isScanning = false;
     bool m_scanAsked = false; // a caller asked first, so the model's own first scan is not needed

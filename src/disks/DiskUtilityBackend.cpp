@@ -2,14 +2,14 @@
 
 #include "disks/DiskDiscovery.h"
 #include "disks/FailureAdvice.h"
-#include "disks/NtfsVolume.h"
 #include "disks/MountPaths.h"
 #include "disks/MountTable.h"
 #include "disks/VolumeHolders.h"
+#include "disks/VolumeState.h"
 #include "shell/Log.h"
+#include "shell/OffEventLoop.h"
 
 #include <QCoro/QCoroFuture>
-#include <QCoro/QCoroTimer>
 #include <QFile>
 #include <QFileSystemWatcher>
 #include <QSocketNotifier>
@@ -19,20 +19,15 @@
 
 #include <utility>
 
-#if defined(__SANITIZE_THREAD__)
-#include <sanitizer/tsan_interface.h>
-#endif
-
 namespace {
 
 using Context = DiskUtilityBackend::Context;
-using Outcome = DiskBackend::Outcome;
 
 // The disk utility's word for an unmount of a device path. It runs within a prompt's time limit:
 // the Linux stand-in asks for the administrator password when the mount is not the user's own.
 QStringList unmountArguments(const NTFSDisk &disk)
 {
-    return {QStringLiteral("unmount"), QStringLiteral("/dev/") + disk.deviceNode};
+    return {QStringLiteral("unmount"), disk.devicePath()};
 }
 
 QStringList listArguments()
@@ -45,53 +40,15 @@ QStringList detailArguments(const QString &deviceNode)
     return {QStringLiteral("info"), QStringLiteral("-plist"), deviceNode};
 }
 
-// The four failures of the disk operations. (Built outside the coroutines: GCC 12 cannot
-// keep string literals alive across a suspension point in the same expression.)
-DiskError unmountReadOnlyFailed(const ShellResult &result)
+// A step's result from a command's: a dismissed password prompt is a cancelled step.
+DiskBackend::Step stepOf(const ShellResult &result)
 {
-    return {DiskError::UnmountReadOnlyFailed,
-            QStringLiteral("Failed to unmount existing read-only volume: ") + result.output};
-}
-DiskError createDirectoryFailed(const QString &directory, const ShellResult &result)
-{
-    return {DiskError::CreateDirectoryFailed,
-            QStringLiteral("Failed to create mount directory at ") + directory + QStringLiteral(": ") + result.output};
-}
-DiskError mountFailed(const ShellResult &ntfs3g)
-{
-    return {DiskError::MountFailed, QStringLiteral("Mount failed: ") + ntfs3g.output};
-}
-// ntfs-3g refused the volume outright: where it said why (a hibernated Windows, an unclean
-// volume), a read-write mount gets the explanation and the read-only mount offered.
-DiskError adviseOnRefusal(DiskError error, const QString &ntfs3gOutput, bool readOnly)
-{
-    const FailureAdvice::ReadOnlyCause cause = FailureAdvice::readOnlyCause(ntfs3gOutput, {});
-    if (readOnly || cause == FailureAdvice::ReadOnlyCause::Unknown)
-        return error;
-    return FailureAdvice::offerReadOnly(std::move(error), cause);
-}
-DiskError unmountFailed(const ShellResult &result)
-{
-    return {DiskError::UnmountFailed, QStringLiteral("Failed to unmount: ") + result.output};
+    return {result.isSuccess, result.output,
+            result.wasDismissed ? DiskError::Cause::Cancelled : DiskError::Cause::Unknown};
 }
 
 // Enough numbered variants for any real clash; past this ntfs-3g reports the busy directory.
 constexpr int kMaxDirectoryVariants = 999;
-
-// ThreadSanitizer cannot see the synchronisation inside Qt (which is not built for it) that hands a
-// task to a pool thread, and its end back to the waiting thread; these mark the two edges for it.
-void handOver([[maybe_unused]] void *token)
-{
-#if defined(__SANITIZE_THREAD__)
-    __tsan_release(token);
-#endif
-}
-void takeOver([[maybe_unused]] void *token)
-{
-#if defined(__SANITIZE_THREAD__)
-    __tsan_acquire(token);
-#endif
-}
 
 // The record of a listing candidate from its detail read; a "Microsoft Basic Data" one must say NTFS.
 std::optional<NTFSDisk> diskFromDetail(const DiskDiscovery::Candidate &candidate, const ShellResult &result)
@@ -159,10 +116,10 @@ public:
 
     void run() override
     {
-        takeOver(this);
+        offloop::takeOver(this);
         if (const std::shared_ptr<Context> context = m_context.lock())
             m_found->disks = discoverFromListing(*context, m_listing);
-        handOver(m_found.get());
+        offloop::handOver(m_found.get());
         m_done.finish();
     }
 
@@ -178,10 +135,10 @@ QCoro::Task<QList<NTFSDisk>> discoverInBackground(std::weak_ptr<Context> weakCon
     const auto found = std::make_shared<Found>();
     auto *task = new DiscoveryTask(std::move(weakContext), std::move(listing), found);
     const QFuture<void> done = task->future();
-    handOver(task);
+    offloop::handOver(task);
     QThreadPool::globalInstance()->start(task); // the pool deletes the task once it has run
     co_await done;
-    takeOver(found.get());
+    offloop::takeOver(found.get());
     co_return std::move(found->disks);
 }
 
@@ -200,7 +157,7 @@ QCoro::Task<QList<NTFSDisk>> discoverWith(std::weak_ptr<Context> weakContext)
     co_return co_await discoverInBackground(std::move(weakContext), listing.output.toUtf8());
 }
 
-// The first free mount directory for `disk`: its own, else "NAME 1", "NAME 2", …
+// The first free mount directory for `disk`: its own, else "NAME 1", "NAME 2", … Blocking.
 QString freeMountDirectory(const Context &context, const NTFSDisk &disk)
 {
     const QString &root = context.platform.mountRoot;
@@ -212,67 +169,84 @@ QString freeMountDirectory(const Context &context, const NTFSDisk &disk)
     return MountPaths::directory(root, disk, kMaxDirectoryVariants);
 }
 
-QCoro::Task<Outcome> mountWith(std::shared_ptr<Context> context, NTFSDisk disk, QString ntfs3gPath, bool readOnly)
+// Whether something is mounted on `directory`, asked off the event loop: a hung FUSE mount
+// counts as mounted.
+QCoro::Task<bool> isMountPoint(std::shared_ptr<FileProbe> files, QString directory)
 {
-    const Platform &platform = context->platform;
-    CommandRunner &runner = *context->runner;
-
-    // A volume Windows marked dirty is not written to until Windows has checked it. (Raw devices
-    // are readable only to administrators on some systems; there ntfs-3g is left to judge.)
-    if (!readOnly && NtfsVolume::isMarkedDirty(*context->files, QStringLiteral("/dev/") + disk.deviceNode) == true)
-        co_return Outcome{FailureAdvice::markedDirty(), false};
-
-    // The system's read-only mount goes first. Once it has gone, every failure still rescans, so
-    // that the list shows what is left.
-    bool systemMountRemoved = false;
-    if (disk.mountPoint) {
-        const ShellResult unmounted =
-            co_await runner.runAsync(platform.diskutil, unmountArguments(disk), CommandRunner::TimeLimit::Prompt);
-        if (!unmounted.isSuccess)
-            co_return Outcome{unmountReadOnlyFailed(unmounted), false};
-        systemMountRemoved = true;
-    }
-
-    // The mount directory, created with administrator rights.
-    const QString directory = freeMountDirectory(*context, disk);
-    const ShellResult created = co_await runner.runPrivilegedAsync(MountPaths::mkdirLine(directory));
-    if (!created.isSuccess)
-        co_return Outcome{createDirectoryFailed(directory, created), systemMountRemoved};
-
-    // ntfs-3g; on failure the directory goes again.
-    const QString options = readOnly ? QStringLiteral("ro,") + platform.ntfs3gOptions : platform.ntfs3gOptions;
-    const ShellResult mounted = co_await runner.runPrivilegedAsync(
-        MountPaths::ntfs3gLine(ntfs3gPath, disk.deviceNode, directory, options));
-    if (!mounted.isSuccess) {
-        // A run can fail after the volume came up (the shell killed once ntfs-3g had mounted):
-        // then the mount goes too, so that a failure never leaves a volume behind.
-        const QString cleanUp = context->files->isMountPoint(directory)
-            ? MountPaths::unmountAndRemoveLine(platform.unmountCommand, directory)
-            : MountPaths::rmdirLine(directory);
-        co_await runner.runPrivilegedAsync(cleanUp);
-        co_return Outcome{adviseOnRefusal(mountFailed(mounted), mounted.output, readOnly), systemMountRemoved};
-    }
-
-    // Give the FUSE layer a moment to settle.
-    if (platform.mountSettleTime.count() > 0)
-        co_await QCoro::sleepFor(platform.mountSettleTime);
-
-    // ntfs-3g exits 0 but mounts read-only when Windows was hibernated or fast-started. Its
-    // hibernation file, read while the volume is still up, tells which it was.
-    if (!readOnly && !context->files->isWritableMount(directory)) {
-        const QByteArray hibernationFile = context->files->read(directory + QStringLiteral("/hiberfil.sys"), 0, 8);
-        co_await runner.runPrivilegedAsync(MountPaths::unmountAndRemoveLine(platform.unmountCommand, directory));
-        co_return Outcome{FailureAdvice::offerReadOnly(mountFailed(mounted),
-                                                       FailureAdvice::readOnlyCause(mounted.output, hibernationFile)),
-                          systemMountRemoved};
-    }
-
-    // Show the volume; the opener is not waited for.
-    runner.launch(platform.opener, {MountPaths::doubleQuoted(directory)});
-    co_return Outcome{};
+    const QFuture<bool> probe = offloop::start([files, directory] { return files->isMountPoint(directory); }, true);
+    const bool mounted = co_await probe;
+    offloop::received();
+    co_return mounted;
 }
 
-QCoro::Task<Outcome> unmountWith(std::shared_ptr<Context> context, NTFSDisk disk)
+// Whether a file or directory is at `path`, asked off the event loop.
+QCoro::Task<bool> exists(std::shared_ptr<FileProbe> files, QString path)
+{
+    const QFuture<bool> probe = offloop::start([files, path] { return files->exists(path); }, false);
+    const bool found = co_await probe;
+    offloop::received();
+    co_return found;
+}
+
+QCoro::Task<DiskBackend::Step> removeSystemMountWith(std::shared_ptr<Context> context, NTFSDisk disk)
+{
+    const ShellResult unmounted = co_await context->runner->runAsync(context->platform.diskutil, unmountArguments(disk),
+                                                                     CommandRunner::TimeLimit::Prompt);
+    co_return stepOf(unmounted);
+}
+
+// The mount directory, created with administrator rights.
+QCoro::Task<DiskBackend::Placed> makeDirectoryWith(std::shared_ptr<Context> context, NTFSDisk disk)
+{
+    const std::weak_ptr<Context> weak = context;
+    const QFuture<QString> found = offloop::start(
+        [weak, disk] {
+            const std::shared_ptr<Context> alive = weak.lock();
+            return alive ? freeMountDirectory(*alive, disk) : QString();
+        },
+        QString());
+    const QString directory = co_await found;
+    offloop::received();
+    if (directory.isEmpty())
+        co_return DiskBackend::Placed{{false, QStringLiteral("the mount root could not be examined in time")}, directory};
+    const ShellResult created = co_await context->runner->runPrivilegedAsync(MountPaths::mkdirLine(directory));
+    co_return DiskBackend::Placed{stepOf(created), directory};
+}
+
+QCoro::Task<DiskBackend::Placed> mountWith(std::shared_ptr<Context> context, NTFSDisk disk, QString directory,
+                                           QString ntfs3gPath, bool readOnly)
+{
+    const Platform &platform = context->platform;
+    const QString options = readOnly ? QStringLiteral("ro,") + platform.ntfs3gOptions : platform.ntfs3gOptions;
+    const ShellResult mounted = co_await context->runner->runPrivilegedAsync(
+        MountPaths::ntfs3gLine(ntfs3gPath, disk.deviceNode, directory, options));
+    co_return DiskBackend::Placed{stepOf(mounted), directory};
+}
+
+QCoro::Task<DiskBackend::MountState> mountStateWith(std::shared_ptr<Context> context, QString directory)
+{
+    // ntfs-3g ran itself; the flags only where the system's read-only word is truthful.
+    DiskBackend::MountState state;
+    if (!context->platform.fuseMountsAreWritable) {
+        const QFuture<bool> probe =
+            offloop::start([files = context->files, directory] { return files->isWritableMount(directory); }, false);
+        state.readOnly = !co_await probe;
+        offloop::received();
+    }
+    co_return state;
+}
+
+// A run can fail after the volume came up (the shell killed once ntfs-3g had mounted): then the
+// mount goes too, so that a failure never leaves a volume behind; the directory goes in any case.
+QCoro::Task<> takeDownWith(std::shared_ptr<Context> context, NTFSDisk, QString directory)
+{
+    const bool mounted = co_await isMountPoint(context->files, directory);
+    const QString line = mounted ? MountPaths::unmountAndRemoveLine(context->platform.unmountCommand, directory)
+                                 : MountPaths::rmdirLine(directory);
+    co_await context->runner->runPrivilegedAsync(line);
+}
+
+QCoro::Task<DiskBackend::Step> unmountWith(std::shared_ptr<Context> context, NTFSDisk disk)
 {
     const Platform &platform = context->platform;
     const ShellResult result =
@@ -281,17 +255,17 @@ QCoro::Task<Outcome> unmountWith(std::shared_ptr<Context> context, NTFSDisk disk
     // it, whatever the run reported (a killed unmount may still have unmounted); rmdir removes
     // only an empty directory, and one outside the mount root is left alone.
     if (platform.unmountKeepsDirectory && disk.mountPoint
-        && MountPaths::isMountDirectoryFor(platform.mountRoot, disk, *disk.mountPoint)
-        && context->files->exists(*disk.mountPoint) && !context->files->isMountPoint(*disk.mountPoint))
-        co_await context->runner->runPrivilegedAsync(MountPaths::rmdirLine(*disk.mountPoint));
-    // The unmount always rescans, whatever its result. A busy volume stays mounted: the error names
-    // the programs that hold it, so that the user can close them and try again.
-    if (result.isSuccess)
-        co_return Outcome{std::nullopt, true};
-    FailureAdvice::Holders holders;
-    if (disk.mountPoint)
-        holders = co_await VolumeHolders::of(platform, *context->runner, *disk.mountPoint);
-    co_return Outcome{FailureAdvice::offerRetry(unmountFailed(result), holders), true};
+        && MountPaths::isMountDirectoryFor(platform.mountRoot, disk, *disk.mountPoint)) {
+        const QString directory = *disk.mountPoint;
+        const QFuture<bool> probe = offloop::start(
+            [files = context->files, directory] { return files->exists(directory) && !files->isMountPoint(directory); },
+            false);
+        const bool leftBehind = co_await probe;
+        offloop::received();
+        if (leftBehind)
+            co_await context->runner->runPrivilegedAsync(MountPaths::rmdirLine(directory));
+    }
+    co_return stepOf(result);
 }
 
 // A mount of ours whose disk went: the dead mount goes (the system may keep it), and then its
@@ -299,22 +273,18 @@ QCoro::Task<Outcome> unmountWith(std::shared_ptr<Context> context, NTFSDisk disk
 QCoro::Task<> cleanUpWith(std::shared_ptr<Context> context, NTFSDisk disk)
 {
     const Platform &platform = context->platform;
-    if (!disk.mountPoint || !MountPaths::isMountDirectoryFor(platform.mountRoot, disk, *disk.mountPoint)
-        || !context->files->exists(*disk.mountPoint))
+    if (!disk.mountPoint || !MountPaths::isMountDirectoryFor(platform.mountRoot, disk, *disk.mountPoint))
         co_return;
-    const QString &directory = *disk.mountPoint;
-    // (A named line: GCC 12 frees a temporary argument before the awaited call has used it.)
-    const QString line = context->files->isMountPoint(directory)
-        ? MountPaths::unmountAndRemoveLine(platform.unmountCommand, directory)
-        : MountPaths::rmdirLine(directory);
-    co_await context->runner->runPrivilegedAsync(line);
+    const QString directory = *disk.mountPoint;
+    if (co_await exists(context->files, directory))
+        co_await takeDownWith(context, disk, directory);
 }
 
 } // namespace
 
 DiskUtilityBackend::DiskUtilityBackend(Platform platform, std::shared_ptr<CommandRunner> runner,
                                        std::shared_ptr<FileProbe> files, QObject *parent)
-    : DiskBackend(parent)
+    : DiskBackend({platform, runner, files}, parent)
     , m_context(std::make_shared<Context>(Context{std::move(platform), std::move(runner), std::move(files)}))
 {
     const Platform &profile = m_context->platform;
@@ -342,19 +312,13 @@ QCoro::Task<QList<NTFSDisk>> DiskUtilityBackend::discover()
     return discoverWith(m_context);
 }
 
-QCoro::Task<DiskBackend::Outcome> DiskUtilityBackend::mountReadWrite(NTFSDisk disk, QString ntfs3gPath)
-{
-    return mountWith(m_context, std::move(disk), std::move(ntfs3gPath), false);
-}
-
-QCoro::Task<DiskBackend::Outcome> DiskUtilityBackend::mountReadOnly(NTFSDisk disk, QString ntfs3gPath)
-{
-    return mountWith(m_context, std::move(disk), std::move(ntfs3gPath), true);
-}
-
 QCoro::Task<bool> DiskUtilityBackend::isDetached(NTFSDisk disk)
 {
-    co_return !m_context->files->isDevice(QStringLiteral("/dev/") + disk.deviceNode);
+    const QFuture<bool> probe =
+        offloop::start([files = m_context->files, device = disk.devicePath()] { return files->isDevice(device); }, true);
+    const bool present = co_await probe;
+    offloop::received();
+    co_return !present;
 }
 
 QCoro::Task<> DiskUtilityBackend::cleanUpAfterRemoval(NTFSDisk disk)
@@ -362,7 +326,44 @@ QCoro::Task<> DiskUtilityBackend::cleanUpAfterRemoval(NTFSDisk disk)
     return cleanUpWith(m_context, std::move(disk));
 }
 
-QCoro::Task<DiskBackend::Outcome> DiskUtilityBackend::unmount(NTFSDisk disk)
+QCoro::Task<std::optional<bool>> DiskUtilityBackend::isMarkedDirty(NTFSDisk disk)
+{
+    const Context &context = *m_context;
+    return VolumeState::isMarkedDirty(context.platform, context.runner, context.files, disk.devicePath());
+}
+
+QCoro::Task<DiskBackend::Step> DiskUtilityBackend::removeSystemMount(NTFSDisk disk)
+{
+    return removeSystemMountWith(m_context, std::move(disk));
+}
+
+QCoro::Task<DiskBackend::Placed> DiskUtilityBackend::makeMountDirectory(NTFSDisk disk)
+{
+    return makeDirectoryWith(m_context, std::move(disk));
+}
+
+QCoro::Task<DiskBackend::Placed> DiskUtilityBackend::mount(NTFSDisk disk, QString directory, QString ntfs3gPath,
+                                                           bool readOnly)
+{
+    return mountWith(m_context, std::move(disk), std::move(directory), std::move(ntfs3gPath), readOnly);
+}
+
+QCoro::Task<DiskBackend::MountState> DiskUtilityBackend::mountState(QString directory)
+{
+    return mountStateWith(m_context, std::move(directory));
+}
+
+QCoro::Task<> DiskUtilityBackend::takeDown(NTFSDisk disk, QString directory)
+{
+    return takeDownWith(m_context, std::move(disk), std::move(directory));
+}
+
+QCoro::Task<DiskBackend::Step> DiskUtilityBackend::unmount(NTFSDisk disk)
 {
     return unmountWith(m_context, std::move(disk));
+}
+
+QCoro::Task<FailureAdvice::Holders> DiskUtilityBackend::holders(QString mountPoint)
+{
+    return VolumeHolders::of(m_context->platform, *m_context->runner, std::move(mountPoint));
 }

@@ -9,7 +9,8 @@
 
 // Disks through command lines: the disk utility's listing and detail property lists, the
 // mount-table listing, ntfs-3g and mkdir/rmdir with administrator rights, the disk utility's
-// unmount. On Linux the stand-ins answer the same lines. It cannot see changes made by others.
+// unmount. On Linux the stand-ins answer the same lines. Changes made by others are seen through
+// the device directory and the kernel's mount table, where the profile names them.
 class DiskUtilityBackend final : public DiskBackend {
     Q_OBJECT
 
@@ -19,11 +20,16 @@ public:
     ~DiskUtilityBackend() override;
 
     QCoro::Task<QList<NTFSDisk>> discover() override;
-    QCoro::Task<Outcome> mountReadWrite(NTFSDisk disk, QString ntfs3gPath) override;
-    QCoro::Task<Outcome> mountReadOnly(NTFSDisk disk, QString ntfs3gPath) override;
-    QCoro::Task<Outcome> unmount(NTFSDisk disk) override;
     QCoro::Task<bool> isDetached(NTFSDisk disk) override;
     QCoro::Task<> cleanUpAfterRemoval(NTFSDisk disk) override;
+    QCoro::Task<std::optional<bool>> isMarkedDirty(NTFSDisk disk) override;
+    QCoro::Task<Step> removeSystemMount(NTFSDisk disk) override;
+    QCoro::Task<Placed> makeMountDirectory(NTFSDisk disk) override;
+    QCoro::Task<Placed> mount(NTFSDisk disk, QString directory, QString ntfs3gPath, bool readOnly) override;
+    QCoro::Task<MountState> mountState(QString directory) override;
+    QCoro::Task<> takeDown(NTFSDisk disk, QString directory) override;
+    QCoro::Task<Step> unmount(NTFSDisk disk) override;
+    QCoro::Task<FailureAdvice::Holders> holders(QString mountPoint) override;
 
     // What the commands need; the scan's background half holds it weakly and finds nothing once
     // the backend has gone.

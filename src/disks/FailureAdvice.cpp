@@ -18,11 +18,6 @@ bool saysAny(const QString &output, std::initializer_list<const char *> words)
     return false;
 }
 
-bool isBusy(const QString &description)
-{
-    return saysAny(description, {"busy", "in use"});
-}
-
 } // namespace
 
 ReadOnlyCause readOnlyCause(const QString &ntfs3gOutput, const QByteArray &hibernationFile)
@@ -39,6 +34,7 @@ DiskError offerReadOnly(DiskError error, ReadOnlyCause cause)
 {
     switch (cause) {
     case ReadOnlyCause::Hibernated:
+        error.cause = DiskError::Cause::Hibernated;
         error.explanation = QStringLiteral(
             "Windows が休止状態、または高速スタートアップのまま終了していて、このボリュームはまだ Windows が使っている"
             "ことになっているよ。書き込むとデータが壊れるおそれがあるから、書き込み可能にはしなかったよ。\n\n"
@@ -47,6 +43,7 @@ DiskError offerReadOnly(DiskError error, ReadOnlyCause cause)
             + kReadOnlyStill;
         break;
     case ReadOnlyCause::Unclean:
+        error.cause = DiskError::Cause::Unclean;
         error.explanation = QStringLiteral(
             "このボリュームは Windows で正しく閉じられていなくて、修復が必要な状態だよ。書き込むとデータが壊れる"
             "おそれがあるから、書き込み可能にはしなかったよ。\n\n"
@@ -55,6 +52,7 @@ DiskError offerReadOnly(DiskError error, ReadOnlyCause cause)
             + kReadOnlyStill;
         break;
     case ReadOnlyCause::Unknown:
+        error.cause = DiskError::Cause::ReadOnly;
         error.explanation = QStringLiteral("このボリュームは読み取り専用でしかマウントできなかったよ。") + kReadOnlyStill;
         break;
     }
@@ -71,8 +69,9 @@ DiskError markedDirty()
 
 DiskError offerRetry(DiskError error, const Holders &holders)
 {
-    if (holders.isEmpty() && !isBusy(error.description))
+    if (holders.isEmpty() && error.cause != DiskError::Cause::Busy)
         return error;
+    error.cause = DiskError::Cause::Busy;
     QString text;
     if (holders.isEmpty()) {
         text = QStringLiteral("このボリュームのファイルを使っているプログラムがあるよ（ほかのアカウントのものかもしれないよ）。");

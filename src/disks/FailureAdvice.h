@@ -42,8 +42,8 @@ struct Holders {
     bool isEmpty() const { return named.isEmpty() && othersCount == 0; }
 };
 
-// An unmount that failed: where programs hold the volume, or the system said it is busy, `error`
-// names them, says to close them, and offers to try again.
+// An unmount that failed: where programs hold the volume, or the system said it is busy (the
+// error's cause), `error` names them, says to close them, and offers to try again.
 DiskError offerRetry(DiskError error, const Holders &holders);
 
 } // namespace FailureAdvice

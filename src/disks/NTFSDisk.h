@@ -18,6 +18,8 @@ struct NTFSDisk {
 
     // Identity for lists and selections: the same partition before and after a mount.
     QString id() const { return deviceNode; }
+    // The device's path: "/dev/" and the identifier.
+    QString devicePath() const { return QStringLiteral("/dev/") + deviceNode; }
 
     // Size in decimal gigabytes or terabytes ("0.5 GB", "1.5 TB").
     QString formattedSize() const;

@@ -1,5 +1,7 @@
 #include "disks/VolumeHolders.h"
 
+#include "shell/OffEventLoop.h"
+
 #include "disks/MountPaths.h"
 
 #include <QFile>
@@ -228,8 +230,13 @@ Holders fromListerFields(const QString &output)
 
 QCoro::Task<Holders> of(const Platform &platform, CommandRunner &runner, QString mountPoint)
 {
-    if (platform.processFilesLister.isEmpty())
-        co_return fromProc(mountPoint);
+    // The walk of /proc goes off the event loop: a process stuck on a hung mount can stall it.
+    if (platform.processFilesLister.isEmpty()) {
+        const QFuture<Holders> walk = offloop::start([mountPoint] { return fromProc(mountPoint); }, Holders());
+        const Holders found = co_await walk;
+        offloop::received();
+        co_return found;
+    }
     // The lister fails when it finds nothing, and may warn about what it could not read: whatever
     // it did find is still on its standard output.
     const ShellResult listed = co_await runner.runAsync(platform.processFilesLister, listerArguments(mountPoint));

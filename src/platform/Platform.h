@@ -57,6 +57,9 @@ struct Platform {
     QString mountListing;   // mount-table listing
     QString opener;         // file-browser opener
     QString unmountCommand; // unmounts a directory (used with administrator rights)
+    // Tells whether an NTFS volume is marked dirty (VOLUME_STATE DEVICE: "clean" or "dirty"), run
+    // through pkexec where this process may not read raw devices. Empty: none.
+    QString volumeStateReader;
     // Lists the processes with files open on a file system (lsof -F pcu +f -- DIRECTORY), to name
     // those that keep a volume from being unmounted. Empty: they are read from /proc.
     QString processFilesLister;
@@ -73,6 +76,8 @@ struct Platform {
     // The disk service that discovers, mounts and unmounts disks where it runs on the system bus
     // (udisks2 on Linux); the command lines above are then only the fallback. Empty: none.
     QString diskService;
+    // The options of the disk service's mounts (its file-system type is always NTFS).
+    QString diskServiceMountOptions;
     // Watched on the command-line path, which has no change signals of its own: the directory of
     // device nodes (disks attached and removed) and the kernel's mount table, which wakes its
     // readers when mounts change. Empty: not watched.

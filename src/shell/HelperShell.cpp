@@ -160,11 +160,17 @@ ShellResult HelperShell::timedOutResult(const QString &commandLine, std::chrono:
 
 ShellResult HelperShell::adjustPrivileged(ShellResult result) const
 {
+    // The script host reports a dismissed prompt as its error number -128.
+    if (m_platform.elevation == Platform::Elevation::AppleScript) {
+        result.wasDismissed = !result.isSuccess && result.output.endsWith(QStringLiteral("(-128)"));
+        return result;
+    }
     if (m_platform.elevation != Platform::Elevation::Pkexec)
         return result;
     const QByteArray words = result.output.toUtf8();
     switch (elevation::outcomeOf(result.exitCode, std::string_view(words.constData(), size_t(words.size())))) {
     case elevation::Outcome::Dismissed:
+        result.wasDismissed = true;
         result.output = result.output.isEmpty() ? QStringLiteral("User canceled.")
                                                 : QStringLiteral("User canceled. ") + result.output;
         break;

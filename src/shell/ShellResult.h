@@ -12,6 +12,7 @@ struct ShellResult {
     QString output;         // trimmed stdout, else trimmed stderr, else a launch-failure or time-out message
     int exitCode = -1;      // exit status or terminating signal; -1 when the child never started,
                             // kTimedOut when it was stopped at its time limit
+    bool wasDismissed = false; // a privileged run whose password prompt was dismissed: nothing ran
 
     friend bool operator==(const ShellResult &, const ShellResult &) = default;
 };

@@ -64,6 +64,7 @@ struct DiskFixture : ::testing::Test {
     // or lists counted yet.
     void makeManager(bool started = true, const Platform &platform = Platform::macOS())
     {
+        published = 0;
         manager = std::make_unique<DiskManager>(platform, runner, files);
         QObject::connect(manager.get(), &DiskManager::disksChanged, [this] { ++published; });
         QObject::connect(manager.get(), &DiskManager::mountedDiskRemoved, [this](const NTFSDisk &d) { removed << d; });
@@ -83,6 +84,8 @@ struct DiskFixture : ::testing::Test {
 TEST_F(DiskFixture, SuccessfulMountRunsTheExactLinesAndOpensBeforeTheRescan)
 {
     makeManager();
+    // The FUSE layer's volumes read as read-only to the system on macOS: ntfs-3g's clean words decide.
+    files->readOnlyMounts = {"/Volumes/Data"};
     EXPECT_EQ(mount(mounted), std::nullopt);
     EXPECT_EQ(runner->calls(), QList<Call>({kUnmountCall, priv(kMkdir), priv(kNtfs3gLine), kOpen}) + kRescan);
 
@@ -91,7 +94,6 @@ TEST_F(DiskFixture, SuccessfulMountRunsTheExactLinesAndOpensBeforeTheRescan)
     EXPECT_EQ(runner->calls().first(), kUnmountCall);
 
     // A read-only mount asked for: the same lines with "ro", kept and shown.
-    files->readOnlyMounts = {"/Volumes/Data"};
     runner->clearCalls();
     EXPECT_EQ(testsupport::await(manager->mountReadOnly(unmounted, kNtfs3g)), std::nullopt);
     EXPECT_EQ(runner->calls(), QList<Call>({priv(kMkdir), priv(QString(kNtfs3gLine).replace("-o ", "-o ro,")), kOpen}) + kRescan);
@@ -113,7 +115,8 @@ TEST_F(DiskFixture, AFailingStepOrAReadOnlyResultIsReportedAndWhatWasDoneUndone)
     makeManager();
     files->readOnlyMounts = {"/Volumes/Data"};
     files->contents["/Volumes/Data/hiberfil.sys"] = "HIBR";
-    const QString inUse = "Volume Data on disk4s1 failed to unmount: in use", canceled = "execution error: User canceled. (-128)";
+    const QString inUse = "Volume Data on disk4s1 failed to unmount: in use", canceled = "execution error: User canceled. (-128)",
+                  fallback = "Falling back to read-only mount because the NTFS partition is in an unsafe state.";
     const DiskError noDirectory{DiskError::CreateDirectoryFailed, "Failed to create mount directory at /Volumes/Data: " + canceled};
     const struct {
         NTFSDisk disk;
@@ -131,10 +134,10 @@ TEST_F(DiskFixture, AFailingStepOrAReadOnlyResultIsReportedAndWhatWasDoneUndone)
          QList<Call>{kUnmountCall, priv(kMkdir), priv(kNtfs3gLine), priv("rmdir \"/Volumes/Data\"")} + kRescan},
         {unmounted, kNtfs3gLine, fail(QString(), 9), {DiskError::MountFailed, "Mount failed: "},
          {priv(kMkdir), priv(kNtfs3gLine), priv(kTakeDown)}, true},
-        {unmounted, kNtfs3gLine, ScriptedRunner::ok("Volume is read-only."),
-         FailureAdvice::offerReadOnly({DiskError::MountFailed, "Mount failed: Volume is read-only."},
+        {unmounted, kNtfs3gLine, ScriptedRunner::ok(fallback),
+         FailureAdvice::offerReadOnly({DiskError::MountFailed, "Mount failed: " + fallback},
                                       FailureAdvice::ReadOnlyCause::Hibernated),
-         {priv(kMkdir), priv(kNtfs3gLine), priv(kTakeDown)}},
+         {priv(kMkdir), priv(kNtfs3gLine), priv(kTakeDown)}, true},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.failing.toStdString());
@@ -242,6 +245,8 @@ TEST_F(DiskFixture, ScanFindsSafeNtfsPartitionsInOrderAndADiskGoneWhileMountedIs
     testsupport::await(manager->scanDisks());
     testsupport::await(manager->scanDisks());
     testsupport::await(quiet.scanDisks());
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return runner->calls().contains(priv(kTakeDown)); }));
+    testsupport::await(quiet.scanDisks());
     EXPECT_EQ(removed, QList<NTFSDisk>({kFound.first()}));
     EXPECT_EQ(runner->calls().count(priv(kTakeDown)), 1);
 }
@@ -291,4 +296,24 @@ TEST_F(DiskFixture, AnOperationEndingDuringAScanWaitsForTheRescanAfterIt)
     EXPECT_EQ(testsupport::await(std::move(unmounting)), std::nullopt);
     EXPECT_EQ(published, before + 2); // the scan held, then the unmount's rescan
     testsupport::await(std::move(held));
+}
+
+// The window's and the tray's models are independent, but never work on one disk at once: the
+// second mount is refused while the first runs, so that its clean-up cannot take down the first's
+// volume; once the first has ended, the disk is free again.
+TEST_F(DiskFixture, TwoModelsMountingOneDiskAtOnceLeaveOneMountAndOneSuccess)
+{
+    makeManager();
+    DiskManager tray(Platform::macOS(), runner, files);
+    runner->setAsyncDelay(std::chrono::milliseconds(30));
+    runner->clearCalls();
+    auto first = manager->mountReadWrite(unmounted, kNtfs3g);
+    auto second = tray.mountReadWrite(unmounted, kNtfs3g);
+    const std::optional<DiskError> refused = testsupport::await(std::move(second));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->cause, DiskError::Cause::InProgress);
+    EXPECT_EQ(refused->code, DiskError::MountFailed);
+    EXPECT_EQ(testsupport::await(std::move(first)), std::nullopt);
+    EXPECT_EQ(runner->calls().count(priv(kNtfs3gLine)), 1);
+    EXPECT_EQ(testsupport::await(tray.unmount(mounted)), std::nullopt);
 }

@@ -118,7 +118,7 @@ TEST(HelperShell, PkexecDismissalReadsAsUserCanceledAMissingAgentIsExplainedOthe
     EXPECT_EQ(pkexec("exec \"$@\"\n").runPrivileged(R"(printf '%s' "x y")"), (ShellResult{true, "x y", 0}));
     HelperShell dismissed = pkexec(refusal + "Request dismissed' >&2\nexit 126\n");
     for (const ShellResult &r : {dismissed.runPrivileged("true"), await(dismissed.runPrivilegedAsync("true"))})
-        EXPECT_EQ(r, (ShellResult{false, "User canceled. Error executing command as another user: Request dismissed", 126}));
+        EXPECT_EQ(r, (ShellResult{false, "User canceled. Error executing command as another user: Request dismissed", 126, true}));
     EXPECT_EQ(pkexec(refusal + "Not authorized' >&2\nexit 127\n").runPrivileged("true"),
               (ShellResult{false, "Error executing command as another user: Not authorized", 127}));
     const ShellResult lonely = pkexec(refusal + "No authentication agent found.' >&2\nexit 127\n").runPrivileged("true");

@@ -2,8 +2,8 @@
 
 #include "disks/DiskDiscovery.h"
 #include "disks/FailureAdvice.h"
-#include "disks/NtfsVolume.h"
-#include "disks/MountPaths.h"
+#include "disks/VolumeState.h"
+#include "shell/OffEventLoop.h"
 #include "disks/VolumeHolders.h"
 #include "disks/udisks2/UDisks2Objects.h"
 #include "platform/standins/MountInfo.h"
@@ -23,7 +23,6 @@
 namespace {
 
 using Context = UDisks2Backend::Context;
-using Outcome = DiskBackend::Outcome;
 
 // Reading the object tree answers at once unless the service hangs.
 constexpr int kQueryTimeoutMs = 10'000;
@@ -56,7 +55,7 @@ QHash<QString, MountState> mountStates()
 
 QString deviceNode(const UDisks2::BlockObject &object)
 {
-    const QString prefix = QStringLiteral("/dev/");
+    const QString prefix = NTFSDisk{}.devicePath();
     return object.device.startsWith(prefix) ? object.device.mid(prefix.size()) : QString();
 }
 
@@ -108,7 +107,7 @@ QCoro::Task<QList<UDisks2::BlockObject>> blockObjects(std::shared_ptr<Context> c
 // The block device whose node is /dev/`node`, as udisks2 sees it now.
 QCoro::Task<std::optional<UDisks2::BlockObject>> findBlock(std::shared_ptr<Context> context, QString node)
 {
-    const QString device = QStringLiteral("/dev/") + node;
+    const QString device = NTFSDisk{node}.devicePath();
     for (const UDisks2::BlockObject &object : co_await blockObjects(context, true))
         if (object.device == device)
             co_return object;
@@ -132,127 +131,129 @@ bool isError(const QDBusMessage &reply)
     return reply.type() != QDBusMessage::ReplyMessage;
 }
 
-// The words of a failed call. An authentication that was dismissed or failed reads as a cancelled
-// one, as the other platforms' prompts say it.
-QString failureText(const QDBusMessage &reply)
-{
-    const QString text = reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage();
-    if (reply.errorName().startsWith(QStringLiteral("org.freedesktop.UDisks2.Error.NotAuthorized")))
-        return QStringLiteral("User canceled. ") + text;
-    return text;
-}
-
 bool wasNotMounted(const QDBusMessage &reply)
 {
     return reply.errorName() == QStringLiteral("org.freedesktop.UDisks2.Error.NotMounted");
 }
 
-DiskError gone(DiskError::Code code, const QString &prefix, const QString &node)
+// Why a call failed, from udisks2's error name.
+DiskError::Cause causeOf(const QDBusMessage &reply)
 {
-    return {code, prefix + QStringLiteral("/dev/") + node + QStringLiteral(" is no longer attached")};
+    const QString name = reply.errorName();
+    if (name == QStringLiteral("org.freedesktop.UDisks2.Error.NotAuthorizedDismissed"))
+        return DiskError::Cause::Cancelled;
+    if (name.startsWith(QStringLiteral("org.freedesktop.UDisks2.Error.NotAuthorized")))
+        return DiskError::Cause::NotAuthorised;
+    if (name == QStringLiteral("org.freedesktop.UDisks2.Error.DeviceBusy"))
+        return DiskError::Cause::Busy;
+    return DiskError::Cause::Unknown;
 }
 
-// Why a fresh mount at `directory` is no ntfs-3g mount (or, where a read-write one was asked for,
-// came up read-only), or nothing when it is one.
-std::optional<QString> unusableMount(const QString &directory, bool readOnly)
+// The step of a call: its reply, where it failed in words. An authentication that was dismissed or
+// refused reads as a cancelled one, as the other platforms' prompts say it.
+DiskBackend::Step stepOf(const QDBusMessage &reply)
+{
+    if (!isError(reply))
+        return {};
+    const DiskError::Cause cause = causeOf(reply);
+    QString text = reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage();
+    if (cause == DiskError::Cause::Cancelled || cause == DiskError::Cause::NotAuthorised)
+        text = QStringLiteral("User canceled. ") + text;
+    return {false, text, cause};
+}
+
+DiskBackend::Step gone(const NTFSDisk &disk)
+{
+    return {false, disk.devicePath() + QStringLiteral(" is no longer attached"), DiskError::Cause::Gone};
+}
+
+// Takes down udisks2's mount of `block`; one not mounted counts as taken down. udisks2 removes the
+// directory it made.
+QCoro::Task<DiskBackend::Step> unmountBlock(std::shared_ptr<Context> context, QDBusObjectPath block)
+{
+    const QDBusMessage reply = co_await callFilesystem(context, block, QStringLiteral("Unmount"), {});
+    co_return wasNotMounted(reply) ? DiskBackend::Step{} : stepOf(reply);
+}
+
+QCoro::Task<DiskBackend::Step> removeSystemMountWith(std::shared_ptr<Context> context, NTFSDisk disk)
+{
+    const std::optional<UDisks2::BlockObject> block = co_await findBlock(context, disk.deviceNode);
+    if (!block)
+        co_return gone(disk);
+    if (block->mountPoints.isEmpty())
+        co_return DiskBackend::Step{};
+    co_return co_await unmountBlock(context, block->path);
+}
+
+// The type named explicitly, and options only ntfs-3g knows, so that udisks2 mounts through
+// ntfs-3g (mount.ntfs) even where it would prefer the kernel's driver, which refuses them. udisks2
+// makes the files the user's and puts them in a directory only the user may enter; the options
+// keep the volume itself private as well.
+QCoro::Task<DiskBackend::Placed> mountWith(std::shared_ptr<Context> context, NTFSDisk disk, bool readOnly)
+{
+    const std::optional<UDisks2::BlockObject> block = co_await findBlock(context, disk.deviceNode);
+    if (!block)
+        co_return DiskBackend::Placed{gone(disk), {}};
+    const QString &options = context->platform.diskServiceMountOptions;
+    const QVariantMap arguments{{QStringLiteral("fstype"), kNtfsType},
+                                {QStringLiteral("options"), readOnly ? QStringLiteral("ro,") + options : options}};
+    const QDBusMessage mounted = co_await callFilesystem(context, block->path, QStringLiteral("Mount"), arguments);
+    co_return DiskBackend::Placed{stepOf(mounted), isError(mounted) ? QString() : mounted.arguments().value(0).toString()};
+}
+
+// What the kernel says of the mount at `directory`: udisks2 reports where a file system is
+// mounted, not how.
+DiskBackend::MountState mountStateAt(const QString &directory)
 {
     const QHash<QString, MountState> mounts = mountStates();
     const auto state = mounts.constFind(directory);
     if (state == mounts.cend())
-        return QStringLiteral("the volume is not in the mount table at ") + directory;
-    if (state->fsType != kNtfs3gType)
-        return QStringLiteral("the volume was mounted with ") + state->fsType + QStringLiteral(", not ntfs-3g");
-    if (state->readOnly && !readOnly)
-        return QStringLiteral("ntfs-3g could mount the volume only read-only (Windows may be hibernated, or Fast "
-                              "Startup left it in use)");
-    return std::nullopt;
+        return {std::nullopt, false, QStringLiteral("no driver the kernel lists at ") + directory};
+    return {state->readOnly, state->fsType == kNtfs3gType, state->fsType};
 }
 
-QCoro::Task<Outcome> mountWith(std::shared_ptr<Context> context, NTFSDisk disk, bool readOnly)
+QCoro::Task<> takeDownWith(std::shared_ptr<Context> context, NTFSDisk disk, QString directory)
+{
+    if (directory.isEmpty())
+        co_return;
+    if (const std::optional<UDisks2::BlockObject> block = co_await findBlock(context, disk.deviceNode))
+        co_await unmountBlock(context, block->path);
+}
+
+QCoro::Task<DiskBackend::Step> unmountWith(std::shared_ptr<Context> context, NTFSDisk disk)
 {
     const std::optional<UDisks2::BlockObject> block = co_await findBlock(context, disk.deviceNode);
     if (!block)
-        co_return Outcome{gone(DiskError::MountFailed, QStringLiteral("Mount failed: "), disk.deviceNode), true};
-    // A volume Windows marked dirty is not written to until Windows has checked it, where the
-    // raw device can be read (udisks2 does not say).
-    if (!readOnly && NtfsVolume::isMarkedDirty(*context->files, block->device) == true)
-        co_return Outcome{FailureAdvice::markedDirty(), false};
-
-    // The system's own mount, read-only, goes first.
-    bool changed = false;
-    if (!block->mountPoints.isEmpty()) {
-        const QDBusMessage unmounted = co_await callFilesystem(context, block->path, QStringLiteral("Unmount"), {});
-        if (isError(unmounted) && !wasNotMounted(unmounted))
-            co_return Outcome{DiskError{DiskError::UnmountReadOnlyFailed,
-                                        QStringLiteral("Failed to unmount existing read-only volume: ")
-                                            + failureText(unmounted)},
-                              false};
-        changed = true;
-    }
-
-    // The type named explicitly, so that udisks2 takes ntfs-3g (mount.ntfs) even where it would
-    // prefer the kernel's driver. udisks2 makes the files the user's and puts them in a directory only
-    // the user may enter; the umask keeps the volume itself private as well.
-    const QVariantMap options{{QStringLiteral("fstype"), kNtfsType},
-                              {QStringLiteral("options"), readOnly ? QStringLiteral("ro,umask=0077")
-                                                                   : QStringLiteral("umask=0077")}};
-    const QDBusMessage mounted = co_await callFilesystem(context, block->path, QStringLiteral("Mount"), options);
-    if (isError(mounted))
-        co_return Outcome{DiskError{DiskError::MountFailed, QStringLiteral("Mount failed: ") + failureText(mounted)},
-                          changed};
-    const QString directory = mounted.arguments().value(0).toString();
-
-    // ntfs-3g mounts read-only, and succeeds, when Windows was hibernated or fast-started; such a
-    // mount, or one by another driver, is taken down again and reported, never passed for success.
-    // The hibernation file, read while the volume is up, tells which of the two it was.
-    if (const std::optional<QString> why = unusableMount(directory, readOnly)) {
-        const QByteArray hibernationFile = context->files->read(directory + QStringLiteral("/hiberfil.sys"), 0, 8);
-        const bool cameUpReadOnly = !readOnly && mountStates().value(directory).fsType == kNtfs3gType;
-        co_await callFilesystem(context, block->path, QStringLiteral("Unmount"), {});
-        DiskError error{DiskError::MountFailed, QStringLiteral("Mount failed: ") + *why};
-        if (cameUpReadOnly)
-            error = FailureAdvice::offerReadOnly(std::move(error), FailureAdvice::readOnlyCause({}, hibernationFile));
-        co_return Outcome{std::move(error), true};
-    }
-
-    // Show the volume; the opener is not waited for.
-    context->runner->launch(context->platform.opener, {MountPaths::doubleQuoted(directory)});
-    co_return Outcome{};
-}
-
-QCoro::Task<Outcome> unmountWith(std::shared_ptr<Context> context, NTFSDisk disk)
-{
-    const std::optional<UDisks2::BlockObject> block = co_await findBlock(context, disk.deviceNode);
-    if (!block)
-        co_return Outcome{gone(DiskError::UnmountFailed, QStringLiteral("Failed to unmount: "), disk.deviceNode), true};
-    // udisks2 removes the mount directory it made; one that is not mounted counts as unmounted.
-    const QDBusMessage reply = co_await callFilesystem(context, block->path, QStringLiteral("Unmount"), {});
-    if (!isError(reply) || wasNotMounted(reply))
-        co_return Outcome{};
-    // A busy volume stays mounted: the error names the programs that hold it.
-    DiskError error{DiskError::UnmountFailed, QStringLiteral("Failed to unmount: ") + failureText(reply)};
-    const std::optional<QString> mountPoint =
-        block->mountPoints.isEmpty() ? disk.mountPoint : std::optional(block->mountPoints.constFirst());
-    FailureAdvice::Holders holders;
-    if (mountPoint)
-        holders = co_await VolumeHolders::of(context->platform, *context->runner, *mountPoint);
-    co_return Outcome{FailureAdvice::offerRetry(std::move(error), holders), true};
+        co_return gone(disk);
+    co_return co_await unmountBlock(context, block->path);
 }
 
 QCoro::Task<bool> isDetachedWith(std::shared_ptr<Context> context, NTFSDisk disk)
 {
-    if (context->files->isDevice(QStringLiteral("/dev/") + disk.deviceNode))
+    const QFuture<bool> probe =
+        offloop::start([files = context->files, device = disk.devicePath()] { return files->isDevice(device); }, true);
+    const bool present = co_await probe;
+    offloop::received();
+    if (present)
         co_return false;
     co_return !(co_await findBlock(context, disk.deviceNode));
 }
 
 // udisks2 takes down the mounts it made of a disk that went, and their directories; what is left
-// is a directory no one mounts on any more, removed where the user may.
+// is a directory of udisks2's no one mounts on any more (directly under /media/USER/ or /run/media/USER/),
+// removed where the user may. Any other directory is left alone.
 QCoro::Task<> cleanUpWith(std::shared_ptr<Context> context, NTFSDisk disk)
 {
-    if (disk.mountPoint && context->files->exists(*disk.mountPoint) && !context->files->isMountPoint(*disk.mountPoint))
-        QDir().rmdir(*disk.mountPoint);
-    co_return;
+    if (!disk.mountPoint || !UDisks2::isMountDirectoryOfTheService(*disk.mountPoint))
+        co_return;
+    const QString directory = *disk.mountPoint;
+    const QFuture<bool> removal = offloop::start(
+        [files = context->files, directory] {
+            return files->exists(directory) && !files->isMountPoint(directory) && QDir().rmdir(directory);
+        },
+        false);
+    co_await removal;
+    offloop::received();
 }
 
 QCoro::Task<QList<NTFSDisk>> discoverWith(std::shared_ptr<Context> context)
@@ -265,7 +266,7 @@ QCoro::Task<QList<NTFSDisk>> discoverWith(std::shared_ptr<Context> context)
 
 UDisks2Backend::UDisks2Backend(QDBusConnection bus, Platform platform, std::shared_ptr<CommandRunner> runner,
                                std::shared_ptr<FileProbe> files, QObject *parent)
-    : DiskBackend(parent)
+    : DiskBackend({platform, runner, files}, parent)
     , m_context(std::make_shared<Context>(
           Context{std::move(bus), std::move(platform), std::move(runner), std::move(files), {}}))
 {
@@ -289,17 +290,6 @@ QCoro::Task<QList<NTFSDisk>> UDisks2Backend::discover()
     return discoverWith(m_context);
 }
 
-QCoro::Task<DiskBackend::Outcome> UDisks2Backend::mountReadWrite(NTFSDisk disk, QString)
-{
-    // udisks2 starts ntfs-3g itself, through mount.ntfs.
-    return mountWith(m_context, std::move(disk), false);
-}
-
-QCoro::Task<DiskBackend::Outcome> UDisks2Backend::mountReadOnly(NTFSDisk disk, QString)
-{
-    return mountWith(m_context, std::move(disk), true);
-}
-
 QCoro::Task<bool> UDisks2Backend::isDetached(NTFSDisk disk)
 {
     return isDetachedWith(m_context, std::move(disk));
@@ -310,9 +300,52 @@ QCoro::Task<> UDisks2Backend::cleanUpAfterRemoval(NTFSDisk disk)
     return cleanUpWith(m_context, std::move(disk));
 }
 
-QCoro::Task<DiskBackend::Outcome> UDisks2Backend::unmount(NTFSDisk disk)
+QCoro::Task<std::optional<bool>> UDisks2Backend::isMarkedDirty(NTFSDisk disk)
+{
+    const Context &context = *m_context;
+    return VolumeState::isMarkedDirty(context.platform, context.runner, context.files, disk.devicePath());
+}
+
+QCoro::Task<DiskBackend::Step> UDisks2Backend::removeSystemMount(NTFSDisk disk)
+{
+    return removeSystemMountWith(m_context, std::move(disk));
+}
+
+QCoro::Task<DiskBackend::Placed> UDisks2Backend::makeMountDirectory(NTFSDisk)
+{
+    // udisks2 makes the directory itself, under /media/USER/ or /run/media/USER/.
+    co_return Placed{};
+}
+
+QCoro::Task<DiskBackend::Placed> UDisks2Backend::mount(NTFSDisk disk, QString, QString, bool readOnly)
+{
+    // udisks2 starts ntfs-3g itself, through mount.ntfs.
+    return mountWith(m_context, std::move(disk), readOnly);
+}
+
+QCoro::Task<DiskBackend::MountState> UDisks2Backend::mountState(QString directory)
+{
+    const QFuture<MountState> read = offloop::start(
+        [directory] { return mountStateAt(directory); },
+        MountState{std::nullopt, false, QStringLiteral("a driver that did not answer")});
+    const MountState state = co_await read;
+    offloop::received();
+    co_return state;
+}
+
+QCoro::Task<> UDisks2Backend::takeDown(NTFSDisk disk, QString directory)
+{
+    return takeDownWith(m_context, std::move(disk), std::move(directory));
+}
+
+QCoro::Task<DiskBackend::Step> UDisks2Backend::unmount(NTFSDisk disk)
 {
     return unmountWith(m_context, std::move(disk));
+}
+
+QCoro::Task<FailureAdvice::Holders> UDisks2Backend::holders(QString mountPoint)
+{
+    return VolumeHolders::of(m_context->platform, *m_context->runner, std::move(mountPoint));
 }
 
 void UDisks2Backend::onInterfacesAdded(const QDBusMessage &message)

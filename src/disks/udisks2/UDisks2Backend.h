@@ -26,11 +26,16 @@ public:
     ~UDisks2Backend() override;
 
     QCoro::Task<QList<NTFSDisk>> discover() override;
-    QCoro::Task<Outcome> mountReadWrite(NTFSDisk disk, QString ntfs3gPath) override;
-    QCoro::Task<Outcome> mountReadOnly(NTFSDisk disk, QString ntfs3gPath) override;
-    QCoro::Task<Outcome> unmount(NTFSDisk disk) override;
     QCoro::Task<bool> isDetached(NTFSDisk disk) override;
     QCoro::Task<> cleanUpAfterRemoval(NTFSDisk disk) override;
+    QCoro::Task<std::optional<bool>> isMarkedDirty(NTFSDisk disk) override;
+    QCoro::Task<Step> removeSystemMount(NTFSDisk disk) override;
+    QCoro::Task<Placed> makeMountDirectory(NTFSDisk disk) override;
+    QCoro::Task<Placed> mount(NTFSDisk disk, QString directory, QString ntfs3gPath, bool readOnly) override;
+    QCoro::Task<MountState> mountState(QString directory) override;
+    QCoro::Task<> takeDown(NTFSDisk disk, QString directory) override;
+    QCoro::Task<Step> unmount(NTFSDisk disk) override;
+    QCoro::Task<FailureAdvice::Holders> holders(QString mountPoint) override;
 
     struct Context {
         QDBusConnection bus;

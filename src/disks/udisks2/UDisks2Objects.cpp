@@ -1,5 +1,12 @@
 #include "disks/udisks2/UDisks2Objects.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <pwd.h>
+#include <unistd.h>
+
 #include <QDBusArgument>
 #include <QDBusMetaType>
 #include <QFile>
@@ -147,6 +154,19 @@ QList<BlockObject> ObjectTree::blockObjects() const
         objects.append(std::move(object));
     }
     return objects;
+}
+
+bool isMountDirectoryOfTheService(const QString &path)
+{
+    const passwd *account = ::getpwuid(::getuid());
+    if (!account)
+        return false;
+    const QString user = QFile::decodeName(account->pw_name);
+    const QString parent = QFileInfo(path).path();
+    const QString name = QFileInfo(path).fileName();
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
+        && QDir::cleanPath(path) == path
+        && (parent == QStringLiteral("/media/") + user || parent == QStringLiteral("/run/media/") + user);
 }
 
 } // namespace UDisks2

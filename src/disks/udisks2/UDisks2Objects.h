@@ -58,4 +58,8 @@ private:
     bool m_complete = false;
 };
 
+// Whether `path` is a mount directory udisks2 makes for this user: directly under /media/USER/ or
+// /run/media/USER/.
+bool isMountDirectoryOfTheService(const QString &path);
+
 } // namespace UDisks2

@@ -1,0 +1,36 @@
+#include "disks/VolumeState.h"
+
+#include "disks/MountPaths.h"
+#include "disks/NtfsVolume.h"
+#include "shell/OffEventLoop.h"
+
+namespace VolumeState {
+namespace {
+
+std::optional<bool> said(const ShellResult &answer)
+{
+    if (answer.isSuccess && (answer.output == kClean || answer.output == kDirty))
+        return answer.output == kDirty;
+    return std::nullopt;
+}
+
+} // namespace
+
+QCoro::Task<std::optional<bool>> isMarkedDirty(Platform platform, std::shared_ptr<CommandRunner> runner,
+                                               std::shared_ptr<FileProbe> files, QString device)
+{
+    const QFuture<std::optional<bool>> probe =
+        offloop::start([files, device] { return NtfsVolume::isMarkedDirty(*files, device); }, std::optional<bool>());
+    const std::optional<bool> read = co_await probe;
+    offloop::received();
+    if (read || platform.volumeStateReader.isEmpty() || platform.elevation != Platform::Elevation::Pkexec)
+        co_return read;
+    // Raw devices are the administrator's: the reader, run with the rights the desktop grants it,
+    // says one word.
+    // (Named first: GCC 12 frees a temporary argument before the awaited call has used it.)
+    const QStringList arguments{MountPaths::doubleQuoted(platform.volumeStateReader), MountPaths::doubleQuoted(device)};
+    const ShellResult answer = co_await runner->runAsync(platform.pkexec, arguments, CommandRunner::TimeLimit::Prompt);
+    co_return said(answer);
+}
+
+} // namespace VolumeState

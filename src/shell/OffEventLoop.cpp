@@ -1,0 +1,15 @@
+#include "shell/OffEventLoop.h"
+
+namespace offloop {
+
+QThreadPool &blockingPool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool; // never destroyed: a hung thread must not hold up the exit
+        p->setMaxThreadCount(4);
+        return p;
+    }();
+    return *pool;
+}
+
+} // namespace offloop
