@@ -47,7 +47,8 @@ QString polkitRule(const QString &user)
 
 void UDisksStack::prepareProcess()
 {
-    // Private propagation: nothing mounted in here shows outside, and the other way round.
+    // Private propagation: nothing mounted in here shows outside, and the other way round. Where
+    // / is no mount point (a chroot) it cannot be made private, and the stack must not start.
     isolated = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0
                && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
@@ -63,7 +64,8 @@ QString UDisksStack::skipReason()
         if (sh("grep -qsx udisksd /proc/[0-9]*/comm").exitCode == 0)
             return QStringLiteral("udisksd already runs on this machine: a second one would act on the same devices");
         if (!isolated)
-            return QStringLiteral("main did not call UDisksStack::prepareProcess: no mount namespace for the stack");
+            return QStringLiteral("no mount namespace with private mounts for the stack: / is no mount point here (a "
+                                  "chroot?), or main did not call UDisksStack::prepareProcess");
         s_shared.reset(new UDisksStack);
         try {
             s_shared->start();
