@@ -20,6 +20,7 @@ namespace testsupport {
 namespace {
 
 const QString kRule = QStringLiteral("/etc/polkit-1/rules.d/10-quorvel-test.rules");
+const char *const kActions = "/usr/share/polkit-1/actions";
 const QString kConnection = QStringLiteral("quorvel-udisks-stack");
 // One of each package the stack needs.
 const char *const kPrograms[] = {"/usr/bin/dbus-daemon", "/usr/lib/polkit-1/polkitd", "/usr/libexec/udisks2/udisksd", "/usr/bin/udevadm", "/usr/sbin/useradd"};
@@ -105,6 +106,12 @@ void UDisksStack::start()
               "</policy></busconfig>");
     m_account = std::make_unique<TestAccount>(QStringLiteral("user"));
     m_other = std::make_unique<TestAccount>(QStringLiteral("other"));
+    // The machine's polkit actions and the one of the build tree's privileged helper (pkexec
+    // matches its path exactly), from a copy mounted in this namespace alone: nothing of it shows
+    // outside, or stays after a killed run.
+    const std::string actions = *m_dir / "actions";
+    step("mkdir " + actions + " && cp " + kActions + "/*.policy " QUORVEL_TEST_BUILD_TREE_POLICY " " + actions
+         + " && mount --bind " + actions + " " + kActions);
     writeFile(kRule.toStdString(), polkitRule(m_account->name).toStdString()); // read as polkitd starts
 
     const auto udevRuns = [] { return sh("udevadm control --ping").exitCode == 0; };
@@ -147,6 +154,7 @@ UDisksStack::~UDisksStack()
         m_daemons.back()->waitForFinished(10000); // else killed as the QProcess goes
     }
     QFile::remove(kRule);
+    ::umount2(kActions, MNT_DETACH);
     m_account.reset();
     m_other.reset();
     for (const QString &path : m_made)
