@@ -86,6 +86,22 @@ install(FILES ${QUORVEL_ICON_SVG} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hic
 # The licence, in Debian's machine-readable form, where Debian looks for a package's.
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${QUORVEL_EXECUTABLE})
 
+# ---- The polkit action of the privileged helpers (src/platform/helpers) ----
+
+# pkexec matches an action's exec.path exactly, so the program's path is written in as the file is
+# installed, under the prefix it is installed to (cpack's /usr, cmake --install's --prefix).
+set(QUORVEL_POLICY_TEMPLATE ${CMAKE_CURRENT_LIST_DIR}/quorvel-ntfs-mount.policy.in)
+set(QUORVEL_POLICY_FILE ${QUORVEL_APP_ID}.policy)
+install(CODE "
+  set(QUORVEL_APP_ID \"${QUORVEL_APP_ID}\")
+  set(QUORVEL_ICON_NAME \"${QUORVEL_ICON_NAME}\")
+  set(QUORVEL_VOLUME_STATE \"\${CMAKE_INSTALL_PREFIX}/${QUORVEL_LIBEXEC_SUBDIR}/volume-state\")
+  configure_file(\"${QUORVEL_POLICY_TEMPLATE}\" \"${QUORVEL_PACKAGING_OUT}/installed/${QUORVEL_POLICY_FILE}\" @ONLY)")
+install(FILES ${QUORVEL_PACKAGING_OUT}/installed/${QUORVEL_POLICY_FILE} DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
+# The same action for the build tree's program, for the tests' own polkitd (tests/support/UDisksStack.cpp).
+set(QUORVEL_VOLUME_STATE ${QUORVEL_BUILD_LIBEXEC_DIR}/volume-state)
+configure_file(${QUORVEL_POLICY_TEMPLATE} ${QUORVEL_PACKAGING_OUT}/build-tree/${QUORVEL_POLICY_FILE} @ONLY)
+
 # ---- The Debian package (cpack -G DEB, or scripts/package) ----
 
 set(CPACK_GENERATOR DEB)

@@ -17,7 +17,8 @@ rm -f "$scratch.log"
 usr=$scratch/usr
 
 for program in bin/quorvel-ntfs-mount bin/quorvel-disks \
-  libexec/quorvel-ntfs-mount/diskutil libexec/quorvel-ntfs-mount/mount libexec/quorvel-ntfs-mount/brew; do
+  libexec/quorvel-ntfs-mount/diskutil libexec/quorvel-ntfs-mount/mount libexec/quorvel-ntfs-mount/brew \
+  libexec/quorvel-ntfs-mount/volume-state; do
   [ -f "$usr/$program" ] && [ -x "$usr/$program" ] || fail "$program is missing or not executable"
 done
 # The stand-ins answer as themselves from the installed place (brew needs no package manager
@@ -40,6 +41,11 @@ grep -q "<id>$app_id</id>" "$metainfo" || fail "the metainfo is not about $app_i
 grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
   fail "the metainfo does not launch $app_id.desktop"
 grep -q '@[A-Z_]*@' "$desktop" "$metainfo" && fail "a placeholder was left unreplaced"
+
+# pkexec finds the privileged reader's action by the installed program's exact path.
+policy=$usr/share/polkit-1/actions/$app_id.policy
+grep -q "<annotate key=\"org.freedesktop.policykit.exec.path\">/usr/libexec/quorvel-ntfs-mount/volume-state</annotate>" \
+  "$policy" 2>/dev/null || fail "$policy does not name /usr/libexec/quorvel-ntfs-mount/volume-state"
 
 # AppStream's own look at the tree: the metainfo together with the launcher it names.
 if command -v appstreamcli >/dev/null; then
@@ -69,7 +75,7 @@ head -n 1 "$copyright" 2>/dev/null | grep -q '^Format: https://www.debian.org/do
 grep -q '^License: Expat$' "$copyright" || fail "$copyright does not give the MIT (Expat) licence"
 
 # Nothing of the build or the tests gets into the installed tree.
-unexpected=$(cd "$usr" && find . -type f | grep -v -E '^\./(bin/quorvel-(ntfs-mount|disks)|libexec/quorvel-ntfs-mount/(diskutil|mount|brew)|share/(applications|metainfo|icons/hicolor/[^/]+/apps)/[^/]+|share/doc/quorvel-ntfs-mount/copyright)$')
+unexpected=$(cd "$usr" && find . -type f | grep -v -E '^\./(bin/quorvel-(ntfs-mount|disks)|libexec/quorvel-ntfs-mount/(diskutil|mount|brew|volume-state)|share/(applications|metainfo|polkit-1/actions|icons/hicolor/[^/]+/apps)/[^/]+|share/doc/quorvel-ntfs-mount/copyright)$')
 [ -z "$unexpected" ] || fail "unexpected installed files: $unexpected"
 
 # The programs look for the stand-ins relative to their own bin/ folder: a scan from the installed

@@ -148,12 +148,12 @@ TEST_F(BrewTest, AnOrdinaryUserIsAskedForThePasswordOncePerSetupThroughPkexec)
     if (root && !fs::exists("/usr/bin/setpriv"))
         GTEST_SKIP() << "needs setpriv to run the stand-in as another user than root";
     // Records its arguments, then behaves as FAKE_PKEXEC says, or runs them as a granted prompt
-    // does, without brew's variables.
+    // does; it keeps the tests' QUORVEL_BREW_PM_PATH, the way to the fakes.
     writeFile(dir / "pkexec", "#!/bin/sh\nprintf 'pkexec %s\\n' \"$*\" >> \"$FAKE_LOG\"\nwhy='Error executing command as another user'\n"
                               "case ${FAKE_PKEXEC-} in\n  dismiss) exit 126 ;;\n"
                               "  no-agent) echo \"$why: No authentication agent found.\" >&2; exit 127 ;;\n"
                               "  denied) printf '%s: Not authorized\\n\\nThis incident has been reported.\\n' \"$why\" >&2; exit 127 ;;\n"
-                              "esac\nexec env -u DEBIAN_FRONTEND -u QUORVEL_BREW_PM_PATH \"$@\"\n");
+                              "esac\nexec env -u DEBIAN_FRONTEND \"$@\"\n");
     machine(apt);
     // This user when not root, nobody otherwise.
     const Words user = root ? Words{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} : Words{};
@@ -164,7 +164,7 @@ TEST_F(BrewTest, AnOrdinaryUserIsAskedForThePasswordOncePerSetupThroughPkexec)
     // Finds ntfs-3g installed with fuse3, so the log shows no second prompt.
     brew(installNtfs, {}, user);
     const std::string bin = dir / "bin", self = fs::canonical(QUORVEL_STANDINS_DIR).string() + "/brew";
-    EXPECT_EQ(log(), "pkexec /usr/bin/env QUORVEL_BREW_PM_PATH=" + bin + " " + self + " --as-root install fuse3 ntfs-3g\n"
+    EXPECT_EQ(log(), "pkexec " + self + " --as-root install fuse3 ntfs-3g\n"
                      "noninteractive|apt-get update\nnoninteractive|apt-get install -y fuse3 ntfs-3g\n");
     fs::remove(dir / "log");
     EXPECT_EQ(brew(removeNtfs, {}, user).exitCode, 0);

@@ -20,6 +20,7 @@ namespace testsupport {
 namespace {
 
 const QString kRule = QStringLiteral("/etc/polkit-1/rules.d/10-quorvel-test.rules");
+const char *const kActions = "/usr/share/polkit-1/actions";
 const QString kConnection = QStringLiteral("quorvel-udisks-stack");
 // One of each package the stack needs.
 const char *const kPrograms[] = {"/usr/bin/dbus-daemon", "/usr/lib/polkit-1/polkitd", "/usr/libexec/udisks2/udisksd", "/usr/bin/udevadm", "/usr/sbin/useradd"};
@@ -47,7 +48,8 @@ QString polkitRule(const QString &user)
 
 void UDisksStack::prepareProcess()
 {
-    // Private propagation: nothing mounted in here shows outside, and the other way round.
+    // Private propagation: nothing mounted in here shows outside, and the other way round. Where
+    // / is no mount point (a chroot) it cannot be made private, and the stack must not start.
     isolated = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0
                && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
@@ -63,7 +65,8 @@ QString UDisksStack::skipReason()
         if (sh("grep -qsx udisksd /proc/[0-9]*/comm").exitCode == 0)
             return QStringLiteral("udisksd already runs on this machine: a second one would act on the same devices");
         if (!isolated)
-            return QStringLiteral("main did not call UDisksStack::prepareProcess: no mount namespace for the stack");
+            return QStringLiteral("no mount namespace with private mounts for the stack: / is no mount point here (a "
+                                  "chroot?), or main did not call UDisksStack::prepareProcess");
         s_shared.reset(new UDisksStack);
         try {
             s_shared->start();
@@ -103,6 +106,12 @@ void UDisksStack::start()
               "</policy></busconfig>");
     m_account = std::make_unique<TestAccount>(QStringLiteral("user"));
     m_other = std::make_unique<TestAccount>(QStringLiteral("other"));
+    // The machine's polkit actions and the one of the build tree's privileged helper (pkexec
+    // matches its path exactly), from a copy mounted in this namespace alone: nothing of it shows
+    // outside, or stays after a killed run.
+    const std::string actions = *m_dir / "actions";
+    step("mkdir " + actions + " && cp " + kActions + "/*.policy " QUORVEL_TEST_BUILD_TREE_POLICY " " + actions
+         + " && mount --bind " + actions + " " + kActions);
     writeFile(kRule.toStdString(), polkitRule(m_account->name).toStdString()); // read as polkitd starts
 
     const auto udevRuns = [] { return sh("udevadm control --ping").exitCode == 0; };
@@ -145,6 +154,7 @@ UDisksStack::~UDisksStack()
         m_daemons.back()->waitForFinished(10000); // else killed as the QProcess goes
     }
     QFile::remove(kRule);
+    ::umount2(kActions, MNT_DETACH);
     m_account.reset();
     m_other.reset();
     for (const QString &path : m_made)

@@ -47,6 +47,7 @@ private:
 // udisksd, and two throw-away accounts. For account() a polkit rule answers every action as for
 // a user at an active local desktop and makes the account its own administrator, so that an
 // administrator prompt asks for its password; otherAccount() gets nothing, as any other user.
+// polkitd also knows the actions of the build tree's privileged helpers (src/platform/helpers).
 //
 // The test binary runs in a mount namespace of its own (prepareProcess), in which /run/dbus,
 // /media and /run/udisks2 are the stack's: the bus is at the standard path that setuid clients

@@ -64,12 +64,6 @@ std::optional<BlockDevice> readDevice(const fs::path &dir, std::string name)
     return device;
 }
 
-std::string environmentOr(const char *variable, std::string fallback)
-{
-    const char *value = std::getenv(variable);
-    return value && *value ? std::string(value) : std::move(fallback);
-}
-
 std::string canonical(const std::string &path)
 {
     char resolved[PATH_MAX];
@@ -77,17 +71,6 @@ std::string canonical(const std::string &path)
 }
 
 } // namespace
-
-SystemPaths SystemPaths::fromEnvironment()
-{
-    SystemPaths paths;
-    paths.sysfs = environmentOr("QUORVEL_SYSFS_ROOT", paths.sysfs);
-    paths.dev = environmentOr("QUORVEL_DEV_ROOT", paths.dev);
-    paths.mountInfo = environmentOr("QUORVEL_MOUNTINFO", paths.mountInfo);
-    paths.udevData = environmentOr("QUORVEL_UDEV_DATA", paths.udevData);
-    paths.mountRoot = environmentOr("QUORVEL_MOUNT_ROOT", paths.mountRoot);
-    return paths;
-}
 
 std::string_view withoutDevPrefix(std::string_view id)
 {

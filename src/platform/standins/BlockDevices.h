@@ -11,18 +11,19 @@
 
 namespace standins {
 
-// Where the stand-ins read the system's state. Each path can be moved with an environment
-// variable so that tests can present a made-up machine:
-// QUORVEL_SYSFS_ROOT, QUORVEL_DEV_ROOT, QUORVEL_MOUNTINFO, QUORVEL_UDEV_DATA.
+// Where the stand-ins read the system's state.
 struct SystemPaths {
     std::string sysfs = "/sys";
     std::string dev = "/dev";
     std::string mountInfo = "/proc/self/mountinfo";
     std::string udevData = "/run/udev/data";
     std::string mountRoot = "/media"; // where the application makes its mount directories
-
-    static SystemPaths fromEnvironment();
 };
+
+// The paths a stand-in program works with. The installed programs take the fixed ones above and
+// nothing from their environment, since they may run as root (FixedSystemPaths.cpp); the tests'
+// own build of them presents a made-up machine instead (tests/standins/HookedSystemPaths.cpp).
+SystemPaths systemPaths();
 
 struct BlockDevice {
     std::string name; // kernel name: "sda", "loop3p1", "nvme0n1p2"

@@ -273,7 +273,7 @@ int unmountCommand(const SystemPaths &paths, const std::string &argument)
 int main(int argc, char **argv)
 {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    const SystemPaths paths = SystemPaths::fromEnvironment();
+    const SystemPaths paths = systemPaths();
     if (args.size() == 2 && args[0] == "list" && args[1] == "-plist")
         return listCommand(paths);
     if (args.size() == 3 && args[0] == "info" && args[1] == "-plist")

@@ -14,7 +14,7 @@ int main(int argc, char **)
         std::cerr << "mount: this listing takes no arguments\n";
         return 1;
     }
-    const auto paths = standins::SystemPaths::fromEnvironment();
+    const auto paths = standins::systemPaths();
     const auto mounts = standins::readMountInfo(paths.mountInfo);
     if (!mounts) {
         std::cerr << "mount: cannot read " << paths.mountInfo << ": " << std::strerror(errno) << '\n';
