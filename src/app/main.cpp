@@ -13,7 +13,9 @@
 int main(int argc, char **argv)
 {
     QApplication application(argc, argv);
-    QApplication::setApplicationName(AppInfo::executableName());
+    // The name a tray host shows for the tray item (a StatusNotifierItem's Title and Id are Qt's
+    // application name), and an X window's class; its instance stays the executable's name.
+    QApplication::setApplicationName(AppInfo::title());
     QApplication::setApplicationDisplayName(AppInfo::title());
     QApplication::setApplicationVersion(AppInfo::version());
 #ifdef QUORVEL_DESKTOP_FILE_NAME
