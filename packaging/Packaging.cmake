@@ -63,6 +63,17 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/quorvel-ntfs-mount.metainfo.xml.in
 install(FILES ${QUORVEL_PACKAGING_OUT}/${QUORVEL_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${QUORVEL_PACKAGING_OUT}/${QUORVEL_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
+# D-Bus activation: a launcher asks the session bus for the application by its identifier, and
+# the bus starts the program when no instance runs. The bus needs the program's absolute path,
+# known only when installing (cmake --install --prefix, cpack's /usr), so the file is made then.
+install(CODE "
+  set(QUORVEL_APP_ID \"${QUORVEL_APP_ID}\")
+  set(QUORVEL_PROGRAM \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${QUORVEL_EXECUTABLE}\")
+  configure_file(\"${CMAKE_CURRENT_LIST_DIR}/quorvel-ntfs-mount.service.in\"
+    \"${QUORVEL_PACKAGING_OUT}/dbus-1/${QUORVEL_APP_ID}.service\" @ONLY)
+  file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/dbus-1/services\" TYPE FILE
+    FILES \"${QUORVEL_PACKAGING_OUT}/dbus-1/${QUORVEL_APP_ID}.service\")")
+
 # The hicolor sizes are rendered from the one drawing at build time.
 find_program(QUORVEL_RSVG_CONVERT rsvg-convert)
 if(NOT QUORVEL_RSVG_CONVERT)

@@ -1,6 +1,7 @@
 // Quorvel NTFS Mount: the tray item and main window for writing to NTFS disks.
 #include "AppInfo.h"
 #include "app/QuorvelNTFSMountApp.h"
+#include "app/SingleInstance.h"
 #include "app/StartupMark.h"
 #include "shell/Log.h"
 #include "ui/main_window/ContentView.h"
@@ -13,12 +14,19 @@
 int main(int argc, char **argv)
 {
     QApplication application(argc, argv);
-    QApplication::setApplicationName(AppInfo::executableName());
+    // The name a tray host shows for the tray item (a StatusNotifierItem's Title and Id are Qt's
+    // application name), and an X window's class; its instance stays the executable's name.
+    QApplication::setApplicationName(AppInfo::title());
     QApplication::setApplicationDisplayName(AppInfo::title());
     QApplication::setApplicationVersion(AppInfo::version());
 #ifdef QUORVEL_DESKTOP_FILE_NAME
     QGuiApplication::setDesktopFileName(QStringLiteral(QUORVEL_DESKTOP_FILE_NAME));
 #endif
+    // One instance per desktop session: a second start hands over to the first and ends.
+    SingleInstance instance(AppInfo::applicationId());
+    if (instance.claim() == SingleInstance::Start::HandedOver)
+        return 0;
+
     Toolkit::applyApplicationLook();
     // The installed application icon; the drawn drive where the package's icon is not installed.
     QApplication::setWindowIcon(QIcon::fromTheme(AppInfo::iconName(), Toolkit::symbol(QStringLiteral("opticaldiscdrive.fill"))));
@@ -28,6 +36,11 @@ int main(int argc, char **argv)
     QuorvelNTFSMountApp app(systemNotificationService(), ModelEnvironment::host(), [&content] {
         content = new ContentView;
         return static_cast<QWidget *>(content.data());
+    });
+    // As the tray menu's "open the main window" entry does.
+    QObject::connect(&instance, &SingleInstance::activationRequested, &app, [&app] {
+        app.openWindow(AppInfo::mainWindowIdentifier());
+        app.activate();
     });
 
     // For start-up measurements: one line on standard output once the main window is on screen

@@ -41,6 +41,12 @@ grep -q "<id>$app_id</id>" "$metainfo" || fail "the metainfo is not about $app_i
 grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
   fail "the metainfo does not launch $app_id.desktop"
 grep -q '@[A-Z_]*@' "$desktop" "$metainfo" && fail "a placeholder was left unreplaced"
+# A launcher that activates the application over D-Bus finds the bus's service for it, which
+# starts the installed program from the prefix the tree was installed to.
+service=$usr/share/dbus-1/services/$app_id.service
+grep -q '^DBusActivatable=true$' "$desktop" || fail "the launcher is not D-Bus-activatable"
+grep -q "^Name=$app_id$" "$service" || fail "no D-Bus service for $app_id"
+grep -q "^Exec=/usr/bin/${exec_line%% *}$" "$service" || fail "the D-Bus service starts $(grep ^Exec= "$service")"
 
 # pkexec finds the privileged reader's action by the installed program's exact path.
 policy=$usr/share/polkit-1/actions/$app_id.policy
@@ -75,7 +81,7 @@ head -n 1 "$copyright" 2>/dev/null | grep -q '^Format: https://www.debian.org/do
 grep -q '^License: Expat$' "$copyright" || fail "$copyright does not give the MIT (Expat) licence"
 
 # Nothing of the build or the tests gets into the installed tree.
-unexpected=$(cd "$usr" && find . -type f | grep -v -E '^\./(bin/quorvel-(ntfs-mount|disks)|libexec/quorvel-ntfs-mount/(diskutil|mount|brew|volume-state)|share/(applications|metainfo|polkit-1/actions|icons/hicolor/[^/]+/apps)/[^/]+|share/doc/quorvel-ntfs-mount/copyright)$')
+unexpected=$(cd "$usr" && find . -type f | grep -v -E '^\./(bin/quorvel-(ntfs-mount|disks)|libexec/quorvel-ntfs-mount/(diskutil|mount|brew|volume-state)|share/(applications|metainfo|dbus-1/services|polkit-1/actions|icons/hicolor/[^/]+/apps)/[^/]+|share/doc/quorvel-ntfs-mount/copyright)$')
 [ -z "$unexpected" ] || fail "unexpected installed files: $unexpected"
 
 # The programs look for the stand-ins relative to their own bin/ folder: a scan from the installed
