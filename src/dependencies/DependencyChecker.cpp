@@ -46,7 +46,10 @@ void DependencyChecker::checkDependencies()
     DependencyStatus next;
     next.isHomebrewInstalled = firstExisting(m_platform.homebrewPaths).has_value();
     next.isFuseTInstalled = firstExisting(m_platform.fuseMarkerPaths).has_value();
-    next.ntfs3gPath = firstExisting(m_platform.ntfs3gPaths);
+    // Where the system's mount reaches ntfs-3g only through its helper (the disk service mounts
+    // that way), ntfs-3g without the helper counts as missing: the kernel's driver would answer.
+    if (m_platform.ntfs3gMountHelperPaths.isEmpty() || firstExisting(m_platform.ntfs3gMountHelperPaths))
+        next.ntfs3gPath = firstExisting(m_platform.ntfs3gPaths);
     setStatus(next);
 }
 

@@ -153,10 +153,9 @@ QCoro::Task<> DependencyChecker::uninstallSteps()
     setInstallErrorMessage(QString());
     setInstallProgressMessage(QStringLiteral("アンインストールを開始するよ..."));
 
-    // ntfs-3g-mac goes first. Its failure counts only while ntfs-3g is still there: Homebrew's
-    // "No such keg" means the formula was not installed, whereas a refusal (the Linux stand-in
-    // will not take this application's package along) leaves ntfs-3g, and then the FUSE layer it
-    // needs stays as well.
+    // ntfs-3g-mac goes first; its failure is logged and the run goes on. Where the package
+    // manager may refuse (the Linux stand-in will not take this application's package along),
+    // a refusal that leaves ntfs-3g ends the run, which is then no success.
     if (const std::optional<QString> brew = findBrewPath()) {
         setInstallProgressMessage(uninstalling(words.ntfs3g));
         const ShellResult removed =
@@ -164,7 +163,7 @@ QCoro::Task<> DependencyChecker::uninstallSteps()
         writeLogLine(QStringLiteral("ntfs-3g-mac uninstall result: ") + removed.output);
         if (!self)
             co_return;
-        if (!removed.isSuccess && firstExisting(m_platform.ntfs3gPaths)) {
+        if (!removed.isSuccess && m_platform.ntfs3gRemovalMayBeRefused && firstExisting(m_platform.ntfs3gPaths)) {
             setInstallErrorMessage(uninstallFailed(words.ntfs3g) + removed.output);
             co_return;
         }

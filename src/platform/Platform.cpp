@@ -128,6 +128,13 @@ Platform Platform::linux(const QString &libexecDir)
         QStringLiteral("/usr/local/bin/ntfs-3g"),
         QStringLiteral("/usr/sbin/ntfs-3g"),
     };
+    p.ntfs3gMountHelperPaths = {
+        QStringLiteral("/sbin/mount.ntfs"),
+        QStringLiteral("/usr/sbin/mount.ntfs"),
+        QStringLiteral("/usr/bin/mount.ntfs"),
+        QStringLiteral("/bin/mount.ntfs"),
+    };
+    p.ntfs3gRemovalMayBeRefused = true;
     // The Homebrew stand-in answers the same command lines through the system's package manager:
     // the texts name what it really does.
     p.words.packageManager = QStringLiteral("パッケージマネージャー");
@@ -155,6 +162,8 @@ Platform Platform::linux(const QString &libexecDir)
         "\n"
         "（Fedora なら sudo dnf install ntfs-3g fuse3、openSUSE なら sudo zypper install ntfs-3g fuse3、"
         "Arch Linux なら sudo pacman -S ntfs-3g fuse3 だよ）\n"
+        "ntfs-3g がシステムの mount から mount.ntfs として使えないと、カーネルのドライバーが代わりに答えて書き込めないから、"
+        "ntfs-3g は入っていないことにしているよ。\n"
         "\n"
         "3. インストール完了後、このアプリを再起動するか、「再チェック」ボタンを押してください。");
     return p;

@@ -87,6 +87,12 @@ struct Platform {
     QStringList homebrewPaths;
     QStringList fuseMarkerPaths;
     QStringList ntfs3gPaths;
+    // The helpers through which the system's mount starts ntfs-3g for a file system of type "ntfs"
+    // (mount.ntfs); where the profile names them, ntfs-3g counts as installed only beside one.
+    QStringList ntfs3gMountHelperPaths;
+    // The package manager may refuse to remove ntfs-3g (it would take other packages along); the
+    // uninstall then stops there instead of going on.
+    bool ntfs3gRemovalMayBeRefused = false;
     QString fuseUninstallScript;  // empty: none on this platform
     QString homebrewInstallerLine; // empty: not used on this platform
 
