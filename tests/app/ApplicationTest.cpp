@@ -71,6 +71,7 @@ TEST_F(AppFixture, WindowAndTrayTellAFailureAlikeAndTheirRemedyRunsTheRightComma
     machine.runner->on(ntfs3g + "local,allow_other,auto_xattr,backend=fskit",
                        ScriptedRunner::ok("Windows is hibernated, mounted as read-only."));
     machine.runner->on(unmount, ScriptedRunner::fail("Resource busy"));
+    machine.runner->on("/usr/sbin/lsof -F pcu +f -- \"/Volumes/Stick\"", ScriptedRunner::ok("p42\ncPreview\nu" + QString::number(::getuid()) + "\nf3"));
     start({readOnlyDisk("disk4s1", "Data"), writableDisk("disk6s1", "Stick")});
     EXPECT_EQ(app->statusLabel().writableCount, 1); // the tray label counts the writable ones
     const struct {

@@ -39,12 +39,14 @@ protected:
     std::unique_ptr<DependencyChecker> checker;
     S events;
 
-    void make(QSet<QString> existing = {})
+    void make(QSet<QString> existing = {}, bool removalMayBeRefused = false)
     {
+        Platform platform = Platform::macOS();
+        platform.ntfs3gRemovalMayBeRefused = removalMayBeRefused;
         files->existing = existing;
         runner = std::make_shared<ScriptedRunner>();
         runner->setAsyncDelay(std::chrono::milliseconds(1)); // so that a run is under way once started
-        checker = std::make_unique<DependencyChecker>(Platform::macOS(), runner, files);
+        checker = std::make_unique<DependencyChecker>(platform, runner, files);
         checker->setLoginName("alice");
         events.clear();
         auto *c = checker.get();
@@ -126,8 +128,10 @@ TEST_F(DependencyCheckerTest, SetupStopsOnACanceledPromptOrAFailedStepOnly)
     }
 }
 
-// The formula first, then the FUSE layer's own script; a failed formula removal counts only while
-// ntfs-3g is still there, and then the FUSE layer stays. Every end is followed by a fresh check.
+// The formula first, then the FUSE layer's own script; a failed formula removal is only logged,
+// unless the package manager may refuse (the Linux stand-in keeps what other packages need): a
+// refusal that leaves ntfs-3g then ends the run, and the FUSE layer stays. Every end is followed by
+// a fresh check.
 TEST_F(DependencyCheckerTest, UninstallRemovesTheFormulaThenTheFuseLayer)
 {
     const QString refusal = "Error: Refusing to uninstall /opt/homebrew/Cellar/ntfs-3g-mac because it is required by foo";
@@ -138,17 +142,19 @@ TEST_F(DependencyCheckerTest, UninstallRemovesTheFormulaThenTheFuseLayer)
         bool stays; // ntfs-3g is still there after the formula's removal
         QList<Call> calls;
         S rest;
+        bool refusable = false; // the package manager may refuse, as the Linux stand-in does
     } cases[] = {
         {fail("Error: No such keg"), ScriptedRunner::ok(), false, {installRun(formulaGone), scriptCall}, {pScript, pGone, "status:11:-"}},
         {ScriptedRunner::ok(), ScriptedRunner::ok(), true, {installRun(formulaGone), scriptCall}, {pScript, pGone, "status:11:" + ntfs}},
+        {fail(refusal), ScriptedRunner::ok(), true, {installRun(formulaGone), scriptCall}, {pScript, pGone, "status:11:" + ntfs}},
         {fail(refusal), ScriptedRunner::ok(), true, {installRun(formulaGone)},
-         {"error:ntfs-3g-mac のアンインストールに失敗したよ。\n" + refusal, "status:11:" + ntfs}},
+         {"error:ntfs-3g-mac のアンインストールに失敗したよ。\n" + refusal, "status:11:" + ntfs}, true},
         {ScriptedRunner::ok(), fail("execution error: User canceled. (-128)"), false, {installRun(formulaGone), scriptCall},
          {pScript, scriptFailed, "status:11:-"}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.formula.output.toStdString() + c.script.output.toStdString());
-        make(c.stays ? QSet<QString>{brew, script, ntfs} : QSet<QString>{brew, script});
+        make(c.stays ? QSet<QString>{brew, script, ntfs} : QSet<QString>{brew, script}, c.refusable);
         runner->on(formulaGone, c.formula);
         runner->on(scriptCall.line, c.script);
         runAlone(checker->uninstallDependencies());
