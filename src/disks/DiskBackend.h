@@ -60,6 +60,9 @@ public:
     }
     const Tools &tools() const { return m_tools; }
 
+    // Whether it sees the disks and mounts change as they do: only then can a mounted disk that
+    // left the list be told from one unmounted elsewhere and unplugged between two scans.
+    virtual bool watchesChanges() const = 0;
     // Every NTFS partition, in discovery order. Never fails: what cannot be read is left out.
     virtual QCoro::Task<QList<NTFSDisk>> discover() = 0;
     // Whether `disk`, no longer listed, has really gone: its device no longer exists (a listing

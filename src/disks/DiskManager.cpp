@@ -127,7 +127,7 @@ QCoro::Task<> DiskManager::runScans()
         if (!self)
             co_return;
         for (const NTFSDisk &disk : m_disks)
-            if (disk.mountPoint && !containsDevice(found, disk.deviceNode))
+            if (disk.mountPoint && !containsDevice(found, disk.deviceNode) && m_backend->watchesChanges())
                 followRemoval(disk);
         setDisks(std::move(found));
         answering->finish();

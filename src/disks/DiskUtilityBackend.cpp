@@ -312,6 +312,11 @@ QCoro::Task<QList<NTFSDisk>> DiskUtilityBackend::discover()
     return discoverWith(m_context);
 }
 
+bool DiskUtilityBackend::watchesChanges() const
+{
+    return !m_context->platform.deviceDirectory.isEmpty();
+}
+
 QCoro::Task<bool> DiskUtilityBackend::isDetached(NTFSDisk disk)
 {
     const QFuture<bool> probe =

@@ -19,6 +19,7 @@ public:
                        QObject *parent = nullptr);
     ~DiskUtilityBackend() override;
 
+    bool watchesChanges() const override;
     QCoro::Task<QList<NTFSDisk>> discover() override;
     QCoro::Task<bool> isDetached(NTFSDisk disk) override;
     QCoro::Task<> cleanUpAfterRemoval(NTFSDisk disk) override;

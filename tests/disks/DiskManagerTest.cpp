@@ -8,6 +8,7 @@
 #include "support/ScriptedRunner.h"
 #include "support/TestSupport.h"
 
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -232,16 +233,34 @@ TEST_F(DiskFixture, ScanFindsSafeNtfsPartitionsInOrderAndADiskGoneWhileMountedIs
     EXPECT_EQ(runner->lines(), QStringList({kList}));
     EXPECT_TRUE(removed.isEmpty());
 
-    // Listed again, then gone with its device while mounted: reported once, its dead mount and
-    // directory taken down once, though a second model (no one listening to it) sees it go too.
+    // Listed again, then gone with its device while mounted. Without change watchers (as on macOS)
+    // the model cannot tell a disk pulled out from one ejected elsewhere and unplugged before the
+    // next scan, and says nothing. Where it watches the devices, the disk is reported once, its
+    // dead mount and directory taken down once, though a second model (no one listening to it)
+    // sees it go too.
+    const auto goneWhileMounted = [&] {
+        files->missingDevices = {"/dev/disk4s1"};
+        files->existing = files->mountPoints = {"/Volumes/Data"};
+        runner->clearCalls();
+        runner->setHandler([](const Call &c) { return c.line == kList ? std::optional(ok(listing({}))) : std::nullopt; });
+    };
     runner->setHandler({});
     testsupport::await(manager->scanDisks());
-    DiskManager quiet(Platform::macOS(), runner, files);
+    goneWhileMounted();
+    testsupport::await(manager->scanDisks());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(removed.isEmpty());
+    EXPECT_FALSE(runner->calls().contains(priv(kTakeDown)));
+
+    QTemporaryDir devices;
+    Platform watched = Platform::macOS();
+    watched.deviceDirectory = devices.path();
+    files->missingDevices.clear();
+    runner->setHandler({});
+    makeManager(true, watched);
+    DiskManager quiet(watched, runner, files);
     testsupport::await(quiet.scanDisks());
-    files->missingDevices = {"/dev/disk4s1"};
-    files->existing = files->mountPoints = {"/Volumes/Data"};
-    runner->clearCalls();
-    runner->setHandler([](const Call &c) { return c.line == kList ? std::optional(ok(listing({}))) : std::nullopt; });
+    goneWhileMounted();
     testsupport::await(manager->scanDisks());
     testsupport::await(manager->scanDisks());
     testsupport::await(quiet.scanDisks());

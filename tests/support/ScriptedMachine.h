@@ -9,6 +9,8 @@
 #include "support/ScriptedFileProbe.h"
 #include "support/ScriptedRunner.h"
 
+#include <QTemporaryDir>
+
 #include <memory>
 
 namespace testsupport {
@@ -18,10 +20,18 @@ inline const QString kNtfs3g = QStringLiteral("/opt/homebrew/bin/ntfs-3g");
 struct ScriptedMachine {
     std::shared_ptr<ScriptedRunner> runner = std::make_shared<ScriptedRunner>();
     std::shared_ptr<ScriptedFileProbe> files = std::make_shared<ScriptedFileProbe>();
+    QTemporaryDir devices;
 
     ScriptedMachine() { setDisks({}); }
 
-    ModelEnvironment environment() const { return {Platform::macOS(), runner, files, std::nullopt}; }
+    // The macOS profile, watching an empty device directory of its own, as the Linux profile
+    // watches /dev: a mounted disk that leaves the list has then been pulled out.
+    ModelEnvironment environment() const
+    {
+        Platform platform = Platform::macOS();
+        platform.deviceDirectory = devices.path();
+        return {platform, runner, files, std::nullopt};
+    }
 
     // The disk utility lists these partitions with their names; the mount table carries the
     // mounted ones (read-only or writable as the record says).

@@ -290,6 +290,11 @@ QCoro::Task<QList<NTFSDisk>> UDisks2Backend::discover()
     return discoverWith(m_context);
 }
 
+bool UDisks2Backend::watchesChanges() const
+{
+    return true;
+}
+
 QCoro::Task<bool> UDisks2Backend::isDetached(NTFSDisk disk)
 {
     return isDetachedWith(m_context, std::move(disk));

@@ -25,6 +25,7 @@ public:
                    std::shared_ptr<FileProbe> files, QObject *parent = nullptr);
     ~UDisks2Backend() override;
 
+    bool watchesChanges() const override;
     QCoro::Task<QList<NTFSDisk>> discover() override;
     QCoro::Task<bool> isDetached(NTFSDisk disk) override;
     QCoro::Task<> cleanUpAfterRemoval(NTFSDisk disk) override;
