@@ -11,12 +11,14 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -78,18 +80,18 @@ public:
         return false;
     }
 
-    // The sum of voluntary_ctxt_switches over all threads: each is a wake-up from a wait.
-    long long wakeUps() const
+    // Each thread's voluntary_ctxt_switches, by thread id: each is a wake-up from a wait.
+    std::map<std::string, long long> switches() const
     {
-        long long sum = 0;
+        std::map<std::string, long long> out;
         std::error_code error;
         for (const auto &task : std::filesystem::directory_iterator("/proc/" + std::to_string(m_pid) + "/task", error)) {
             std::ifstream status(task.path() / "status");
             for (std::string line; std::getline(status, line);)
                 if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
-                    sum += std::atoll(line.c_str() + 24);
+                    out[task.path().filename().string()] = std::atoll(line.c_str() + 24);
         }
-        return sum;
+        return out;
     }
 
     double residentMiB() const
@@ -108,18 +110,31 @@ private:
 
 std::string g_scratch;
 
-// Started, given `settle` to finish what start-up set going, then left alone for a minute.
+// Started, given `settle` to finish what start-up set going, then left alone for a minute. The
+// threads are looked at every second: one that ends on the way (a pool's idle thread, say) counts
+// with what it did until it was last seen, and one wake-up for its end.
 void idle(benchmark::State &state, Program &program, std::chrono::seconds settle)
 {
     for (auto _ : state) {
         std::this_thread::sleep_for(settle);
-        const long long before = program.wakeUps();
-        std::this_thread::sleep_for(kIdle);
+        const std::map<std::string, long long> first = program.switches();
+        std::map<std::string, long long> last = first, alive = first; // every thread's latest count
+        long long wakeUps = 0;
+        for (auto left = kIdle; left > 0s; left -= 1s) {
+            std::this_thread::sleep_for(1s);
+            const std::map<std::string, long long> now = program.switches();
+            wakeUps += long(std::ranges::count_if(alive, [&](const auto &thread) { return !now.contains(thread.first); }));
+            alive = now;
+            for (const auto &[thread, count] : now)
+                last[thread] = count;
+        }
         if (!program.running()) {
             state.SkipWithError("the program ended while idle");
             return;
         }
-        state.counters["wakeups"] = double(program.wakeUps() - before);
+        for (const auto &[thread, count] : last)
+            wakeUps += count - (first.contains(thread) ? first.at(thread) : 0);
+        state.counters["wakeups"] = double(wakeUps);
         state.counters["rss_mib"] = program.residentMiB();
     }
 }
