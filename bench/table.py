@@ -42,8 +42,10 @@ class Table:
             return None
         return run[counter] * scale if counter else ms(run)
 
-    def add(self, name, figure, unit, beside=None, beside_figure=None, target=None, against_ratio=False):
-        """`target` is an upper limit: on the ratio when `against_ratio`, else on the figure."""
+    def add(self, name, figure, unit, beside=None, beside_figure=None, target=None, against_ratio=False,
+            at_least=False):
+        """`target` is an upper limit, or a lower one when `at_least`: on the ratio when
+        `against_ratio`, else on the figure."""
         ratio = figure / beside_figure if figure is not None and beside_figure else None
         checked = ratio if against_ratio else figure
         if target is None:
@@ -51,8 +53,10 @@ class Table:
         elif checked is None:
             verdict = "not run"
         else:
-            verdict = "held" if checked <= target else "MISSED"
-        limit = "" if target is None else ("<= %.1f x" % target if against_ratio else "<= %g %s" % (target, unit))
+            verdict = "held" if (checked >= target if at_least else checked <= target) else "MISSED"
+        bound = ">=" if at_least else "<="
+        limit = "" if target is None else (
+            "%s %.2g x" % (bound, target) if against_ratio else ("%s %g %s" % (bound, target, unit)).rstrip())
         self.rows.append([
             name,
             fmt(figure, unit),
@@ -81,6 +85,8 @@ class Table:
 def fmt(value, unit):
     if value is None:
         return "not run"
+    if not unit:
+        return "%.0f" % value
     if unit == "ms" and value < 1:
         return "%.1f us" % (value * 1000)
     return "%.1f %s" % (value, unit)
@@ -118,8 +124,33 @@ def main(paths):
         t.add("  without the rescans", v("BM_ModelMountUnmount", "without_rescans_ms"), "ms",
               "floor: same lines by sh", floor)
 
+    # Copies on one disk: the model's two mount paths against udisksctl's defaults and ext4.
+    peer = "peer: udisksctl defaults"
+    for way, label in (("model-udisks2", "model on udisks2"), ("model-standins", "model, stand-ins")):
+        write = v("BM_Copy/" + way, "write_mbps")
+        t.add("write 1 GiB + fsync, " + label, write, "MB/s", peer, v("BM_Copy/udisksctl", "write_mbps"), 5,
+              against_ratio=True, at_least=True)
+        t.add("write 1 GiB + fsync, " + label, write, "MB/s", "peer: ext4, same disk", v("BM_Copy/ext4", "write_mbps"),
+              0.75, against_ratio=True, at_least=True)
+        t.add("cold read 1 GiB, " + label, v("BM_Copy/" + way, "read_mbps"), "MB/s", peer,
+              v("BM_Copy/udisksctl", "read_mbps"))
+        t.add("5,000 x 4 KiB written + listed, " + label, v("BM_SmallFiles/" + way), "ms", peer,
+              v("BM_SmallFiles/udisksctl"), 1.0, against_ratio=True)
+        t.add("  of which the listing", v("BM_SmallFiles/" + way, "list_ms"), "ms", peer,
+              v("BM_SmallFiles/udisksctl", "list_ms"))
+    t.add("write 1 GiB + fsync, udisksctl defaults", v("BM_Copy/udisksctl", "write_mbps"), "MB/s",
+          "peer: ext4, same disk", v("BM_Copy/ext4", "write_mbps"))
+    t.add("cold read 1 GiB, udisksctl defaults", v("BM_Copy/udisksctl", "read_mbps"), "MB/s",
+          "peer: ext4, same disk", v("BM_Copy/ext4", "read_mbps"))
+    t.add("5,000 x 4 KiB written + listed, udisksctl", v("BM_SmallFiles/udisksctl"), "ms", "peer: ext4, same disk",
+          v("BM_SmallFiles/ext4"))
+
     t.add("start-up to window with first scan", v("BM_StartUp"), "ms", target=400)
     t.add("resident memory 5 s later", v("BM_StartUp", "rss_mib"), "MiB", target=60)
+    t.add("idle 60 s with udisksd: wake-ups", v("BM_Idle_Application", "wakeups"), "", "peer: udiskie",
+          v("BM_Idle_Udiskie", "wakeups"), 0)
+    t.add("idle 60 s with udisksd: resident memory", v("BM_Idle_Application", "rss_mib"), "MiB", "peer: udiskie",
+          v("BM_Idle_Udiskie", "rss_mib"), 45)
 
     bare = v("BM_BareSpawn")
     t.add("HelperShell::run of true", v("BM_RunBlocking"), "ms", "peer: bare fork/exec", bare, 1.2,

@@ -1,5 +1,6 @@
 // The disk model under load on real devices: cycles of read-write mount, a check of every file
-// ever written, 200 files of random contents written and synced, unmount; on the way a second
+// ever written, 200 files of random contents written (at once, in pieces, past a hole or appended
+// to) and synced, unmount, on a volume large enough for ntfs-3g's big writes; on the way a second
 // mount elsewhere, a busy volume and children killed by SIGKILL, and at the end
 // the disk pulled out while mounted. Nothing written before a successful unmount may be lost, and
 // at the end nothing may be left: no mount, directory, loop device, open descriptor, unreaped
@@ -14,9 +15,12 @@
 #include <QRandomGenerator>
 #include <QThreadPool>
 
+#include <cstring>
 #include <iostream>
 
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace testsupport;
 
@@ -25,19 +29,56 @@ namespace {
 constexpr int kFilesPerCycle = 200;
 constexpr int kSlots = 4;            // the cycles write into four directories in turn
 constexpr int kRemovedPerCycle = 10; // files of the next directory removed in each cycle
-constexpr qint64 KiB = 1024;
+constexpr qint64 KiB = 1024, MiB = 1024 * KiB;
+// Past 4 GiB, where ntfs-3g takes big_writes when asked to.
+constexpr int kVolumeMiB = 4160;
 
-// Some empty, some past 64 KiB, some on the edges NTFS cares about (small files live inside their
-// MFT record, larger ones in clusters), the rest up to 16 KiB.
+// Sizes NTFS cares about (small files live inside their MFT record, larger ones in clusters), and
+// from the fifth on one byte either side of FUSE's write requests: 4 KiB, 128 KiB with big_writes,
+// and the 1 MiB of a copy's buffer.
+constexpr qint64 kEdges[] = {1,    700,        64 * KiB,       64 * KiB + 1, 4095,    4096,
+                             4097, 128 * KiB - 1, 128 * KiB, 128 * KiB + 1, MiB - 1, MiB, MiB + 1};
+constexpr int kFirstRequestEdge = 4, kFirstMiBEdge = 10;
+
+// Some empty, some past 64 KiB, some on the edges (seldom those around 1 MiB, which take long to
+// write without big writes), the rest up to 16 KiB.
 qint64 fileSize(QRandomGenerator &random)
 {
-    static const qint64 edges[] = {1, 700, 4095, 4096, 4097, 64 * KiB, 64 * KiB + 1};
     switch (random.bounded(10)) {
     case 0: return 0;
     case 1: return 64 * KiB + 1 + random.bounded(int(192 * KiB));
-    case 2: return edges[random.bounded(int(std::size(edges)))];
+    case 2: return kEdges[random.bounded(random.bounded(4) ? kFirstMiBEdge : int(std::size(kEdges)))];
     default: return 1 + random.bounded(int(16 * KiB));
     }
+}
+
+// How a file is written: at once; in pieces of the request edges' sizes, so that requests start
+// and end off the pages; with a hole a seek past the end left between `split` and `split + gap`;
+// or up to `split`, closed, and the rest appended after reopening.
+enum class Shape { Whole, Pieces, Sparse, Appended };
+
+// `content` into `path` in `shape`, synced; false when a call failed.
+bool writeShaped(const QByteArray &path, const QByteArray &content, Shape shape, qint64 split, qint64 gap,
+                 QRandomGenerator &random)
+{
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    bool ok = fd >= 0;
+    const auto put = [&](qint64 from, qint64 to) { return ok && ::write(fd, content.constData() + from, to - from) == to - from; };
+    const qint64 size = content.size();
+    if (shape == Shape::Whole)
+        ok = put(0, size);
+    for (qint64 at = 0, next; shape == Shape::Pieces && ok && at < size; at = next)
+        ok = put(at, next = std::min(size, at + kEdges[random.bounded(kFirstRequestEdge, int(std::size(kEdges)))]));
+    if (shape == Shape::Sparse)
+        ok = put(0, split) && ::lseek(fd, split + gap, SEEK_SET) == split + gap && put(split + gap, size);
+    if (shape == Shape::Appended) {
+        ok = put(0, split);
+        ok = ::close(fd) == 0 && ok;
+        fd = ::open(path, O_WRONLY | O_APPEND | O_CLOEXEC);
+        ok = ok && fd >= 0 && put(split, size);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    return (fd < 0 || ::close(fd) == 0) && ok;
 }
 
 // This process's open descriptors, "N -> target", as /proc tells at the moment of the call.
@@ -69,14 +110,14 @@ void settleDeferredDeletes()
 class SoakTest : public DeviceFixture {
 protected:
     // Quotes, a blank and UTF-8: the label travels through every quoted command line.
-    SoakTest() : DeviceFixture({"Soak \"Q\" データ"}, 94) {}
+    SoakTest() : DeviceFixture({"Soak \"Q\" データ"}, kVolumeMiB) {}
 
     void SetUp() override
     {
         DeviceFixture::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        ASSERT_EQ(disk(1), (NTFSDisk{node(1), "Soak \"Q\" データ", 94 * 1024 * KiB, std::nullopt, false, "ntfs"}));
+        ASSERT_EQ(disk(1), (NTFSDisk{node(1), "Soak \"Q\" データ", kVolumeMiB * 1024 * KiB, std::nullopt, false, "ntfs"}));
         volume = mountRoot + disk(1).volumeName;
         // Stand-ins for children killed by SIGKILL once their work is done: ntfs-3g after it
         // mounted, and the disk utility after it unmounted.
@@ -124,21 +165,23 @@ protected:
         return QString("slot-%1/file-%2.bin").arg(cycle % kSlots).arg(index, 3, 10, QChar('0'));
     }
 
-    // 200 files of random sizes and contents, synced, into this cycle's directory (replacing what
-    // an earlier cycle left there), and a few files of the next directory removed.
+    // 200 files of random sizes, contents and shapes, synced, into this cycle's directory (replacing
+    // what an earlier cycle left there), and a few files of the next directory removed.
     void writeFiles(int cycle)
     {
         ASSERT_TRUE(QDir(volume).mkpath(QFileInfo(fileName(cycle, 0)).path()));
         for (int i = 0; i < kFilesPerCycle; ++i) {
             const QString name = fileName(cycle, i);
-            const qint64 size = fileSize(random);
+            const auto shape = Shape(random.bounded(4));
+            const qint64 size = fileSize(random), split = random.bounded(int(size) + 1);
             QByteArray content((size + 3) / 4 * 4, Qt::Uninitialized);
             random.fillRange(reinterpret_cast<quint32 *>(content.data()), content.size() / 4);
             content.resize(size);
-            QFile file(volume + "/" + name);
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == size
-                        && file.flush() && ::fsync(file.handle()) == 0 && (file.close(), file.error() == QFile::NoError))
-                << name.toStdString() << ": " << file.errorString().toStdString();
+            const qint64 gap = shape == Shape::Sparse ? kEdges[random.bounded(kFirstRequestEdge, kFirstMiBEdge)] : 0;
+            if (shape == Shape::Sparse) // zeros where the hole is, and something after it
+                content.insert(split, QByteArray(gap, '\0')).append(split == size ? "!" : "");
+            ASSERT_TRUE(writeShaped(QFile::encodeName(volume + "/" + name), content, shape, split, gap, random))
+                << name.toStdString() << " (" << int(shape) << "): " << std::strerror(errno);
             expected[name] = QCryptographicHash::hash(content, QCryptographicHash::Sha256);
             removed.remove(name);
         }
