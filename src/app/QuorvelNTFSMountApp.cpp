@@ -4,6 +4,7 @@
 #include "dependencies/DependencyChecker.h"
 #include "disks/DiskManager.h"
 #include "shell/Log.h"
+#include "ui/DiskActions.h"
 #include "ui/Outcomes.h"
 #include "ui/main_window/ContentView.h"
 #include "ui/menu_bar/MenuBarView.h"
@@ -25,6 +26,7 @@ QuorvelNTFSMountApp::QuorvelNTFSMountApp(std::shared_ptr<NotificationService> no
     // The tray item's models: the disk model scans from the event loop, the checker at once.
     m_diskManager = new DiskManager(environment, this);
     m_dependencyChecker = new DependencyChecker(environment.platform, environment.runner, environment.files, this);
+    m_diskActions = new DiskActions(m_diskManager, m_dependencyChecker, this);
     connect(m_diskManager, &DiskManager::mountedDiskRemoved, this, &QuorvelNTFSMountApp::reportRemoval);
 
     // The scenes: the tray item, then the main window, which opens at start.
@@ -43,7 +45,8 @@ void QuorvelNTFSMountApp::installTrayItem()
         [this] { activate(); },
         [] { QCoreApplication::quit(); },
     };
-    m_menuBar = new MenuBarView(m_diskManager, m_dependencyChecker, std::move(actions), m_notifications, this);
+    m_menuBar = new MenuBarView(m_diskManager, m_dependencyChecker, m_diskActions, std::move(actions), m_notifications,
+                                this);
 
     m_trayIcon = new QSystemTrayIcon(this);
     m_trayIcon->setContextMenu(m_menuBar->menu());

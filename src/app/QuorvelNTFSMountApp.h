@@ -11,6 +11,7 @@
 #include <memory>
 
 class DependencyChecker;
+class DiskActions;
 class DiskManager;
 class MenuBarView;
 class QSystemTrayIcon;
@@ -49,6 +50,7 @@ private:
     std::shared_ptr<NotificationService> m_notifications;
     DiskManager *m_diskManager = nullptr;
     DependencyChecker *m_dependencyChecker = nullptr;
+    DiskActions *m_diskActions = nullptr;
     MenuBarView *m_menuBar = nullptr;
     QSystemTrayIcon *m_trayIcon = nullptr;
     WindowScene *m_mainWindow = nullptr;

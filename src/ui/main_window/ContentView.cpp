@@ -38,6 +38,7 @@ ContentView::ContentView(const ModelEnvironment &environment, QWidget *parent)
     : QWidget(parent)
     , m_diskManager(new DiskManager(environment, this))
     , m_dependencyChecker(new DependencyChecker(environment.platform, environment.runner, environment.files, this))
+    , m_actions(new DiskActions(m_diskManager, m_dependencyChecker, this))
     , m_presenter(std::make_shared<MessageBoxPresenter>())
     , m_root(new QVBoxLayout(this))
     , m_header(new HeaderView(this))
@@ -87,6 +88,9 @@ ContentView::ContentView(const ModelEnvironment &environment, QWidget *parent)
     m_root->addWidget(new Divider(ColorRef{NamedColor::White, 0.1}, this));
     m_root->addWidget(m_footer);
 
+    m_actions->setOnEnded([this](const DiskActions::Ended &ended) { report(ended); });
+    m_actions->setOnNoNtfs3g([this] { showOutcome(Outcomes::windowNoNtfs3g()); });
+    connect(m_actions, &DiskActions::runningChanged, this, &ContentView::updateRows);
     connect(m_diskManager, &DiskManager::disksChanged, this, &ContentView::updateSections);
     connect(m_diskManager, &DiskManager::isScanningChanged, this, &ContentView::updateSections);
     connect(m_diskManager, &DiskManager::lastErrorChanged, this, &ContentView::updateSections);
@@ -170,75 +174,27 @@ void ContentView::diskRefresh()
     QTimer::singleShot(0, m_diskManager, [manager = m_diskManager] { manager->scanDisks(); });
 }
 
-void ContentView::mountDisk(const NTFSDisk &disk)
-{
-    run(disk, Command::MountReadWrite);
-}
-
-void ContentView::mountDiskReadOnly(const NTFSDisk &disk)
-{
-    run(disk, Command::MountReadOnly);
-}
-
-void ContentView::unmountDisk(const NTFSDisk &disk)
-{
-    run(disk, Command::Unmount);
-}
-
 void ContentView::showRemoval(const NTFSDisk &disk)
 {
     showOutcome(Outcomes::removedWhileMounted(disk));
 }
 
-void ContentView::run(const NTFSDisk &disk, Command command)
-{
-    if (isOperating(disk.deviceNode))
-        return;
-    QString ntfs3gPath;
-    if (command != Command::Unmount) {
-        const std::optional<QString> path = m_dependencyChecker->status().ntfs3gPath;
-        if (!path) {
-            showOutcome(Outcomes::windowNoNtfs3g());
-            return;
-        }
-        ntfs3gPath = *path;
-    }
-    setOperating(disk.deviceNode, true);
-    // The disk as it was at the click, and the path read above.
-    QTimer::singleShot(0, this, [this, disk, command, ntfs3gPath] {
-        QCoro::connect(m_diskManager->perform(command, disk, ntfs3gPath), this,
-                       [this, disk, command](const std::optional<DiskError> &error) {
-            setOperating(disk.deviceNode, false);
-            report(disk, command, error);
-        });
-    });
-}
-
 void ContentView::report(const NTFSDisk &disk, Command command, const std::optional<DiskError> &error)
 {
-    const Outcome outcome = command == Command::Unmount ? Outcomes::windowUnmount(disk, error)
-        : command == Command::MountReadOnly             ? Outcomes::windowMountReadOnly(disk, error)
-                                                        : Outcomes::windowMount(disk, error);
-    if (!error || error->remedy == DiskError::Remedy::None) {
+    report(m_actions->ended(disk, command, error));
+}
+
+void ContentView::report(const DiskActions::Ended &ended)
+{
+    const Outcome outcome = ended.command == Command::Unmount ? Outcomes::windowUnmount(ended.disk, ended.error)
+        : ended.command == Command::MountReadOnly             ? Outcomes::windowMountReadOnly(ended.disk, ended.error)
+                                                              : Outcomes::windowMount(ended.disk, ended.error);
+    if (!ended.remedy) {
         showOutcome(outcome);
         return;
     }
-    const Command remedy = DiskManager::remedyOf(command, error->remedy);
-    QPointer<ContentView> self(this);
-    showOutcome(outcome, Alert::Button{Outcomes::remedyLabel(error->remedy), Alert::Button::Role::Other,
-                                       [self, disk, remedy] {
-                                           if (self)
-                                               self->run(self->m_diskManager->listed(disk), remedy);
-                                       }});
-}
-
-void ContentView::setOperating(const QString &deviceNode, bool operating)
-{
-    if (operating)
-        m_operatingDiskNodes.insert(deviceNode);
-    else
-        m_operatingDiskNodes.remove(deviceNode);
-    updateRows();
+    showOutcome(outcome, Alert::Button{Outcomes::remedyLabel(ended.error->remedy), Alert::Button::Role::Other,
+                                       ended.remedy});
 }
 
 void ContentView::showOutcome(const Outcome &outcome, std::optional<Alert::Button> remedy)
@@ -315,8 +271,8 @@ void ContentView::updateRows()
             cellLayout->setContentsMargins(kRowInsets);
             row = new DiskRowView(cell);
             cellLayout->addWidget(row);
-            row->setOnMount([this, row] { mountDisk(row->disk()); });
-            row->setOnUnmount([this, row] { unmountDisk(row->disk()); });
+            row->setOnMount([this, row] { m_actions->run(row->disk(), Command::MountReadWrite); });
+            row->setOnUnmount([this, row] { m_actions->run(row->disk(), Command::Unmount); });
         }
         QWidget *cell = row->parentWidget();
         if (m_rowLayout->indexOf(cell) != i) {
@@ -325,7 +281,7 @@ void ContentView::updateRows()
         }
         cell->show();
         row->setDisk(disk);
-        row->setOperating(isOperating(disk.deviceNode));
+        row->setOperating(m_actions->isRunning(disk.deviceNode));
         row->setAllDepsInstalled(depsInstalled);
         rows.append(row);
     }

@@ -3,11 +3,11 @@
 #include "disks/DiskManager.h"
 #include "disks/NTFSDisk.h"
 #include "shell/ModelEnvironment.h"
+#include "ui/DiskActions.h"
 #include "ui/main_window/AlertPresenter.h"
 
 #include <QList>
 #include <QPointer>
-#include <QSet>
 #include <QWidget>
 
 #include <memory>
@@ -25,8 +25,9 @@ class Surface;
 class QVBoxLayout;
 
 // The main window's root view. It owns the window's own disk and dependency models (created
-// with it, gone with it), stacks header, warning panel, disk list or placeholder and footer,
-// turns the rows' buttons into mounts and unmounts, and reports each outcome in an alert.
+// with it, gone with it) and their disk actions, stacks header, warning panel, disk list or
+// placeholder and footer, hands the rows' buttons to the actions, and reports each outcome in an
+// alert.
 class ContentView : public QWidget {
     Q_OBJECT
 public:
@@ -41,20 +42,12 @@ public:
     // Where the outcome alerts and the footer's confirmation go (a message box by default).
     void setAlertPresenter(std::shared_ptr<AlertPresenter> presenter);
 
-    // Remounts `disk` read-write; needs a known ntfs-3g path. Returns at once. Each disk has one
-    // command at a time: a second one for a disk whose command still runs is ignored.
-    void mountDisk(const NTFSDisk &disk);
-    // Mounts `disk` read-only, as a failed read-write mount may offer; needs a known ntfs-3g path.
-    // Returns at once, and like the others runs one command per disk at a time.
-    void mountDiskReadOnly(const NTFSDisk &disk);
-    // Unmounts `disk`. Returns at once.
-    void unmountDisk(const NTFSDisk &disk);
     // Says in an alert that `disk` went without being unmounted.
     void showRemoval(const NTFSDisk &disk);
 
-    using Command = DiskManager::Operation;
+    using Command = DiskActions::Command;
     // Says how `command` on `disk` ended: its outcome's alert, with the remedy the error offers
-    // as the second button. Each command calls it as it ends; the gallery calls it for errors no
+    // as the second button. Each command's end comes here; the gallery calls it for errors no
     // scripted machine makes.
     void report(const NTFSDisk &disk, Command command, const std::optional<DiskError> &error);
     // Rescans (from the event loop) and re-tests the prerequisites (now).
@@ -63,11 +56,6 @@ public:
     void diskRefresh();
 
     bool showAlert() const { return m_showAlert; }
-    QString alertTitle() const { return m_alertTitle; }
-    QString alertMessage() const { return m_alertMessage; }
-    // A command runs for some disk, or for the disk with this device node.
-    bool isOperating() const { return !m_operatingDiskNodes.isEmpty(); }
-    bool isOperating(const QString &deviceNode) const { return m_operatingDiskNodes.contains(deviceNode); }
 
     HeaderView *headerView() const { return m_header; }
     // Null while every prerequisite is installed.
@@ -91,20 +79,18 @@ private:
     void updateSections();
     void updateWarningPanel();
     void updateRows();
-    void run(const NTFSDisk &disk, Command command);
-    // Marks the disk's command as running or ended; its card spins while it runs.
-    void setOperating(const QString &deviceNode, bool operating);
+    void report(const DiskActions::Ended &ended);
     void showOutcome(const Outcome &outcome, std::optional<Alert::Button> remedy = std::nullopt);
 
     DiskManager *m_diskManager;
     DependencyChecker *m_dependencyChecker;
+    // The cards' commands; each card spins while its own runs.
+    DiskActions *m_actions;
     std::shared_ptr<AlertPresenter> m_presenter;
 
     bool m_showAlert = false;
     QString m_alertTitle;
     QString m_alertMessage;
-    // One marker per disk, so that one command's end leaves the others' cards spinning.
-    QSet<QString> m_operatingDiskNodes;
 
     QVBoxLayout *m_root;
     HeaderView *m_header;

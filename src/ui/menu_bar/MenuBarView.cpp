@@ -7,7 +7,6 @@
 #include "ui/toolkit/Symbols.h"
 
 #include <QAction>
-#include <QCoro/QCoroTask>
 #include <QMenu>
 
 namespace {
@@ -20,11 +19,12 @@ QString literalMenuText(QString text)
 
 } // namespace
 
-MenuBarView::MenuBarView(DiskManager *diskManager, DependencyChecker *dependencyChecker, MenuBarActions actions,
-                         std::shared_ptr<NotificationService> notifications, QObject *parent)
+MenuBarView::MenuBarView(DiskManager *diskManager, DependencyChecker *dependencyChecker, DiskActions *diskActions,
+                         MenuBarActions actions, std::shared_ptr<NotificationService> notifications, QObject *parent)
     : QObject(parent)
     , m_diskManager(diskManager)
     , m_dependencyChecker(dependencyChecker)
+    , m_diskActions(diskActions)
     , m_actions(std::move(actions))
     , m_notifications(std::move(notifications))
     , m_menu(std::make_unique<QMenu>())
@@ -33,6 +33,8 @@ MenuBarView::MenuBarView(DiskManager *diskManager, DependencyChecker *dependency
     for (auto changed : {&DiskManager::disksChanged, &DiskManager::isScanningChanged, &DiskManager::lastErrorChanged})
         connect(diskManager, changed, this, &MenuBarView::rebuild);
     connect(dependencyChecker, &DependencyChecker::statusChanged, this, &MenuBarView::rebuild);
+    connect(diskActions, &DiskActions::runningChanged, this, &MenuBarView::rebuild);
+    diskActions->setOnEnded([this](const DiskActions::Ended &ended) { notify(ended); });
     // The window's setup or uninstall may have changed the prerequisites since. A check only
     // tests paths, and the rebuild it causes comes before the menu is drawn.
     connect(m_menu.get(), &QMenu::aboutToShow, this, [this] {
@@ -97,13 +99,19 @@ void MenuBarView::addDiskMenu(const NTFSDisk &disk, bool canMount)
 
     addAction(submenu, QStringLiteral("詳細情報: ") + literalMenuText(disk.deviceNode), [this] { openMainWindow(false); });
     submenu->addSeparator();
-    const bool running = m_running.contains(disk.deviceNode);
+    const bool running = m_diskActions && m_diskActions->isRunning(disk.deviceNode);
+    const auto run = [this, disk](Command command) {
+        return [this, disk, command] {
+            if (m_diskActions)
+                m_diskActions->run(disk, command);
+        };
+    };
     if (disk.isWritable) {
-        QAction *eject = addAction(submenu, QStringLiteral("安全に取り出す (Unmount)"), [this, disk] { run(disk, Command::Unmount); });
+        QAction *eject = addAction(submenu, QStringLiteral("安全に取り出す (Unmount)"), run(Command::Unmount));
         eject->setIcon(Toolkit::symbol(QStringLiteral("eject.fill")));
         eject->setEnabled(!running);
     } else {
-        QAction *mount = addAction(submenu, QStringLiteral("読み書きマウント"), [this, disk] { run(disk, Command::MountReadWrite); });
+        QAction *mount = addAction(submenu, QStringLiteral("読み書きマウント"), run(Command::MountReadWrite));
         mount->setIcon(Toolkit::symbol(QStringLiteral("pencil.and.outline")));
         mount->setEnabled(canMount && !running);
     }
@@ -123,47 +131,13 @@ void MenuBarView::openMainWindow(bool activate)
         m_actions.activateApplication();
 }
 
-void MenuBarView::run(const NTFSDisk &disk, Command command)
+void MenuBarView::notify(const DiskActions::Ended &ended)
 {
-    if (!m_diskManager || m_running.contains(disk.deviceNode))
-        return;
-    QString ntfs3gPath;
-    if (command != Command::Unmount) {
-        const std::optional<QString> path = m_dependencyChecker ? m_dependencyChecker->status().ntfs3gPath : std::nullopt;
-        if (!path)
-            return;
-        ntfs3gPath = *path;
-    }
-    setRunning(disk.deviceNode, true);
-    QCoro::connect(m_diskManager->perform(command, disk, ntfs3gPath), this,
-                   [this, disk, command](const std::optional<DiskError> &error) {
-        setRunning(disk.deviceNode, false);
-        notify(disk, command, error);
-    });
-}
-
-void MenuBarView::notify(const NTFSDisk &disk, Command command, const std::optional<DiskError> &error)
-{
-    const Outcome outcome = command == Command::Unmount ? Outcomes::menuEject(disk, error)
-        : command == Command::MountReadOnly             ? Outcomes::menuMountReadOnly(disk, error)
-                                                        : Outcomes::menuMount(disk, error);
+    const Outcome outcome = ended.command == Command::Unmount ? Outcomes::menuEject(ended.disk, ended.error)
+        : ended.command == Command::MountReadOnly             ? Outcomes::menuMountReadOnly(ended.disk, ended.error)
+                                                              : Outcomes::menuMount(ended.disk, ended.error);
     std::optional<NotificationService::Action> action;
-    if (error && error->remedy != DiskError::Remedy::None) {
-        // A read-only mount instead, or the same command again, on the disk as it is listed then.
-        const Command remedy = DiskManager::remedyOf(command, error->remedy);
-        action = NotificationService::Action{Outcomes::remedyLabel(error->remedy), [self = QPointer(this), disk, remedy] {
-                                                 if (self && self->m_diskManager)
-                                                     self->run(self->m_diskManager->listed(disk), remedy);
-                                             }};
-    }
+    if (ended.remedy)
+        action = NotificationService::Action{Outcomes::remedyLabel(ended.error->remedy), ended.remedy};
     m_notifications->sendNotification(outcome.title, outcome.message, std::move(action));
-}
-
-void MenuBarView::setRunning(const QString &deviceNode, bool running)
-{
-    if (running)
-        m_running.insert(deviceNode);
-    else
-        m_running.remove(deviceNode);
-    rebuild();
 }

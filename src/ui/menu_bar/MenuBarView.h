@@ -3,10 +3,10 @@
 #include "disks/DiskManager.h"
 #include "disks/NTFSDisk.h"
 #include "notifications/Notifications.h"
+#include "ui/DiskActions.h"
 
 #include <QObject>
 #include <QPointer>
-#include <QSet>
 
 #include <functional>
 #include <memory>
@@ -30,14 +30,14 @@ struct MenuBarActions {
 // quit. Rebuilt from the application's disk and dependency models on every change, and the
 // prerequisites are looked at again each time it opens (the window's setup may have installed
 // them); mount and eject outcomes are posted as notifications, with the remedy an error offers
-// as the notification's action. Of its own it keeps only which
-// disks have a command running: their entry is greyed out until that command ends.
+// as the notification's action. A disk whose command runs has its entry greyed out until it ends.
 class MenuBarView : public QObject {
     Q_OBJECT
 
 public:
-    MenuBarView(DiskManager *diskManager, DependencyChecker *dependencyChecker, MenuBarActions actions,
-                std::shared_ptr<NotificationService> notifications, QObject *parent = nullptr);
+    // `diskActions` are the tray's model pair's: their ends are posted as notifications.
+    MenuBarView(DiskManager *diskManager, DependencyChecker *dependencyChecker, DiskActions *diskActions,
+                MenuBarActions actions, std::shared_ptr<NotificationService> notifications, QObject *parent = nullptr);
     ~MenuBarView() override;
 
     QMenu *menu() const { return m_menu.get(); }
@@ -49,20 +49,16 @@ private:
 
     void rescan();
     void openMainWindow(bool activate);
-    using Command = DiskManager::Operation;
-    // Greys the disk's entry out while the command runs, then posts its outcome.
-    void run(const NTFSDisk &disk, Command command);
+    using Command = DiskActions::Command;
     // The outcome's notification, with the remedy the error offers as its action.
-    void notify(const NTFSDisk &disk, Command command, const std::optional<DiskError> &error);
-    void setRunning(const QString &deviceNode, bool running);
+    void notify(const DiskActions::Ended &ended);
 
     QPointer<DiskManager> m_diskManager;
     QPointer<DependencyChecker> m_dependencyChecker;
+    QPointer<DiskActions> m_diskActions;
     MenuBarActions m_actions;
     std::shared_ptr<NotificationService> m_notifications;
     std::unique_ptr<QMenu> m_menu;
-    // The disks whose mount or eject runs, by device node.
-    QSet<QString> m_running;
     // Entries of the current build; they go once the event that replaced them is over.
     QList<QPointer<QObject>> m_entries;
 };
