@@ -88,6 +88,10 @@ public:
 
     // Unmounts `disk`; one not mounted counts as unmounted. Removes the mount directory it leaves.
     virtual QCoro::Task<Step> unmount(NTFSDisk disk) = 0;
+    // After `disk` was unmounted: powers its drive off where the desktop's safe removal does (a
+    // removable drive with nothing else mounted or in use), which also flushes the drive's cache.
+    // Nothing where the system does not do so; whether it worked changes nothing of the outcome.
+    virtual QCoro::Task<> releaseDrive(NTFSDisk disk) { co_return; }
     // The programs that hold the volume mounted at `mountPoint`.
     virtual QCoro::Task<FailureAdvice::Holders> holders(QString mountPoint) = 0;
 

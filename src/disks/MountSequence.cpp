@@ -136,8 +136,10 @@ QCoro::Task<Outcome> unmount(std::shared_ptr<DiskBackend> backend, NTFSDisk disk
     // The unmount always rescans, whatever its result. A busy volume stays mounted: the error
     // names the programs that hold it, so that the user can close them and try again.
     const Step unmounted = co_await backend->unmount(disk);
-    if (unmounted.ok)
+    if (unmounted.ok) {
+        co_await backend->releaseDrive(disk);
         co_return Outcome{};
+    }
     FailureAdvice::Holders holders;
     if (disk.mountPoint && unmounted.cause != Cause::Gone)
         holders = co_await backend->holders(*disk.mountPoint);

@@ -228,6 +228,23 @@ QCoro::Task<DiskBackend::Step> unmountWith(std::shared_ptr<Context> context, NTF
     co_return co_await unmountBlock(context, block->path);
 }
 
+// A file manager's safe removal: the drive goes off once nothing of it is mounted or in use.
+QCoro::Task<> releaseDriveWith(std::shared_ptr<Context> context, NTFSDisk disk)
+{
+    const std::optional<UDisks2::BlockObject> block = co_await findBlock(context, disk.deviceNode);
+    if (!block)
+        co_return;
+    const std::optional<QString> drive = context->tree.driveToPowerOff(block->path.path());
+    if (!drive)
+        co_return;
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(context->platform.diskService, *drive, UDisks2::kDrive, QStringLiteral("PowerOff"));
+    call.setArguments({QVariantMap{}});
+    call.setInteractiveAuthorizationAllowed(true);
+    const QDBusPendingCall pending = context->bus.asyncCall(call, kActionTimeoutMs);
+    co_await pending;
+}
+
 QCoro::Task<bool> isDetachedWith(std::shared_ptr<Context> context, NTFSDisk disk)
 {
     const QFuture<bool> probe =
@@ -346,6 +363,11 @@ QCoro::Task<> UDisks2Backend::takeDown(NTFSDisk disk, QString directory)
 QCoro::Task<DiskBackend::Step> UDisks2Backend::unmount(NTFSDisk disk)
 {
     return unmountWith(m_context, std::move(disk));
+}
+
+QCoro::Task<> UDisks2Backend::releaseDrive(NTFSDisk disk)
+{
+    return releaseDriveWith(m_context, std::move(disk));
 }
 
 QCoro::Task<FailureAdvice::Holders> UDisks2Backend::holders(QString mountPoint)

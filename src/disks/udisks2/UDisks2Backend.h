@@ -36,6 +36,7 @@ public:
     QCoro::Task<MountState> mountState(QString directory) override;
     QCoro::Task<> takeDown(NTFSDisk disk, QString directory) override;
     QCoro::Task<Step> unmount(NTFSDisk disk) override;
+    QCoro::Task<> releaseDrive(NTFSDisk disk) override;
     QCoro::Task<FailureAdvice::Holders> holders(QString mountPoint) override;
 
     struct Context {

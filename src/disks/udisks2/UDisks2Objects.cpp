@@ -11,6 +11,9 @@
 #include <QDBusMetaType>
 #include <QFile>
 #include <QMap>
+#include <QSet>
+
+#include <algorithm>
 
 #include <limits>
 
@@ -19,7 +22,8 @@ namespace {
 
 bool isKept(const QString &interface)
 {
-    return interface == kBlock || interface == kFilesystem;
+    return interface == kBlock || interface == kFilesystem || interface == kDrive || interface == kSwapspace
+        || interface == kEncrypted;
 }
 
 bool concernsDisks(const QString &interface)
@@ -50,7 +54,12 @@ using Interfaces = QMap<QString, QVariantMap>;
 // The a{sa{sv}} of an object: interface → properties.
 Interfaces interfacesFrom(const QVariant &value)
 {
-    return value.canConvert<QDBusArgument>() ? qdbus_cast<Interfaces>(value) : Interfaces();
+    return value.canConvert<QDBusArgument>() ? qdbus_cast<Interfaces>(value) : value.value<Interfaces>();
+}
+
+QString objectPath(const QVariant &value)
+{
+    return value.value<QDBusObjectPath>().path();
 }
 
 } // namespace
@@ -151,9 +160,53 @@ QList<BlockObject> ObjectTree::blockObjects() const
             object.hasFilesystem = true;
             object.mountPoints = pathsFromVariant(filesystem->value(QStringLiteral("MountPoints")));
         }
+        object.drive = objectPath(block->value(QStringLiteral("Drive")));
+        const auto swap = it->constFind(kSwapspace);
+        const auto encrypted = it->constFind(kEncrypted);
+        const QString cleartext =
+            encrypted == it->cend() ? QString() : objectPath(encrypted->value(QStringLiteral("CleartextDevice")));
+        object.isActive = (swap != it->cend() && swap->value(QStringLiteral("Active")).toBool())
+            || (!cleartext.isEmpty() && cleartext != QLatin1String("/"));
         objects.append(std::move(object));
     }
     return objects;
+}
+
+QList<DriveObject> ObjectTree::driveObjects() const
+{
+    QList<DriveObject> drives;
+    for (auto it = m_objects.cbegin(); it != m_objects.cend(); ++it) {
+        const auto drive = it->constFind(kDrive);
+        if (drive == it->cend())
+            continue;
+        drives.append({it.key(), drive->value(QStringLiteral("Removable")).toBool(),
+                       drive->value(QStringLiteral("CanPowerOff")).toBool(),
+                       drive->value(QStringLiteral("SiblingId")).toString()});
+    }
+    return drives;
+}
+
+std::optional<QString> ObjectTree::driveToPowerOff(const QString &blockPath) const
+{
+    const QList<BlockObject> blocks = blockObjects();
+    const QList<DriveObject> drives = driveObjects();
+    const auto block = std::find_if(blocks.cbegin(), blocks.cend(),
+                                    [&](const BlockObject &b) { return b.path.path() == blockPath; });
+    if (block == blocks.cend())
+        return std::nullopt;
+    const auto drive =
+        std::find_if(drives.cbegin(), drives.cend(), [&](const DriveObject &d) { return d.path == block->drive; });
+    if (drive == drives.cend() || !drive->isRemovable || !drive->canPowerOff)
+        return std::nullopt;
+    // The drive and its siblings: a card reader's slots, say, which go off together.
+    QSet<QString> together{drive->path};
+    for (const DriveObject &other : drives)
+        if (!drive->siblingId.isEmpty() && other.siblingId == drive->siblingId)
+            together.insert(other.path);
+    for (const BlockObject &other : blocks)
+        if (together.contains(other.drive) && (!other.mountPoints.isEmpty() || other.isActive))
+            return std::nullopt;
+    return drive->path;
 }
 
 bool isMountDirectoryOfTheService(const QString &path)

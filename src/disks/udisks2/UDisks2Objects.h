@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <optional>
+
 // The part of udisks2's object tree the disk model reads, kept as the service publishes it: read
 // once whole (ObjectManager.GetManagedObjects), then kept up to date from the service's signals, the
 // way every client of an object manager does. A scan then reads it without asking the service.
@@ -20,6 +22,8 @@ inline const QString kBlock = QStringLiteral("org.freedesktop.UDisks2.Block");
 inline const QString kPartition = QStringLiteral("org.freedesktop.UDisks2.Partition");
 inline const QString kFilesystem = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
 inline const QString kDrive = QStringLiteral("org.freedesktop.UDisks2.Drive");
+inline const QString kSwapspace = QStringLiteral("org.freedesktop.UDisks2.Swapspace");
+inline const QString kEncrypted = QStringLiteral("org.freedesktop.UDisks2.Encrypted");
 
 // One block device.
 struct BlockObject {
@@ -31,6 +35,16 @@ struct BlockObject {
     bool hintIgnore = false; // the system asks desktops not to show it
     bool hasFilesystem = false;
     QStringList mountPoints; // where the file system is mounted, first mount first
+    QString drive;           // the object path of its drive; "/" or empty for none
+    bool isActive = false;   // an active swap space, or an unlocked encrypted device
+};
+
+// One drive.
+struct DriveObject {
+    QString path;
+    bool isRemovable = false;
+    bool canPowerOff = false;
+    QString siblingId; // drives with the same one are parts of one device; empty for none
 };
 
 class ObjectTree {
@@ -51,6 +65,12 @@ public:
     bool propertiesChanged(const QDBusMessage &signal);
 
     QList<BlockObject> blockObjects() const;
+    QList<DriveObject> driveObjects() const;
+
+    // The drive to power off once the block device at `blockPath` has been unmounted, as a file
+    // manager's safe removal does: a removable one that can be powered off, none of whose block
+    // devices (or those of its sibling drives) is mounted or otherwise active. None otherwise.
+    std::optional<QString> driveToPowerOff(const QString &blockPath) const;
 
 private:
     // The properties of the interfaces it reads, by object path and interface.
