@@ -52,19 +52,23 @@ TEST(HelperShell, ResultRules)
     }
 }
 
-TEST(HelperShell, DrainsBothPipesWhileTheChildRunsAndKeepsTheEventLoopRunning)
+TEST(HelperShell, KeepsTheStartOfEndlessOutputDrainsBothPipesAndKeepsTheEventLoopRunning)
 {
     HelperShell shell(testsupport::linuxProfile());
-    // 64 MiB on each stream at once: a runner that reads one pipe after the other deadlocks. The
-    // timer counts the event loop's turns during the awaited run.
-    const QString line = "sleep 0.2; (head -c 64M /dev/zero | tr '\\000' a) & (head -c 64M /dev/zero | tr '\\000' b >&2) & wait";
-    const ShellResult full{true, QString(67108864, 'a'), 0};
-    EXPECT_EQ(shell.run(line, {}), full);
+    // 64 MiB on each stream at once: a runner that reads one pipe after the other, or stops reading
+    // at the bound, leaves the child stuck on a full pipe. The bound falls inside a two-byte
+    // character of "é\n é\n …", which goes whole. The timer counts the event loop's turns during
+    // the awaited run.
+    const QString line = "sleep 0.2; (yes é | head -c 64M) & (head -c 64M /dev/zero | tr '\\000' b >&2) & wait";
+    const qsizetype lines = HelperShell::kKeptOutputBytes / 3;
+    ASSERT_EQ(HelperShell::kKeptOutputBytes % 3, 1);
+    const ShellResult kept{true, QString::fromUtf8("é\n").repeated(lines) + "\n" + HelperShell::kOutputCutMark, 0};
+    EXPECT_EQ(shell.run(line, {}), kept);
     int ticks = 0;
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
     timer.start(5);
-    EXPECT_EQ(await(shell.runAsync(line, {})), full);
+    EXPECT_EQ(await(shell.runAsync(line, {})), kept);
     EXPECT_GT(ticks, 3);
 }
 
