@@ -1,8 +1,10 @@
 // The real runner against real children: streams, trimming, signals, large output, launch
-// failures, time limits, elevation, and the blocking, awaitable and batched forms agreeing.
+// failures, time limits, program paths, elevation, and the blocking, awaitable and batched forms
+// agreeing.
 #include "shell/HelperShell.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -95,6 +97,18 @@ TEST(HelperShell, ChildrenPastTheirTimeLimitAreStoppedAndReportAFailureOfTheirOw
     ASSERT_TRUE(pid.open(QIODevice::ReadOnly));
     EXPECT_NE(::kill(pid_t(pid.readAll().trimmed().toInt()), 0), 0);
     EXPECT_EQ(HelperShell::timedOutResult("/sbin/mount ", 2min).output, "/sbin/mount did not finish within 2 minutes and was stopped.");
+}
+
+// A stand-in under an install prefix the shell would split and expand still runs with its arguments.
+TEST(HelperShell, AProgramPathWithBlanksQuotesAndDollarsRunsAsOneWord)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("My Apps/it's $HOME `id` \\ x");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString program = folder + "/diskutil";
+    ASSERT_TRUE(testsupport::writeScript(program, "printf '%s|' \"$@\"\n"));
+    HelperShell shell(testsupport::linuxProfile());
+    EXPECT_EQ(shell.run(program, {"info", "'a b'"}), (ShellResult{true, "info|a b|", 0}));
 }
 
 TEST(HelperShell, AppleScriptStatementEscapesBackslashesThenQuotes)
