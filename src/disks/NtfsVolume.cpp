@@ -1,6 +1,7 @@
 #include "disks/NtfsVolume.h"
 
 #include <QtEndian>
+#include <QtNumeric>
 
 namespace NtfsVolume {
 namespace {
@@ -49,17 +50,20 @@ std::optional<bool> isMarkedDirty(const FileProbe &files, const QString &device)
     const auto sectorsPerCluster = at<quint8>(boot, 0x0D);
     const auto mftCluster = at<quint64>(boot, 0x30);
     const auto recordSizeCode = at<qint8>(boot, 0x40);
+    // The record size is given in clusters, or as a negative power of two in bytes; no record is
+    // larger than 2^16 bytes, and a larger power would not even fit the shift.
     if (!sectorSize || *sectorSize < 256 || !sectorsPerCluster || *sectorsPerCluster == 0 || !mftCluster
-        || !recordSizeCode)
+        || !recordSizeCode || *recordSizeCode < -16)
         return std::nullopt;
-    // The size is given in clusters, or as a negative power of two in bytes.
     const qint64 clusterSize = qint64(*sectorSize) * *sectorsPerCluster;
     const qint64 recordSize = *recordSizeCode > 0 ? *recordSizeCode * clusterSize : qint64(1) << -*recordSizeCode;
-    if (recordSize < *sectorSize || recordSize > 65536 || *mftCluster > (quint64(1) << 48))
+    qint64 recordOffset = 0;
+    if (recordSize < *sectorSize || recordSize > 65536 || *mftCluster > (quint64(1) << 48)
+        || qMulOverflow(qint64(*mftCluster), clusterSize, &recordOffset)
+        || qAddOverflow(recordOffset, kVolumeRecord * recordSize, &recordOffset))
         return std::nullopt;
 
-    QByteArray record =
-        files.read(device, qint64(*mftCluster) * clusterSize + kVolumeRecord * recordSize, recordSize);
+    QByteArray record = files.read(device, recordOffset, recordSize);
     if (record.size() != recordSize || !record.startsWith("FILE") || !applyFixups(record, *sectorSize))
         return std::nullopt;
     auto offset = at<quint16>(record, 0x14);

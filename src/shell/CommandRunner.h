@@ -5,16 +5,17 @@
 #include <QCoro/QCoroTask>
 #include <QStringList>
 
+#include <algorithm>
 #include <utility>
 
 // The seam through which models start outside programs. Production code uses HelperShell;
 // tests use a scripted runner that records every command line.
 //
-// `run` joins `command` and `arguments` with single spaces (a space always follows `command`)
-// and hands the line to the shell as the current user. `runPrivileged` runs one whole shell
-// line with administrator rights. The blocking forms are for background threads; the
-// awaitable forms leave the event loop running while the child runs. Both give identical
-// results. `launch` starts a line as the current user and does not wait for it or read it.
+// `run` hands the line joinCommandLine makes of `command` and `arguments` to the shell as the
+// current user. `runPrivileged` runs one whole shell line with administrator rights. The blocking
+// forms are for background threads; the awaitable forms leave the event loop running while the
+// child runs. Both give identical results. `launch` starts a line as the current user and does
+// not wait for it or read it.
 //
 // `runEach` is `run` for several commands, blocking, with the results in the commands' order. It
 // starts them in that order, but may let several run at once; this one runs them one by one.
@@ -67,9 +68,19 @@ public:
 
     virtual void launch(const QString &command, const QStringList &arguments) = 0;
 
-    // The line `run` hands to the shell.
+    // The line `run` hands to the shell: `command` and `arguments` joined with single spaces (a
+    // space always follows `command`). With arguments, `command` names one program, and it stands
+    // between single quotes where the shell would split or expand it (an install prefix with a
+    // blank); a plain path stays as it is. Without arguments it is a whole shell line already.
     static QString joinCommandLine(const QString &command, const QStringList &arguments)
     {
-        return command + QLatin1Char(' ') + arguments.join(QLatin1Char(' '));
+        const auto plain = [](QChar c) {
+            return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+                || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || QStringView(u"_-./+,:@%").contains(c);
+        };
+        QString program = command;
+        if (!arguments.isEmpty() && (program.isEmpty() || !std::all_of(program.cbegin(), program.cend(), plain)))
+            program = QLatin1Char('\'') + program.replace(QLatin1Char('\''), QLatin1String("'\\''")) + QLatin1Char('\'');
+        return program + QLatin1Char(' ') + arguments.join(QLatin1Char(' '));
     }
 };

@@ -21,8 +21,10 @@ bool SystemFileProbe::isMountPoint(const QString &path) const
     struct stat self {};
     if (::lstat(native.constData(), &self) != 0)
         return errno != ENOENT && errno != ENOTDIR;
+    // Anything else in the way (a symbolic link such as Debian's /media/cdrom, a file) is taken
+    // too: a mount through a link would land wherever it points.
     if (!S_ISDIR(self.st_mode))
-        return false;
+        return true;
     struct stat parent {};
     if (::stat((native + "/..").constData(), &parent) != 0)
         return true;

@@ -93,6 +93,54 @@ private:
 
 } // namespace
 
+struct HelperShell::KeptOutput {
+    struct Stream {
+        QByteArray bytes;
+        bool cut = false;
+
+        void append(const QByteArray &chunk)
+        {
+            if (cut)
+                return;
+            const qsizetype room = kKeptOutputBytes - bytes.size();
+            if (chunk.size() <= room) {
+                bytes += chunk;
+                return;
+            }
+            bytes += chunk.first(room);
+            cut = true;
+            // A character that the bound cuts in two goes whole: it would make the text invalid.
+            if ((uchar(chunk[room]) & 0xC0) == 0x80) {
+                qsizetype end = bytes.size();
+                while (end > 0 && (uchar(bytes[end - 1]) & 0xC0) == 0x80)
+                    --end;
+                bytes.truncate(std::max<qsizetype>(0, end - 1));
+            }
+            bytes += '\n' + kOutputCutMark.toUtf8();
+        }
+    };
+    Stream out;
+    Stream err;
+};
+
+std::shared_ptr<HelperShell::KeptOutput> HelperShell::keepOutputOf(QProcess &process)
+{
+    // The connections own the record, so a child left to end on its own still has its streams read.
+    auto kept = std::make_shared<KeptOutput>();
+    QObject::connect(&process, &QProcess::readyReadStandardOutput, &process,
+                     [kept, child = &process] { kept->out.append(child->readAllStandardOutput()); });
+    QObject::connect(&process, &QProcess::readyReadStandardError, &process,
+                     [kept, child = &process] { kept->err.append(child->readAllStandardError()); });
+    return kept;
+}
+
+ShellResult HelperShell::resultOf(QProcess &process, KeptOutput &kept)
+{
+    kept.out.append(process.readAllStandardOutput());
+    kept.err.append(process.readAllStandardError());
+    return makeResult(kept.out.bytes, kept.err.bytes, terminationStatus(process));
+}
+
 std::chrono::milliseconds HelperShell::TimeLimits::of(TimeLimit limit) const
 {
     switch (limit) {
@@ -204,12 +252,13 @@ ShellResult HelperShell::execute(const Job &job)
 {
     QProcess process;
     prepare(process);
+    const std::shared_ptr<KeptOutput> kept = keepOutputOf(process);
     const QDeadlineTimer deadline(job.limit);
     process.start(job.invocation.program, job.invocation.arguments);
-    return finish(process, job, deadline);
+    return finish(process, *kept, job, deadline);
 }
 
-ShellResult HelperShell::finish(QProcess &process, const Job &job, const QDeadlineTimer &deadline) const
+ShellResult HelperShell::finish(QProcess &process, KeptOutput &kept, const Job &job, const QDeadlineTimer &deadline) const
 {
     if (!process.waitForStarted(-1))
         return {false, job.failurePrefix + process.errorString(), -1};
@@ -218,8 +267,7 @@ ShellResult HelperShell::finish(QProcess &process, const Job &job, const QDeadli
         process.waitForFinished(int(kKillGrace.count()));
         return timedOutResult(job.commandLine, job.limit);
     }
-    ShellResult result = makeResult(process.readAllStandardOutput(), process.readAllStandardError(),
-                                    terminationStatus(process));
+    ShellResult result = resultOf(process, kept);
     return job.privileged ? adjustPrivileged(std::move(result)) : result;
 }
 
@@ -234,6 +282,7 @@ QList<ShellResult> HelperShell::runEach(const QList<Command> &commands)
     // child's output waits in its pipe until its turn comes, so none can hold up the one waited for.
     // Each one's time counts from its own start.
     std::vector<std::unique_ptr<QProcess>> children(size_t(commands.size()));
+    std::vector<std::shared_ptr<KeptOutput>> outputs(size_t(commands.size()));
     std::vector<Job> jobs;
     std::vector<QDeadlineTimer> deadlines;
     jobs.reserve(size_t(commands.size()));
@@ -248,10 +297,11 @@ QList<ShellResult> HelperShell::runEach(const QList<Command> &commands)
             auto &child = children[size_t(started)];
             child = std::make_unique<QProcess>();
             prepare(*child);
+            outputs[size_t(started)] = keepOutputOf(*child);
             deadlines.emplace_back(job.limit);
             child->start(job.invocation.program, job.invocation.arguments);
         }
-        results.append(finish(*children[size_t(i)], jobs[size_t(i)], deadlines[size_t(i)]));
+        results.append(finish(*children[size_t(i)], *outputs[size_t(i)], jobs[size_t(i)], deadlines[size_t(i)]));
         children[size_t(i)].reset();
     }
     return results;
@@ -268,6 +318,7 @@ QCoro::Task<ShellResult> HelperShell::executeAsync(Job job)
             process->deleteLater();
     });
     prepare(*process);
+    const std::shared_ptr<KeptOutput> kept = keepOutputOf(*process);
     const QDeadlineTimer deadline(job.limit);
     process->start(job.invocation.program, job.invocation.arguments);
     co_await StartAwaiter(process);
@@ -283,8 +334,7 @@ QCoro::Task<ShellResult> HelperShell::executeAsync(Job job)
         }
         co_return timedOutResult(job.commandLine, job.limit);
     }
-    ShellResult result = makeResult(process->readAllStandardOutput(), process->readAllStandardError(),
-                                    terminationStatus(*process));
+    ShellResult result = resultOf(*process, *kept);
     co_return job.privileged ? adjustPrivileged(std::move(result)) : result;
 }
 

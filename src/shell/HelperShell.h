@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <memory>
 
 class QDeadlineTimer;
 class QProcess;
@@ -52,7 +53,7 @@ public:
     // The AppleScript statement that runs `commandLine` with administrator privileges.
     static QString appleScriptStatement(const QString &commandLine);
     // The result of a child that ended with `status`: its exit status, or the number of the
-    // signal that killed it.
+    // signal that killed it. The streams are what was kept of them.
     static ShellResult makeResult(const QByteArray &standardOutput, const QByteArray &standardError,
                                   int status);
     // The result of a child stopped after `limit`; `commandLine` names it.
@@ -64,6 +65,14 @@ public:
 
     static inline const QString kRunFailurePrefix = QStringLiteral("Failed to run command: ");
     static inline const QString kPrivilegedFailurePrefix = QStringLiteral("Privileged execution failed: ");
+
+    // How much of each stream of a child is kept: far more than any listing, detail or holder
+    // list of a machine with hundreds of disks and open files. The rest is read and dropped as it
+    // comes, so the child never waits on a full pipe; where a stream was cut, the kept part (less
+    // a character cut in two) ends with a line holding kOutputCutMark.
+    static constexpr qsizetype kKeptOutputBytes = 16 * 1024 * 1024;
+    static inline const QString kOutputCutMark =
+        QStringLiteral("[output cut: only its first %1 MiB are kept]").arg(kKeptOutputBytes / (1024 * 1024));
 
 private:
     // One child: how it starts, what a launch failure is prefixed with, whether pkexec's answers
@@ -78,9 +87,14 @@ private:
     Job runJob(const QString &command, const QStringList &arguments, TimeLimit limit) const;
     Job privilegedJob(const QString &commandLine, TimeLimit limit) const;
 
+    // What is kept of one child's streams, read as they come from the time it is made.
+    struct KeptOutput;
+    static std::shared_ptr<KeptOutput> keepOutputOf(QProcess &process);
+    static ShellResult resultOf(QProcess &process, KeptOutput &kept);
+
     ShellResult execute(const Job &job);
     // The result of a child started by `process.start`, once it has ended or `deadline` has passed.
-    ShellResult finish(QProcess &process, const Job &job, const QDeadlineTimer &deadline) const;
+    ShellResult finish(QProcess &process, KeptOutput &kept, const Job &job, const QDeadlineTimer &deadline) const;
     QCoro::Task<ShellResult> executeAsync(Job job);
     ShellResult adjustPrivileged(ShellResult result) const;
 

@@ -1,8 +1,10 @@
 // The real runner against real children: streams, trimming, signals, large output, launch
-// failures, time limits, elevation, and the blocking, awaitable and batched forms agreeing.
+// failures, time limits, program paths, elevation, and the blocking, awaitable and batched forms
+// agreeing.
 #include "shell/HelperShell.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -52,19 +54,23 @@ TEST(HelperShell, ResultRules)
     }
 }
 
-TEST(HelperShell, DrainsBothPipesWhileTheChildRunsAndKeepsTheEventLoopRunning)
+TEST(HelperShell, KeepsTheStartOfEndlessOutputDrainsBothPipesAndKeepsTheEventLoopRunning)
 {
     HelperShell shell(testsupport::linuxProfile());
-    // 64 MiB on each stream at once: a runner that reads one pipe after the other deadlocks. The
-    // timer counts the event loop's turns during the awaited run.
-    const QString line = "sleep 0.2; (head -c 64M /dev/zero | tr '\\000' a) & (head -c 64M /dev/zero | tr '\\000' b >&2) & wait";
-    const ShellResult full{true, QString(67108864, 'a'), 0};
-    EXPECT_EQ(shell.run(line, {}), full);
+    // 64 MiB on each stream at once: a runner that reads one pipe after the other, or stops reading
+    // at the bound, leaves the child stuck on a full pipe. The bound falls inside a two-byte
+    // character of "é\n é\n …", which goes whole. The timer counts the event loop's turns during
+    // the awaited run.
+    const QString line = "sleep 0.2; (yes é | head -c 64M) & (head -c 64M /dev/zero | tr '\\000' b >&2) & wait";
+    const qsizetype lines = HelperShell::kKeptOutputBytes / 3;
+    ASSERT_EQ(HelperShell::kKeptOutputBytes % 3, 1);
+    const ShellResult kept{true, QString::fromUtf8("é\n").repeated(lines) + "\n" + HelperShell::kOutputCutMark, 0};
+    EXPECT_EQ(shell.run(line, {}), kept);
     int ticks = 0;
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
     timer.start(5);
-    EXPECT_EQ(await(shell.runAsync(line, {})), full);
+    EXPECT_EQ(await(shell.runAsync(line, {})), kept);
     EXPECT_GT(ticks, 3);
 }
 
@@ -91,6 +97,18 @@ TEST(HelperShell, ChildrenPastTheirTimeLimitAreStoppedAndReportAFailureOfTheirOw
     ASSERT_TRUE(pid.open(QIODevice::ReadOnly));
     EXPECT_NE(::kill(pid_t(pid.readAll().trimmed().toInt()), 0), 0);
     EXPECT_EQ(HelperShell::timedOutResult("/sbin/mount ", 2min).output, "/sbin/mount did not finish within 2 minutes and was stopped.");
+}
+
+// A stand-in under an install prefix the shell would split and expand still runs with its arguments.
+TEST(HelperShell, AProgramPathWithBlanksQuotesAndDollarsRunsAsOneWord)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("My Apps/it's $HOME `id` \\ x");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString program = folder + "/diskutil";
+    ASSERT_TRUE(testsupport::writeScript(program, "printf '%s|' \"$@\"\n"));
+    HelperShell shell(testsupport::linuxProfile());
+    EXPECT_EQ(shell.run(program, {"info", "'a b'"}), (ShellResult{true, "info|a b|", 0}));
 }
 
 TEST(HelperShell, AppleScriptStatementEscapesBackslashesThenQuotes)
