@@ -118,7 +118,7 @@ QCoro::Task<> DependencyChecker::installSteps()
     };
     for (const BrewStep &step : steps) {
         setInstallProgressMessage(step.progress);
-        const ShellResult result = co_await runner->runAsync(*brew + step.arguments, {}, TimeLimit::Install);
+        const ShellResult result = co_await runner->runAsync(CommandRunner::shellWord(*brew) + step.arguments, {}, TimeLimit::Install);
         if (!self)
             co_return;
         // Only a failed result is searched; the search is case-sensitive.
@@ -159,7 +159,7 @@ QCoro::Task<> DependencyChecker::uninstallSteps()
     if (const std::optional<QString> brew = findBrewPath()) {
         setInstallProgressMessage(uninstalling(words.ntfs3g));
         const ShellResult removed =
-            co_await runner->runAsync(*brew + QStringLiteral(" uninstall ntfs-3g-mac"), {}, TimeLimit::Install);
+            co_await runner->runAsync(CommandRunner::shellWord(*brew) + QStringLiteral(" uninstall ntfs-3g-mac"), {}, TimeLimit::Install);
         writeLogLine(QStringLiteral("ntfs-3g-mac uninstall result: ") + removed.output);
         if (!self)
             co_return;
@@ -185,7 +185,7 @@ QCoro::Task<> DependencyChecker::uninstallSteps()
     } else if (const std::optional<QString> brew = findBrewPath()) {
         setInstallProgressMessage(words.removingFuseLayer);
         const ShellResult removed =
-            co_await runner->runAsync(*brew + QStringLiteral(" uninstall --cask fuse-t"), {}, TimeLimit::Install);
+            co_await runner->runAsync(CommandRunner::shellWord(*brew) + QStringLiteral(" uninstall --cask fuse-t"), {}, TimeLimit::Install);
         writeLogLine(QStringLiteral("fuse-t brew uninstall result: ") + removed.output);
         if (!self)
             co_return;

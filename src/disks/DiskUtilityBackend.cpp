@@ -69,7 +69,7 @@ std::optional<NTFSDisk> diskFromDetail(const DiskDiscovery::Candidate &candidate
 // `disks` with their mount state corrected from the mount table. Blocking.
 QList<NTFSDisk> applyMountTable(const Context &context, QList<NTFSDisk> disks)
 {
-    const ShellResult result = context.runner->run(context.platform.mountListing, {});
+    const ShellResult result = context.runner->run(CommandRunner::shellWord(context.platform.mountListing), {});
     if (!result.isSuccess)
         return disks;
     return MountTable::apply(std::move(disks), result.output, context.platform.mountRoot,

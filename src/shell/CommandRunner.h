@@ -74,13 +74,19 @@ public:
     // blank); a plain path stays as it is. Without arguments it is a whole shell line already.
     static QString joinCommandLine(const QString &command, const QStringList &arguments)
     {
+        return (arguments.isEmpty() ? command : shellWord(command)) + QLatin1Char(' ') + arguments.join(QLatin1Char(' '));
+    }
+
+    // `word` as the shell reads one word: as it is where it holds nothing the shell would split or
+    // interpret (so the profiles' plain paths stay as they are), else between single quotes.
+    static QString shellWord(QString word)
+    {
         const auto plain = [](QChar c) {
             return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
                 || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || QStringView(u"_-./+,:@%").contains(c);
         };
-        QString program = command;
-        if (!arguments.isEmpty() && (program.isEmpty() || !std::all_of(program.cbegin(), program.cend(), plain)))
-            program = QLatin1Char('\'') + program.replace(QLatin1Char('\''), QLatin1String("'\\''")) + QLatin1Char('\'');
-        return program + QLatin1Char(' ') + arguments.join(QLatin1Char(' '));
+        if (!word.isEmpty() && std::all_of(word.cbegin(), word.cend(), plain))
+            return word;
+        return QLatin1Char('\'') + word.replace(QLatin1Char('\''), QLatin1String("'\\''")) + QLatin1Char('\'');
     }
 };

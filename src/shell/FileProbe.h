@@ -12,8 +12,9 @@ public:
     // target exists. A path that cannot be examined counts as absent.
     virtual bool exists(const QString &path) const = 0;
 
-    // `path` is the root of a mounted file system (or cannot be examined, which is treated
-    // as taken: a stale FUSE mount answers with an error).
+    // `path` is taken for a mount: the root of a mounted file system, a symbolic link or anything
+    // else that is not a directory, or a path that cannot be examined (a stale FUSE mount answers
+    // with an error). Absent is free.
     virtual bool isMountPoint(const QString &path) const = 0;
 
     // The file system mounted at `path` accepts writes.
