@@ -112,12 +112,12 @@ protected:
         EXPECT_EQ(sh(checksum).standardOutput, before) << "the volume was written to";
     }
 
-    // A hibernation file with its signature on `partition`, as a hibernated Windows leaves it:
+    // A hibernation file with its signature on `device`, as a hibernated Windows leaves it:
     // ntfs-3g then mounts only read-only.
-    void hibernate(int partition) const
+    void hibernate(const std::string &device) const
     {
         const std::string raw = *dir / "raw";
-        step("mkdir -p " + raw + " && ntfs-3g " + device(partition) + " " + raw + " && { printf HIBR; head -c 4092 "
+        step("mkdir -p " + raw + " && ntfs-3g " + device + " " + raw + " && { printf HIBR; head -c 4092 "
              "/dev/zero; } > " + raw + "/hiberfil.sys && umount " + raw);
     }
 

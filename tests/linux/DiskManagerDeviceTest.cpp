@@ -20,7 +20,7 @@ TEST_F(DiskManagerDeviceTest, VolumesThatMustNotBeWrittenFailWithTheirCodeAndLea
 {
     const NTFSDisk damaged = disk(1);
     step("dd if=/dev/zero of=" + device(1) + " bs=512 count=1 conv=notrunc status=none");
-    hibernate(2);
+    hibernate(device(2));
     // A shrink marks the volume dirty for Windows to check, as a Windows that crashed leaves it.
     step("ntfsresize -f -s 10M " + device(3) + " </dev/null >/dev/null");
 

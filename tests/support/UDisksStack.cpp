@@ -20,6 +20,7 @@ namespace testsupport {
 namespace {
 
 const QString kRule = QStringLiteral("/etc/polkit-1/rules.d/10-quorvel-test.rules");
+const QString kUdevRule = QStringLiteral("/run/udev/rules.d/99-quorvel-test.rules");
 const char *const kActions = "/usr/share/polkit-1/actions";
 const QString kConnection = QStringLiteral("quorvel-udisks-stack");
 // One of each package the stack needs.
@@ -93,7 +94,10 @@ void UDisksStack::start()
     removeWhere(isLeftover); // a killed run's mounts, loop devices and files
     m_dir = std::make_unique<TempDir>();
     ::chmod(m_dir->path().c_str(), 0755); // the accounts run copies of programs from here
-    for (const QString path : {"/run/dbus", "/media", "/run/udisks2"}) {
+    // An empty /run/systemd: no logind, whose sessions the polkit rule stands in for. (Where the
+    // machine's logind, or a directory of seats it left, shows, udisks2 looks for the user's seat
+    // there, finds none, and asks the password of an administrator for any disk not a system one.)
+    for (const QString path : {"/run/dbus", "/media", "/run/udisks2", "/run/systemd"}) {
         if (QDir().mkdir(path))
             m_made << path;
         step("mount -t tmpfs -o mode=0755 quorvel-udisks-stack " + path.toStdString());
@@ -113,6 +117,9 @@ void UDisksStack::start()
     step("mkdir " + actions + " && cp " + kActions + "/*.policy " QUORVEL_TEST_BUILD_TREE_POLICY " " + actions
          + " && mount --bind " + actions + " " + kActions);
     writeFile(kRule.toStdString(), polkitRule(m_account->name).toStdString()); // read as polkitd starts
+    // Not a system disk: the hint that udisks2 gives a USB stick (and asks no password to mount it).
+    writeFile(kUdevRule.toStdString(), "# A Quorvel test run's; removed when the run ends.\nSUBSYSTEM==\"block\", "
+              "ATTRS{loop/backing_file}==\"/tmp/quorvel-standins-test-*/removable*.img\", ENV{UDISKS_SYSTEM}=\"0\"\n");
 
     const auto udevRuns = [] { return sh("udevadm control --ping").exitCode == 0; };
     if (!udevRuns()) {
@@ -121,6 +128,7 @@ void UDisksStack::start()
         // interface could rename it.
         step("udevadm trigger --action=add --subsystem-match=block && udevadm settle --timeout=60");
     }
+    step("udevadm control --reload"); // the machine's udevd has not read the rule above yet
     startDaemon(QStringLiteral("/usr/bin/dbus-daemon"),
                 {QStringLiteral("--nofork"), QStringLiteral("--config-file=") + QString::fromStdString(*m_dir / "bus.conf")},
                 [this] { return bus().isConnected(); });
@@ -154,6 +162,7 @@ UDisksStack::~UDisksStack()
         m_daemons.back()->waitForFinished(10000); // else killed as the QProcess goes
     }
     QFile::remove(kRule);
+    QFile::remove(kUdevRule);
     ::umount2(kActions, MNT_DETACH);
     m_account.reset();
     m_other.reset();

@@ -48,11 +48,13 @@ private:
 // a user at an active local desktop and makes the account its own administrator, so that an
 // administrator prompt asks for its password; otherAccount() gets nothing, as any other user.
 // polkitd also knows the actions of the build tree's privileged helpers (src/platform/helpers).
+// udisks2 takes the loop devices of a test's images named removable*.img for removable disks (as
+// it takes a USB stick), and every other loop device for a system disk.
 //
 // The test binary runs in a mount namespace of its own (prepareProcess), in which /run/dbus,
-// /media and /run/udisks2 are the stack's: the bus is at the standard path that setuid clients
-// (polkit's helper) use whatever the environment says, and udisks2 leaves nothing in the
-// machine's. The destructor undoes the rest; a killed run's leftovers go with the next run.
+// /media, /run/udisks2 and /run/systemd are the stack's: the bus is at the standard path that
+// setuid clients (polkit's helper) use whatever the environment says, and udisks2 leaves nothing
+// in the machine's. The destructor undoes the rest; a killed run's leftovers go with the next run.
 class UDisksStack {
 public:
     // First thing in main, while the process has a single thread: a mount namespace is per thread.
