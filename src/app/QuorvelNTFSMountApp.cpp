@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QMenu>
+#include <QPointer>
 #include <QSystemTrayIcon>
 
 QuorvelNTFSMountApp::QuorvelNTFSMountApp(std::shared_ptr<NotificationService> notifications,
@@ -27,7 +28,12 @@ QuorvelNTFSMountApp::QuorvelNTFSMountApp(std::shared_ptr<NotificationService> no
     m_diskManager = new DiskManager(environment, this);
     m_dependencyChecker = new DependencyChecker(environment.platform, environment.runner, environment.files, this);
     m_diskActions = new DiskActions(m_diskManager, m_dependencyChecker, this);
+    m_diskActions->setOnNoNtfs3g([this] {
+        const Outcome outcome = Outcomes::windowNoNtfs3g();
+        m_notifications->sendNotification(outcome.title, outcome.message);
+    });
     connect(m_diskManager, &DiskManager::mountedDiskRemoved, this, &QuorvelNTFSMountApp::reportRemoval);
+    connect(m_diskManager, &DiskManager::diskArrived, this, &QuorvelNTFSMountApp::offerMount);
 
     // The scenes: the tray item, then the main window, which opens at start.
     m_mainWindow = new WindowScene(AppInfo::mainWindowIdentifier(), AppInfo::title(),
@@ -85,6 +91,23 @@ void QuorvelNTFSMountApp::reportRemoval(const NTFSDisk &disk)
     }
     const Outcome outcome = Outcomes::removedWhileMounted(disk);
     m_notifications->sendNotification(outcome.title, outcome.message);
+}
+
+void QuorvelNTFSMountApp::offerMount(const NTFSDisk &disk)
+{
+    if (disk.isWritable)
+        return;
+    const Outcome offer = Outcomes::arrived(disk);
+    // As the menu's entry: the prerequisites looked at again, the disk as listed then, and the
+    // outcome told in a notification.
+    m_notifications->sendNotification(offer.title, offer.message,
+                                      NotificationService::Action{Outcomes::mountReadWriteLabel(), [self = QPointer(this), disk] {
+                                          if (!self)
+                                              return;
+                                          self->m_dependencyChecker->checkDependencies();
+                                          self->m_diskActions->run(self->m_diskManager->listed(disk),
+                                                                   DiskActions::Command::MountReadWrite);
+                                      }});
 }
 
 void QuorvelNTFSMountApp::openWindow(const QString &identifier)

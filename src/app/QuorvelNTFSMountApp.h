@@ -19,7 +19,8 @@ class QSystemTrayIcon;
 // The application object: asks once for notification permission, owns the disk and dependency
 // models that serve the tray item, and sets up the two scenes, the main window (opened at
 // start) and the tray item with its menu. Its disk model is the one that tells of a mounted disk
-// pulled out (the window's own model sees the same and says nothing).
+// pulled out, and offers to mount a disk that arrives and cannot be written to (the window's own
+// model sees the same and says nothing).
 class QuorvelNTFSMountApp : public QObject {
     Q_OBJECT
 
@@ -46,6 +47,8 @@ private:
     // on screen, else in a notification.
     void reportRemoval(const NTFSDisk &disk);
     void updateStatusLabel();
+    // Offers, in a notification, to mount a disk that arrived and cannot be written to.
+    void offerMount(const NTFSDisk &disk);
 
     std::shared_ptr<NotificationService> m_notifications;
     DiskManager *m_diskManager = nullptr;

@@ -65,6 +65,15 @@ DiskManager::DiskManager(std::unique_ptr<DiskBackend> backend, QObject *parent)
 
 DiskManager::~DiskManager() = default;
 
+QList<NTFSDisk> DiskManager::newcomers(const QList<NTFSDisk> &found) const
+{
+    QList<NTFSDisk> arrived;
+    for (const NTFSDisk &disk : found)
+        if (!containsDevice(m_disks, disk.deviceNode))
+            arrived.append(disk);
+    return arrived;
+}
+
 bool DiskManager::containsDevice(const QList<NTFSDisk> &disks, const QString &deviceNode)
 {
     return std::any_of(disks.cbegin(), disks.cend(),
@@ -126,10 +135,16 @@ QCoro::Task<> DiskManager::runScans()
         QList<NTFSDisk> found = co_await m_backend->discover();
         if (!self)
             co_return;
+        // Disks that came or went since the last list. Only a backend that follows the disks as
+        // they change can tell: without it, a disk seen missing may have been ejected elsewhere.
+        const QList<NTFSDisk> arrived = m_hasPublished && m_backend->watchesChanges() ? newcomers(found) : QList<NTFSDisk>();
         for (const NTFSDisk &disk : m_disks)
             if (disk.mountPoint && !containsDevice(found, disk.deviceNode) && m_backend->watchesChanges())
                 followRemoval(disk);
         setDisks(std::move(found));
+        m_hasPublished = true;
+        for (const NTFSDisk &disk : arrived)
+            Q_EMIT diskArrived(disk);
         answering->finish();
     }
     setIsScanning(false);

@@ -69,6 +69,8 @@ Q_SIGNALS:
     // What was left of its mount is cleaned up after the signal, by a model whose signal is
     // connected: of two models of the same disks, only the one that reports it.
     void mountedDiskRemoved(const NTFSDisk &disk);
+    // `disk` was attached while the model followed the disks (not one of those listed at first).
+    void diskArrived(const NTFSDisk &disk);
     void isScanningChanged();
     void lastErrorChanged();
 
@@ -84,13 +86,16 @@ private:
     static DiskError alreadyUnderWay(Operation operation, const NTFSDisk &disk);
     // A mounted disk left the list: if it has really gone, says so and cleans up after it.
     QCoro::Task<> followRemoval(NTFSDisk disk);
+    // Those of `found` the list does not hold yet.
+    QList<NTFSDisk> newcomers(const QList<NTFSDisk> &found) const;
     static bool containsDevice(const QList<NTFSDisk> &disks, const QString &deviceNode);
 
     // Shared with the operations under way, which may outlive the model.
     std::shared_ptr<DiskBackend> m_backend;
     QList<NTFSDisk> m_disks;
     bool m_isScanning = false;
-    bool m_scanAsked = false; // a caller asked first, so the model's own first scan is not needed
+    bool m_scanAsked = false;
+    bool m_hasPublished = false; // the first list is what was there at start // a caller asked first, so the model's own first scan is not needed
     int m_operations = 0;     // mounts and unmounts under way
     std::optional<QString> m_lastError;
     QTimer m_changeTimer;

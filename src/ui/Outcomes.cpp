@@ -99,6 +99,18 @@ Outcome removedWhileMounted(const NTFSDisk &disk)
                                  "かもしれないよ。次からは、取り外す前にアンマウントしてね。")};
 }
 
+Outcome arrived(const NTFSDisk &disk)
+{
+    return {QStringLiteral("NTFSドライブが接続されたよ"),
+            quoted(disk.volumeName)
+                + QStringLiteral("は今のままだと書き込めないよ。書き込めるようにマウントする？")};
+}
+
+QString mountReadWriteLabel()
+{
+    return QStringLiteral("読み書きマウント");
+}
+
 QString remedyLabel(DiskError::Remedy remedy)
 {
     switch (remedy) {

@@ -31,6 +31,11 @@ Outcome menuEject(const NTFSDisk &disk, const std::optional<DiskError> &error);
 // A mounted disk went without being unmounted: the window's alert and the tray's notification alike.
 Outcome removedWhileMounted(const NTFSDisk &disk);
 
+// An NTFS disk the system did not mount writable was attached: the tray's offer, and the label of
+// its action, the menu's own mount entry.
+Outcome arrived(const NTFSDisk &disk);
+QString mountReadWriteLabel();
+
 // The button (alert) or action (notification) that applies `remedy`; empty for none.
 QString remedyLabel(DiskError::Remedy remedy);
 

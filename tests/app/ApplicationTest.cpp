@@ -186,3 +186,25 @@ TEST(StartupMarkTest, FiresOnceWhenTheWindowIsUpAndTheFirstScanHasEnded)
         EXPECT_EQ(reached, 1);
     }
 }
+
+// A disk attached while the application runs, that the system did not mount writable, is offered
+// once in a notification whose action mounts it as the menu's entry does; none for the disks there
+// at start, none for one attached writable.
+TEST_F(AppFixture, AnNtfsDiskArrivingIsOfferedOnceAndItsActionMountsItAsTheMenuDoes)
+{
+    start({writableDisk("disk6s1", "Stick")});
+    EXPECT_TRUE(notifications->sent.isEmpty());
+    machine.setDisks({writableDisk("disk6s1", "Stick"), disk("disk4s1", "Data", false), writableDisk("disk7s1", "Card")});
+    rescan();
+    rescan();
+    ASSERT_EQ(notifications->sent.size(), 1);
+    EXPECT_TRUE(notifications->sent[0].contains("「Data」") && notifications->sent[0].endsWith(" [" + kMountEntry + "]"))
+        << notifications->sent[0].toStdString();
+
+    notifications->lastAction->run();
+    ASSERT_TRUE(processEventsUntil([&] { return notifications->sent.size() == 2; }));
+    EXPECT_TRUE(notifications->sent[1].startsWith("マウント成功 / 「Data」")) << notifications->sent[1].toStdString();
+    EXPECT_EQ(machine.runner->lines().count("\"/opt/homebrew/bin/ntfs-3g\" /dev/disk4s1 \"/Volumes/Data\" -o "
+                                            "local,allow_other,auto_xattr,backend=fskit"),
+              1);
+}

@@ -111,7 +111,7 @@ void MenuBarView::addDiskMenu(const NTFSDisk &disk, bool canMount)
         eject->setIcon(Toolkit::symbol(QStringLiteral("eject.fill")));
         eject->setEnabled(!running);
     } else {
-        QAction *mount = addAction(submenu, QStringLiteral("読み書きマウント"), run(Command::MountReadWrite));
+        QAction *mount = addAction(submenu, Outcomes::mountReadWriteLabel(), run(Command::MountReadWrite));
         mount->setIcon(Toolkit::symbol(QStringLiteral("pencil.and.outline")));
         mount->setEnabled(canMount && !running);
     }
