@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <QThreadPool>
 
 int main(int argc, char **argv)
 {
@@ -27,6 +28,8 @@ int main(int argc, char **argv)
     if (instance.claim() == SingleInstance::Start::HandedOver)
         return 0;
 
+    // The scan's threads wait for the next scan without waking up: an idle tray item costs nothing.
+    QThreadPool::globalInstance()->setExpiryTimeout(-1);
     Toolkit::applyApplicationLook();
     // The installed application icon; the drawn drive where the package's icon is not installed.
     QApplication::setWindowIcon(QIcon::fromTheme(AppInfo::iconName(), Toolkit::symbol(QStringLiteral("opticaldiscdrive.fill"))));
