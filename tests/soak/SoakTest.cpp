@@ -8,6 +8,7 @@
 //
 // QUORVEL_SOAK_CYCLES sets the number of cycles (50), QUORVEL_SOAK_SEED the random seed (printed).
 #include "linux/DeviceFixture.h"
+#include "shell/OffEventLoop.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
@@ -99,12 +100,14 @@ bool hasUnreapedChild()
 }
 
 // Finished processes are deleted from the event loop; this lets it get to them. It also ends the
-// idle threads of the pool the scans read details on: each holds its event loop's wake-up descriptor.
+// idle threads of the pools the scans read details and the probes look at the disks on: each holds
+// its event loop's wake-up descriptor.
 void settleDeferredDeletes()
 {
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QThreadPool::globalInstance()->waitForDone();
+    offloop::blockingPool().waitForDone();
 }
 
 class SoakTest : public DeviceFixture {
