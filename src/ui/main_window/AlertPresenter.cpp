@@ -48,8 +48,13 @@ void fill(QMessageBox *box, AlertSession *session, const Alert &alert)
     if (auto *messageLabel = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))) {
         messageLabel->setTextFormat(Qt::PlainText);
         messageLabel->setFont(Toolkit::font(Toolkit::TextStyle::Body));
-        const int natural = messageLabel->fontMetrics().horizontalAdvance(alert.message);
-        messageLabel->setMinimumWidth(std::min(natural, kMessageWidth));
+        // As wide as its widest line, up to the limit, with a character's room to spare: the
+        // label's own layout of Japanese text in a fallback font comes out a little wider.
+        const QFontMetrics metrics = messageLabel->fontMetrics();
+        int natural = 0;
+        for (const QString &line : alert.message.split(QLatin1Char('\n')))
+            natural = std::max(natural, metrics.horizontalAdvance(line));
+        messageLabel->setMinimumWidth(std::min(natural + metrics.horizontalAdvance(QChar(0x3042)), kMessageWidth));
     }
 
     for (QAbstractButton *old : box->buttons()) {
