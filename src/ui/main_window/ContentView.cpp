@@ -93,7 +93,6 @@ ContentView::ContentView(const ModelEnvironment &environment, QWidget *parent)
     connect(m_actions, &DiskActions::runningChanged, this, &ContentView::updateRows);
     connect(m_diskManager, &DiskManager::disksChanged, this, &ContentView::updateSections);
     connect(m_diskManager, &DiskManager::isScanningChanged, this, &ContentView::updateSections);
-    connect(m_diskManager, &DiskManager::lastErrorChanged, this, &ContentView::updateSections);
     connect(m_dependencyChecker, &DependencyChecker::statusChanged, this, &ContentView::updateSections);
     updateSections();
 }
@@ -230,7 +229,6 @@ void ContentView::updateSections()
     m_emptyPage->setVisible(empty);
     m_list->setVisible(!empty);
     updateRows();
-    m_footer->setLastError(m_diskManager->lastError());
 }
 
 void ContentView::updateWarningPanel()
