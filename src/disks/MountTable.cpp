@@ -33,10 +33,9 @@ std::optional<MountLine> parseLine(const QString &line)
 
 bool concerns(const MountLine &mount, const NTFSDisk &disk, const QString &mountRoot)
 {
-    const QString devicePath = QStringLiteral("/dev/") + disk.deviceNode;
-    if (mount.source == devicePath)
+    if (mount.source == disk.devicePath())
         return true;
-    if (mount.source.startsWith(QStringLiteral("/dev/")))
+    if (mount.source.startsWith(NTFSDisk::kDeviceDirectory))
         return false;
     return MountPaths::isMountDirectoryFor(mountRoot, disk, mount.directory);
 }
