@@ -6,6 +6,9 @@ namespace DiskDiscovery {
 namespace {
 
 const QString kBasicData = QStringLiteral("Microsoft Basic Data");
+// The detail's name for NTFS: what a Basic Data partition's detail must say, and the file system
+// of a candidate whose detail names none.
+const QString kDefaultFilesystem = QStringLiteral("ntfs");
 
 std::optional<Candidate> examine(const QVariantMap &entry)
 {
@@ -16,7 +19,7 @@ std::optional<Candidate> examine(const QVariantMap &entry)
     if (!namesNtfs && *content != kBasicData)
         return std::nullopt;
     const auto identifier = PropertyList::text(entry, QStringLiteral("DeviceIdentifier"));
-    if (!identifier || !isSafeDeviceIdentifier(*identifier))
+    if (!identifier || !NTFSDisk::isSafeDeviceIdentifier(*identifier))
         return std::nullopt;
     const auto size = PropertyList::integer(entry, QStringLiteral("Size"));
     if (!size)
@@ -25,20 +28,6 @@ std::optional<Candidate> examine(const QVariantMap &entry)
 }
 
 } // namespace
-
-bool isSafeDeviceIdentifier(const QString &identifier)
-{
-    if (identifier.isEmpty() || identifier == QLatin1String(".") || identifier == QLatin1String(".."))
-        return false;
-    for (const QChar c : identifier) {
-        const char16_t u = c.unicode();
-        const bool ok = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9')
-            || u == '.' || u == '_' || u == '-';
-        if (!ok)
-            return false;
-    }
-    return true;
-}
 
 Listing parseListing(const QByteArray &output)
 {
@@ -80,7 +69,7 @@ Detail parseDetail(const Candidate &candidate, const QByteArray &output)
 
     NTFSDisk disk;
     disk.deviceNode = candidate.deviceNode;
-    disk.volumeName = PropertyList::text(detail, QStringLiteral("VolumeName")).value_or(kUntitledName);
+    disk.volumeName = PropertyList::text(detail, QStringLiteral("VolumeName")).value_or(NTFSDisk::kUntitledName);
     disk.size = candidate.size;
     disk.mountPoint = PropertyList::text(detail, QStringLiteral("MountPoint"));
     disk.isWritable = PropertyList::boolean(detail, QStringLiteral("Writable")).value_or(false);

@@ -12,9 +12,6 @@
 // Reading the disk utility's two property lists into candidates and records.
 namespace DiskDiscovery {
 
-inline const QString kUntitledName = QStringLiteral("Untitled NTFS Drive");
-inline const QString kDefaultFilesystem = QStringLiteral("ntfs");
-
 // A partition (or table-less disk) of the listing worth a detail read.
 struct Candidate {
     QString deviceNode;
@@ -40,8 +37,5 @@ using Detail = std::variant<std::monostate, NTFSDisk, ParseError>;
 
 // The record of "info -plist ID" output for `candidate`.
 Detail parseDetail(const Candidate &candidate, const QByteArray &output);
-
-// A device identifier that may stand unquoted on a shell line.
-bool isSafeDeviceIdentifier(const QString &identifier);
 
 } // namespace DiskDiscovery

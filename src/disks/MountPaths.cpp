@@ -58,7 +58,7 @@ QString mkdirLine(const QString &directory)
 QString ntfs3gLine(const QString &ntfs3gPath, const QString &deviceNode, const QString &directory,
                    const QString &options)
 {
-    return doubleQuoted(ntfs3gPath) + QStringLiteral(" /dev/") + deviceNode + QLatin1Char(' ')
+    return doubleQuoted(ntfs3gPath) + QLatin1Char(' ') + NTFSDisk::kDeviceDirectory + deviceNode + QLatin1Char(' ')
         + doubleQuoted(directory) + QStringLiteral(" -o ") + options;
 }
 

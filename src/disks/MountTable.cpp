@@ -1,6 +1,7 @@
 #include "disks/MountTable.h"
 
 #include "disks/MountPaths.h"
+#include "platform/standins/MountInfo.h"
 
 #include <QRegularExpression>
 
@@ -33,25 +34,27 @@ std::optional<MountLine> parseLine(const QString &line)
 
 bool concerns(const MountLine &mount, const NTFSDisk &disk, const QString &mountRoot)
 {
-    const QString devicePath = QStringLiteral("/dev/") + disk.deviceNode;
-    if (mount.source == devicePath)
+    if (mount.source == disk.devicePath())
         return true;
-    if (mount.source.startsWith(QStringLiteral("/dev/")))
+    if (mount.source.startsWith(NTFSDisk::kDeviceDirectory))
         return false;
     return MountPaths::isMountDirectoryFor(mountRoot, disk, mount.directory);
 }
 
-} // namespace
-
+// The writability of a mount from its option text (from "(" on).
 bool isWritableOptions(const QString &options, bool fuseMountsAreWritable)
 {
     bool writable = options.contains(QStringLiteral("readwrite")) || options.contains(QStringLiteral("writable"))
         || !options.contains(QStringLiteral("read-only"));
+    // The file-system type is the first word: "(fuseblk, read-only, …)".
+    const QString type = options.mid(1).section(QLatin1Char(','), 0, 0).section(QLatin1Char(')'), 0, 0).trimmed();
     if (fuseMountsAreWritable
-        && (options.contains(QStringLiteral("fuse")) || options.contains(QStringLiteral("nfs"))))
+        && (standins::isFuseType(type.toStdString()) || options.contains(QStringLiteral("nfs"))))
         writable = true;
     return writable;
 }
+
+} // namespace
 
 QList<NTFSDisk> apply(QList<NTFSDisk> disks, const QString &listing, const QString &mountRoot,
                       bool fuseMountsAreWritable)

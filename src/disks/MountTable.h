@@ -6,7 +6,7 @@
 #include <QString>
 
 // Correcting mount state from the text of the mount-table listing: one mount per line,
-// "SOURCE on DIR (option, option, …)".
+// "SOURCE on DIR (TYPE, option, …)".
 namespace MountTable {
 
 // Returns `disks` (same length and order) with `mountPoint` and `isWritable` taken from the
@@ -16,8 +16,5 @@ namespace MountTable {
 // With `fuseMountsAreWritable`, FUSE and NFS mounts always count as writable.
 QList<NTFSDisk> apply(QList<NTFSDisk> disks, const QString &listing, const QString &mountRoot,
                       bool fuseMountsAreWritable = true);
-
-// The writability of a mount from its option text (from "(" on).
-bool isWritableOptions(const QString &options, bool fuseMountsAreWritable = true);
 
 } // namespace MountTable

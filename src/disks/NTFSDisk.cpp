@@ -67,6 +67,20 @@ QString formatDecimalGigabytes(qint64 bytes)
     return number + QLatin1Char(' ') + unit;
 }
 
+bool NTFSDisk::isSafeDeviceIdentifier(const QString &identifier)
+{
+    if (identifier.isEmpty() || identifier == QLatin1String(".") || identifier == QLatin1String(".."))
+        return false;
+    for (const QChar c : identifier) {
+        const char16_t u = c.unicode();
+        const bool ok = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9')
+            || u == '.' || u == '_' || u == '-';
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
 QString NTFSDisk::formattedSize() const
 {
     return formatDecimalGigabytes(size);

@@ -9,8 +9,13 @@
 
 // One NTFS partition, as discovery builds it and every view shows it.
 struct NTFSDisk {
-    QString deviceNode;                // disk identifier without "/dev/", e.g. disk4s1
-    QString volumeName;                // the volume's name, "Untitled NTFS Drive" when it has none
+    // Where device nodes live: a device's path is this and its identifier.
+    static inline const QString kDeviceDirectory = QStringLiteral("/dev/");
+    // The name of a volume that has none of its own.
+    static inline const QString kUntitledName = QStringLiteral("Untitled NTFS Drive");
+
+    QString deviceNode;                // disk identifier without the device directory, e.g. disk4s1
+    QString volumeName;                // the volume's name, kUntitledName when it has none
     qint64 size = 0;                   // bytes
     std::optional<QString> mountPoint; // absent when not mounted
     bool isWritable = false;
@@ -18,8 +23,11 @@ struct NTFSDisk {
 
     // Identity for lists and selections: the same partition before and after a mount.
     QString id() const { return deviceNode; }
-    // The device's path: "/dev/" and the identifier.
-    QString devicePath() const { return QStringLiteral("/dev/") + deviceNode; }
+    QString devicePath() const { return kDeviceDirectory + deviceNode; }
+
+    // A device identifier that may stand unquoted on a shell line: letters, digits, ".", "_"
+    // and "-", and neither "." nor "..".
+    static bool isSafeDeviceIdentifier(const QString &identifier);
 
     // Size in decimal gigabytes or terabytes ("0.5 GB", "1.5 TB").
     QString formattedSize() const;

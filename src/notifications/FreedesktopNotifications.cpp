@@ -34,6 +34,12 @@ QString describe(const QDBusError &error)
     return QStringLiteral("no connection to the D-Bus session bus");
 }
 
+// A new random UUID in canonical upper-case form.
+QString newRequestIdentifier()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
 // The log line for a refused request; the identifier tells two notifications apart.
 QString requestErrorLine(const QString &errorText, const QString &identifier)
 {
@@ -90,11 +96,6 @@ FreedesktopNotifications::FreedesktopNotifications(QDBusConnection connection, Q
 
 FreedesktopNotifications::~FreedesktopNotifications() = default;
 
-QString FreedesktopNotifications::newRequestIdentifier()
-{
-    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-}
-
 void FreedesktopNotifications::requestNotificationAuthorization()
 {
     if (!m_connection.isConnected()) {
@@ -107,16 +108,13 @@ void FreedesktopNotifications::requestNotificationAuthorization()
 void FreedesktopNotifications::sendNotification(const QString &title, const QString &body,
                                                 std::optional<Action> action)
 {
-    post(title, body, std::move(action));
-}
-
-QString FreedesktopNotifications::post(const QString &title, const QString &body, std::optional<Action> action)
-{
+    // The service assigns its own number; ours names the request in the log when the service
+    // refuses it.
     const QString identifier = newRequestIdentifier();
     auto line = [identifier](const QString &errorText) { return requestErrorLine(errorText, identifier); };
     if (!m_connection.isConnected()) {
         writeLogLine(line(describe(m_connection.lastError())));
-        return identifier;
+        return;
     }
     // The body is read as markup by most services (the title never is). One that said it reads
     // none shows the text as it comes.
@@ -141,7 +139,6 @@ QString FreedesktopNotifications::post(const QString &title, const QString &body
     notify << AppInfo::title() << uint(0) << AppInfo::iconName() << title << (readsMarkup ? body.toHtmlEscaped() : body)
            << actions << hints << int(-1);
     awaitNotify(m_connection.asyncCall(notify), line, std::move(numbered));
-    return identifier;
 }
 
 void FreedesktopNotifications::onActionInvoked(uint notification, const QString &key)

@@ -30,16 +30,9 @@ public:
     void sendNotification(const QString &title, const QString &body,
                           std::optional<Action> action = std::nullopt) override;
 
-    // Posts one notification and returns its request identifier. The service assigns its own
-    // number; ours names the request in the log when the service refuses it.
-    QString post(const QString &title, const QString &body, std::optional<Action> action = std::nullopt);
-
     // What the service said it can do ("body", "body-markup", "actions", …), once it has answered
     // the authorization request.
     std::optional<QStringList> capabilities() const { return *m_capabilities; }
-
-    // A new random UUID in canonical upper-case form.
-    static QString newRequestIdentifier();
 
 private Q_SLOTS:
     void onActionInvoked(uint notification, const QString &key);

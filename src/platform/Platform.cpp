@@ -108,7 +108,7 @@ Platform Platform::linux(const QString &libexecDir)
     p.unmountCommand = QString::fromLatin1(linuxtools::umount);
     p.volumeStateReader = libexec + QStringLiteral("/volume-state");
     p.unmountKeepsDirectory = true; // the stand-in can leave it: killed midway, or no right to remove it
-    p.mountRoot = QStringLiteral("/media/");
+    p.mountRoot = QString::fromLatin1(linuxtools::mountRoot);
     // ntfs-3g runs as root, so the user reaches the volume only through allow_other; the owner and
     // the umask then keep every other account out of it.
     p.ntfs3gOptions = QStringLiteral("allow_other,uid=%1,gid=%2,").arg(::getuid()).arg(::getgid()) + kLinuxNtfs3gOptions;

@@ -10,8 +10,10 @@
 #undef linux
 #endif
 
-// Every outside program, path and constant that differs between macOS and Linux.
-// Core code never names such a value itself: it asks the profile it was given.
+// Every outside program, path and constant that differs between macOS and Linux. Core code asks
+// the profile it was given for these; it names itself only what belongs to one system and has
+// no counterpart on the other: udisks2's object paths and the directories udisks2 mounts in
+// (UDisks2Objects), and Linux's /proc (VolumeHolders, the udisks2 backend's mount states).
 struct Platform {
     // How a command line gets administrator rights.
     enum class Elevation {

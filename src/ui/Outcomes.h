@@ -1,7 +1,9 @@
 #pragma once
 
 // What the user is told when a mount or an unmount ends: the main window's alert and the tray
-// menu's notification. The two were worded apart and stay so; each text is written once, here.
+// menu's notification. The two were worded apart and stay so; each title and message is written
+// once, here. A failure's own description and the explanation that follows it come with the
+// error (FailureAdvice, and DiskManager for a disk whose command is already under way).
 #include "disks/DiskError.h"
 #include "disks/NTFSDisk.h"
 

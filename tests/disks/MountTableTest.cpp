@@ -18,6 +18,7 @@ TEST(MountTable, MountLinesGiveTheDirectoryAndWritabilityOfTheirOwnRecordOnly)
         {"fuse-t:/Data on /Volumes/Data (nfs, nodev, nosuid, read-only, mounted by user)", "/Volumes/Data", true},
         {"fuse-t:/Data on /Volumes/Data 2 (nfs)", "/Volumes/Data 2", true}, // a second volume of the same name
         {systemRO + "\nfuse-t:/Data on /Volumes/Data (nfs, read-only)", "/Volumes/Data", true}, // the last line decides
+        {"/dev/disk4s1 on /Volumes/Data (macfuse, read-only)", "/Volumes/Data", true}, // so is any FUSE type
         // Where FUSE mounts carry their real flags (Linux), a read-only ntfs-3g mount stays read-only.
         {"/dev/disk4s1 on /Volumes/Data (fuseblk, read-only, nosuid)", "/Volumes/Data", false, false},
         {"junk\r\n" + systemRO + "\r\n", "/Volumes/Data", false},

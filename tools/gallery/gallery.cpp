@@ -1,7 +1,7 @@
 // Renders the main window in its typical states into PNG files, to look at: no disks, three
-// cards, the warning panel (collapsed, expanded with an error, during setup), a disk error in the
-// footer, the uninstall confirmation, a mount in progress, the three cards on a dark palette, and
-// the alerts of a hibernated volume, a busy unmount and a disk pulled out while mounted.
+// cards, the warning panel (collapsed, expanded with an error, during setup), the uninstall
+// confirmation and the uninstall running, a mount in progress and one done, the three cards on a
+// dark palette, and the alerts of a hibernated volume, a busy unmount and a disk pulled out while mounted.
 //
 //   main_window_gallery OUTPUT_DIR
 #include "AppInfo.h"
@@ -159,16 +159,11 @@ int main(int argc, char **argv)
              w.view->warningView()->setupButton()->click();
              w.settle([&] { return w.view->dependencyChecker()->isInstalling(); });
          }},
-        {"07-footer-disk-error", {kWritable, kReadOnly}, true, true, true, [](Window &w) {
-             w.view->footerView()->setLastError(QStringLiteral(
-                 "Failed to unmount: Volume Data on disk4s1 failed to unmount: dissented by PID 4242 (/System/Library/Frameworks/CoreServices.framework/Frameworks/Metadata.framework/Support/mds)"));
-             w.settle();
-         }},
-        {"08-uninstall-confirmation", {kWritable}, true, true, true, [](Window &w) {
+        {"07-uninstall-confirmation", {kWritable}, true, true, true, [](Window &w) {
              w.view->footerView()->uninstallButton()->click();
              w.settle();
          }, true},
-        {"09-uninstall-running", {kWritable}, true, true, true, [](Window &w) {
+        {"08-uninstall-running", {kWritable}, true, true, true, [](Window &w) {
              w.slowCommands();
              w.view->footerView()->uninstallButton()->click();
              w.settle();
@@ -178,22 +173,22 @@ int main(int argc, char **argv)
                          button->click();
              w.settle([&] { return w.view->dependencyChecker()->isUninstalling(); });
          }},
-        {"10-mount-succeeded", {kReadOnly}, true, true, true, [](Window &w) {
+        {"09-mount-succeeded", {kReadOnly}, true, true, true, [](Window &w) {
              w.view->row(kReadOnly.deviceNode)->mountButton()->click();
              w.settle([&] { return w.view->showAlert(); });
          }, true},
         // Opened on the light palette and switched while open, as the desktop does.
-        {"11-three-cards-dark", three, true, true, true, [](Window &w) {
+        {"10-three-cards-dark", three, true, true, true, [](Window &w) {
              QApplication::setPalette(darkPalette());
              w.settle();
          }},
-        {"12-panel-expanded-dark", {kReadOnly}, true, false, false, [](Window &w) {
+        {"11-panel-expanded-dark", {kReadOnly}, true, false, false, [](Window &w) {
              w.expandPanel();
              w.settle();
          }},
         // ntfs-3g came up read-only on a hibernated volume: the explanation, and the read-only
         // mount offered beside OK.
-        {"13-hibernated-alert", {kReadOnly}, true, true, true, [](Window &w) {
+        {"12-hibernated-alert", {kReadOnly}, true, true, true, [](Window &w) {
              w.machine.files->readOnlyMounts.insert(*kReadOnly.mountPoint);
              w.machine.runner->on(MountPaths::ntfs3gLine(kNtfs3g, kReadOnly.deviceNode, *kReadOnly.mountPoint, Platform::macOS().ntfs3gOptions),
                                   ScriptedRunner::ok(QStringLiteral("Windows is hibernated, mounted as read-only.")));
@@ -201,14 +196,14 @@ int main(int argc, char **argv)
              w.settle([&] { return w.view->showAlert(); });
          }, true},
         // An unmount the system refused while programs hold the volume, with another try offered.
-        {"14-busy-unmount-alert", {kWritable}, true, true, true, [](Window &w) {
+        {"13-busy-unmount-alert", {kWritable}, true, true, true, [](Window &w) {
              const DiskError busy = FailureAdvice::offerRetry(
                  {DiskError::UnmountFailed, QStringLiteral("Failed to unmount: Volume Data on disk4s1 failed to unmount: dissented by PID 4242")},
                  {{{4242, QStringLiteral("Preview")}, {4310, QStringLiteral("ターミナル")}}, 1});
              w.view->report(kWritable, DiskManager::Operation::Unmount, busy);
              w.settle();
          }, true},
-        {"15-removal-alert", {kReadOnly}, true, true, true, [](Window &w) {
+        {"14-removal-alert", {kReadOnly}, true, true, true, [](Window &w) {
              w.view->showRemoval(kWritable);
              w.settle();
          }, true},

@@ -67,11 +67,11 @@ QList<NTFSDisk> ntfsDisks(const QList<UDisks2::BlockObject> &objects, const QHas
     for (const UDisks2::BlockObject &object : objects) {
         const QString node = deviceNode(object);
         if (object.idType != kNtfsType || object.hintIgnore || !object.hasFilesystem
-            || !DiskDiscovery::isSafeDeviceIdentifier(node))
+            || !NTFSDisk::isSafeDeviceIdentifier(node))
             continue;
         NTFSDisk disk;
         disk.deviceNode = node;
-        disk.volumeName = object.idLabel.isEmpty() ? DiskDiscovery::kUntitledName : object.idLabel;
+        disk.volumeName = object.idLabel.isEmpty() ? NTFSDisk::kUntitledName : object.idLabel;
         disk.size = object.size;
         disk.filesystem = object.idType;
         if (!object.mountPoints.isEmpty()) {

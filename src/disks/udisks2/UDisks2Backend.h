@@ -13,10 +13,10 @@
 class QDBusMessage;
 
 // Disks through udisks2, the desktop's own disk service, on the system bus: discovery in-process
-// from its object tree (read once, then kept up to date from its signals), mounts through ntfs-3g and unmounts by its methods (authorised by the
-// desktop's polkit agent, which asks at most once and only where the desktop's rules want it), and
-// its change signals. The file browser is still started through the command runner; the volume's
-// own structures are read through the file probe.
+// from its object tree (read once, then kept up to date from its signals), mounts through ntfs-3g
+// and unmounts by its methods (authorised by the desktop's polkit agent, which asks at most once
+// and only where the desktop's rules want it), and its change signals. The file browser is still
+// started through the command runner; the volume's own structures are read through the file probe.
 class UDisks2Backend final : public DiskBackend {
     Q_OBJECT
 

@@ -2,6 +2,7 @@
 
 // The disks and partitions the kernel knows, read from sysfs.
 #include "MountInfo.h"
+#include "platform/LinuxTools.h"
 
 #include <cstdint>
 #include <optional>
@@ -17,7 +18,7 @@ struct SystemPaths {
     std::string dev = "/dev";
     std::string mountInfo = "/proc/self/mountinfo";
     std::string udevData = "/run/udev/data";
-    std::string mountRoot = "/media"; // where the application makes its mount directories
+    std::string mountRoot = linuxtools::mountRoot;
 };
 
 // The paths a stand-in program works with. The installed programs take the fixed ones above and

@@ -68,6 +68,11 @@ bool hasOption(std::string_view options, std::string_view option)
     return false;
 }
 
+bool isFuseType(std::string_view fsType)
+{
+    return fsType.find("fuse") != std::string_view::npos && fsType != "fusectl";
+}
+
 std::optional<MountEntry> parseMountInfoLine(std::string_view line)
 {
     // id parent major:minor root mount-point options [optional fields…] - fstype source super-options

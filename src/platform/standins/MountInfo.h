@@ -36,6 +36,11 @@ std::optional<std::vector<MountEntry>> readMountInfo(const std::string &path);
 // True when the comma-separated `options` contain `option` as a whole word.
 bool hasOption(std::string_view options, std::string_view option);
 
+// Whether a mount's file-system type is a FUSE one: the kernel's "fuse", "fuseblk" (ntfs-3g's)
+// and "fuse.NAME", and the types the FUSE layers on macOS give their volumes, which name FUSE as
+// well. FUSE's control file system (fusectl) mounts no volume and is none.
+bool isFuseType(std::string_view fsType);
+
 // The line of the `mount` stand-in: "SOURCE on DIR (FSTYPE, read-only, nosuid, …)".
 // Line feeds and carriage returns in SOURCE and DIR stay escaped (\012, \015) so that each mount
 // keeps to one line.

@@ -137,11 +137,6 @@ std::string lastLine(const std::string &output)
     return std::string(trimmed(newline == std::string_view::npos ? text : text.substr(newline + 1)));
 }
 
-bool isFuse(const MountEntry &entry)
-{
-    return entry.fsType == "fuse" || entry.fsType == "fuseblk" || entry.fsType.rfind("fuse.", 0) == 0;
-}
-
 // fusermount3 and fusermount, each once even where /bin is a link to /usr/bin.
 std::vector<std::string> fusermountPrograms()
 {
@@ -184,7 +179,7 @@ std::optional<std::string> unmountOne(const MountEntry &entry, bool removeDirect
 
     // An ordinary user: FUSE mounts of their own go through fusermount, anything else through
     // an administrator prompt.
-    if (isFuse(entry)) {
+    if (isFuseType(entry.fsType)) {
         for (const std::string &program : fusermountPrograms())
             if (runProgram({program, "-u", entry.mountPoint}).exitCode == 0)
                 return std::nullopt;

@@ -44,7 +44,6 @@ ContentView::ContentView(const ModelEnvironment &environment, QWidget *parent)
     , m_header(new HeaderView(this))
     , m_contentArea(new Surface(this))
     , m_emptyPage(new QWidget(m_contentArea))
-    , m_empty(new EmptyDisksView(m_emptyPage))
     , m_list(new QScrollArea(m_contentArea))
     , m_footer(new FooterView(m_dependencyChecker, this))
 {
@@ -55,13 +54,14 @@ ContentView::ContentView(const ModelEnvironment &environment, QWidget *parent)
     m_contentArea->setFill(ColorRef{NamedColor::WindowBackground});
 
     m_header->setOnRefresh([this] { fullRefresh(); });
-    m_empty->setOnRefresh([this] { diskRefresh(); });
     m_footer->setAlertPresenter(m_presenter);
 
     // The placeholder, centred.
+    auto *empty = new EmptyDisksView(m_emptyPage);
+    empty->setOnRefresh([this] { diskRefresh(); });
     auto *emptyLayout = new QVBoxLayout(m_emptyPage);
     emptyLayout->setContentsMargins(0, 0, 0, 0);
-    emptyLayout->addWidget(m_empty, 0, Qt::AlignCenter);
+    emptyLayout->addWidget(empty, 0, Qt::AlignCenter);
 
     // The plain list: rows stacked at the top, no frame, transparent over the background.
     auto *rowsWidget = new QWidget;
@@ -93,7 +93,6 @@ ContentView::ContentView(const ModelEnvironment &environment, QWidget *parent)
     connect(m_actions, &DiskActions::runningChanged, this, &ContentView::updateRows);
     connect(m_diskManager, &DiskManager::disksChanged, this, &ContentView::updateSections);
     connect(m_diskManager, &DiskManager::isScanningChanged, this, &ContentView::updateSections);
-    connect(m_diskManager, &DiskManager::lastErrorChanged, this, &ContentView::updateSections);
     connect(m_dependencyChecker, &DependencyChecker::statusChanged, this, &ContentView::updateSections);
     updateSections();
 }
@@ -199,8 +198,6 @@ void ContentView::report(const DiskActions::Ended &ended)
 
 void ContentView::showOutcome(const Outcome &outcome, std::optional<Alert::Button> remedy)
 {
-    m_alertTitle = outcome.title;
-    m_alertMessage = outcome.message;
     m_showAlert = true;
     QPointer<ContentView> self(this);
     Alert alert;
@@ -230,7 +227,6 @@ void ContentView::updateSections()
     m_emptyPage->setVisible(empty);
     m_list->setVisible(!empty);
     updateRows();
-    m_footer->setLastError(m_diskManager->lastError());
 }
 
 void ContentView::updateWarningPanel()

@@ -16,7 +16,6 @@
 class DependencyChecker;
 class DependencyWarningView;
 class DiskRowView;
-class EmptyDisksView;
 class FooterView;
 class HeaderView;
 struct Outcome;
@@ -60,8 +59,6 @@ public:
     HeaderView *headerView() const { return m_header; }
     // Null while every prerequisite is installed.
     DependencyWarningView *warningView() const;
-    EmptyDisksView *emptyView() const { return m_empty; }
-    QScrollArea *diskList() const { return m_list; }
     FooterView *footerView() const { return m_footer; }
     // The rows in list order.
     QList<DiskRowView *> rows() const { return m_rows; }
@@ -89,15 +86,12 @@ private:
     std::shared_ptr<AlertPresenter> m_presenter;
 
     bool m_showAlert = false;
-    QString m_alertTitle;
-    QString m_alertMessage;
 
     QVBoxLayout *m_root;
     HeaderView *m_header;
     QPointer<DependencyWarningView> m_warning;
     Surface *m_contentArea;
     QWidget *m_emptyPage;
-    EmptyDisksView *m_empty;
     QScrollArea *m_list;
     QVBoxLayout *m_rowLayout;
     QList<DiskRowView *> m_rows;

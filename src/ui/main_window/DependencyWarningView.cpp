@@ -35,7 +35,6 @@ DependencyWarningView::DependencyWarningView(DependencyChecker *checker, QWidget
     , m_toggle(new ToolkitButton(ToolkitButton::Style::Link, this))
     , m_details(new QWidget(this))
     , m_progressBox(new Surface(m_details))
-    , m_progressSpinner(new ActivitySpinner(m_progressBox))
     , m_progressLabel(new TextLabel(QString(), m_progressBox))
     , m_idle(new QWidget(m_details))
     , m_instructions(new TextLabel(QString(), m_idle))
@@ -93,7 +92,7 @@ DependencyWarningView::DependencyWarningView(DependencyChecker *checker, QWidget
     m_progressLabel->setTextStyle(TextStyle::Caption);
     m_progressLabel->setTextColor(ColorRef{NamedColor::Secondary});
     m_progressLabel->setWordWrap(true);
-    progressRow->addWidget(m_progressSpinner, 0, Qt::AlignVCenter);
+    progressRow->addWidget(new ActivitySpinner(m_progressBox), 0, Qt::AlignVCenter);
     progressRow->addWidget(m_progressLabel, 1, Qt::AlignVCenter);
     progressStack->addLayout(progressRow);
     details->addWidget(m_progressBox);

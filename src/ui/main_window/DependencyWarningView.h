@@ -19,11 +19,8 @@ class DependencyWarningView : public Surface {
 public:
     explicit DependencyWarningView(DependencyChecker *checker, QWidget *parent = nullptr);
 
-    // The user opened the details with the header button.
-    bool isExpanded() const { return m_isExpanded; }
+    // Opens or closes the details, as the header button does.
     void setExpanded(bool expanded, bool animated = true);
-    // The details section is open: expanded, or a setup is running.
-    bool isShowingDetails() const { return m_isShowingDetails; }
 
     // Starts the setup sequence on the event loop and returns at once.
     void startSetup();
@@ -32,14 +29,7 @@ public:
     static void setAnimationDuration(int milliseconds);
 
     ToolkitButton *toggleButton() const { return m_toggle; }
-    QWidget *detailsSection() const { return m_details; }
-    QList<StatusIndicator *> statusIndicators() const { return m_indicators; }
-    Surface *progressBox() const { return m_progressBox; }
-    ActivitySpinner *progressSpinner() const { return m_progressSpinner; }
-    TextLabel *progressLabel() const { return m_progressLabel; }
-    TextLabel *instructionsLabel() const { return m_instructions; }
     ToolkitButton *setupButton() const { return m_setup; }
-    TextLabel *errorLabel() const { return m_error; }
 
 private:
     void refresh();
@@ -47,14 +37,15 @@ private:
     int detailsHeight() const;
 
     QPointer<DependencyChecker> m_checker;
+    // The user opened the details with the header button.
     bool m_isExpanded = false;
+    // The details section is open: expanded, or a setup is running.
     bool m_isShowingDetails = false;
 
     ToolkitButton *m_toggle;
     QWidget *m_details;
     QList<StatusIndicator *> m_indicators;
     Surface *m_progressBox;
-    ActivitySpinner *m_progressSpinner;
     TextLabel *m_progressLabel;
     QWidget *m_idle;
     TextLabel *m_instructions;

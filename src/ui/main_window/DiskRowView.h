@@ -18,8 +18,6 @@ public:
     explicit DriveIcon(QWidget *parent = nullptr);
 
     void setColors(ColorRef icon, ColorRef dot);
-    ColorRef iconColor() const { return m_icon; }
-    ColorRef dotColor() const { return m_dot; }
 
     QSize sizeHint() const override;
 
@@ -60,18 +58,11 @@ public:
     void setDisk(const NTFSDisk &disk);
     const NTFSDisk &disk() const { return m_disk; }
     void setOperating(bool operating);
-    bool isOperating() const { return m_isOperating; }
     void setAllDepsInstalled(bool installed);
-    bool isAllDepsInstalled() const { return m_isAllDepsInstalled; }
     void setOnMount(std::function<void()> onMount) { m_onMount = std::move(onMount); }
     void setOnUnmount(std::function<void()> onUnmount) { m_onUnmount = std::move(onUnmount); }
 
-    DriveIcon *driveIcon() const { return m_icon; }
-    ElidedLabel *nameLabel() const { return m_name; }
-    TextLabel *badgeLabel() const { return m_badge; }
-    TextLabel *sizeLabel() const { return m_size; }
     TextLabel *stateLabel() const { return m_state; }
-    QWidget *spinnerFrame() const { return m_spinnerFrame; }
     ActivitySpinner *spinner() const { return m_spinner; }
     ToolkitButton *unmountButton() const { return m_unmount; }
     ToolkitButton *mountButton() const { return m_mount; }

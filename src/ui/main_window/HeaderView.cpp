@@ -58,7 +58,6 @@ HeaderView::HeaderView(QWidget *parent)
 
 void HeaderView::setScanning(bool scanning)
 {
-    m_isScanning = scanning;
     m_refresh->setShowsSpinner(scanning);
     m_refresh->setEnabled(!scanning);
 }

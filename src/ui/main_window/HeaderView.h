@@ -15,14 +15,12 @@ public:
     explicit HeaderView(QWidget *parent = nullptr);
 
     void setScanning(bool scanning);
-    bool isScanning() const { return m_isScanning; }
     // Run once per press of the rescan button.
     void setOnRefresh(std::function<void()> onRefresh) { m_onRefresh = std::move(onRefresh); }
 
     ToolkitButton *refreshButton() const { return m_refresh; }
 
 private:
-    bool m_isScanning = false;
     std::function<void()> m_onRefresh;
     ToolkitButton *m_refresh;
 };

@@ -30,7 +30,7 @@ MenuBarView::MenuBarView(DiskManager *diskManager, DependencyChecker *dependency
     , m_menu(std::make_unique<QMenu>())
 {
     m_menu->setObjectName(QStringLiteral("menu-bar-menu"));
-    for (auto changed : {&DiskManager::disksChanged, &DiskManager::isScanningChanged, &DiskManager::lastErrorChanged})
+    for (auto changed : {&DiskManager::disksChanged, &DiskManager::isScanningChanged})
         connect(diskManager, changed, this, &MenuBarView::rebuild);
     connect(dependencyChecker, &DependencyChecker::statusChanged, this, &MenuBarView::rebuild);
     connect(diskActions, &DiskActions::runningChanged, this, &MenuBarView::rebuild);

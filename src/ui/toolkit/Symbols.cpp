@@ -5,9 +5,9 @@
 #include <QHash>
 #include <QIconEngine>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPainterPathStroker>
 #include <QPalette>
-#include <QtMath>
 
 #include <algorithm>
 
@@ -172,16 +172,6 @@ QPainterPath xmarkCircle()
         .subtracted(segment(QPointF(15.6, 8.4), QPointF(8.4, 15.6), 2.3));
 }
 
-QPainterPath octagonWarning()
-{
-    QPolygonF octagon;
-    for (int corner = 0; corner < 8; ++corner) {
-        const qreal angle = qDegreesToRadians(22.5 + 45.0 * corner);
-        octagon << QPointF(12 + 10.2 * qCos(angle), 12 + 10.2 * qSin(angle));
-    }
-    return softPolygon(octagon, 1.4).subtracted(exclamationMark(6.2, 17.8));
-}
-
 QPainterPath shieldCheckered()
 {
     auto shieldShape = [](qreal inset) {
@@ -223,7 +213,6 @@ const QList<SymbolEntry> &symbolTable()
         {"square.and.arrow.down.on.square", {"document-save", "download"}, squareArrowDownOnSquare},
         {"checkmark.circle.fill", {"emblem-ok", "dialog-ok"}, checkmarkCircle},
         {"xmark.circle.fill", {"dialog-error", "window-close"}, xmarkCircle},
-        {"exclamationmark.octagon.fill", {"dialog-error"}, octagonWarning},
         {"shield.checkered", {"security-high", "security-medium"}, shieldCheckered},
     };
     return table;
@@ -234,6 +223,21 @@ const SymbolEntry *findSymbol(const QString &name)
     const QList<SymbolEntry> &table = symbolTable();
     const auto it = std::find_if(table.begin(), table.end(), [&](const SymbolEntry &entry) { return entry.name == name; });
     return it == table.end() ? nullptr : &*it;
+}
+
+// The drawn form of a symbol: a filled outline in a 24 × 24 box; empty for an unknown name.
+QPainterPath symbolPath(const QString &name)
+{
+    static QHash<QString, QPainterPath> cache;
+    if (const auto it = cache.constFind(name); it != cache.constEnd())
+        return *it;
+    const SymbolEntry *entry = findSymbol(name);
+    if (!entry)
+        return QPainterPath();
+    // Keep the fill rule the boolean operations chose: it is what leaves the holes open.
+    const QPainterPath path = entry->draw();
+    cache.insert(name, path);
+    return path;
 }
 
 // Paints a drawn symbol at any size, in a fixed tint or in the palette's colour for the mode.
@@ -302,28 +306,6 @@ QIcon themeSymbol(const SymbolEntry &entry)
 }
 
 } // namespace
-
-QStringList symbolNames()
-{
-    QStringList names;
-    for (const SymbolEntry &entry : symbolTable())
-        names << entry.name;
-    return names;
-}
-
-QPainterPath symbolPath(const QString &name)
-{
-    static QHash<QString, QPainterPath> cache;
-    if (const auto it = cache.constFind(name); it != cache.constEnd())
-        return *it;
-    const SymbolEntry *entry = findSymbol(name);
-    if (!entry)
-        return QPainterPath();
-    // Keep the fill rule the boolean operations chose: it is what leaves the holes open.
-    const QPainterPath path = entry->draw();
-    cache.insert(name, path);
-    return path;
-}
 
 void paintSymbol(QPainter &painter, const QString &name, const QRectF &rect, const QColor &color)
 {

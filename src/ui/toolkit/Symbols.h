@@ -2,10 +2,8 @@
 
 #include <QColor>
 #include <QIcon>
-#include <QPainterPath>
 #include <QPixmap>
 #include <QString>
-#include <QStringList>
 
 class QFont;
 class QPainter;
@@ -24,10 +22,6 @@ QIcon symbol(const QString &name, const QColor &tint);
 // The symbol drawn at `size` device-independent pixels, tinted with `tint` when it is valid.
 QPixmap symbolPixmap(const QString &name, int size, const QColor &tint = QColor());
 
-// Every symbol name the layer knows.
-QStringList symbolNames();
-// The drawn form of a symbol: a filled outline in a 24 × 24 box; empty for an unknown name.
-QPainterPath symbolPath(const QString &name);
 // Draws the drawn form of `name` centred in `rect` (as large as the shorter side allows).
 void paintSymbol(QPainter &painter, const QString &name, const QRectF &rect, const QColor &color);
 

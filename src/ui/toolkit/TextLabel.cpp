@@ -14,7 +14,6 @@ TextLabel::TextLabel(const QString &text, QWidget *parent)
 
 void TextLabel::setTextStyle(Toolkit::TextStyle style)
 {
-    m_fontKind = FontKind::Style;
     m_style = style;
     m_weight.reset();
     restyle();
@@ -22,16 +21,7 @@ void TextLabel::setTextStyle(Toolkit::TextStyle style)
 
 void TextLabel::setTextStyle(Toolkit::TextStyle style, Toolkit::Weight weight)
 {
-    m_fontKind = FontKind::Style;
     m_style = style;
-    m_weight = weight;
-    restyle();
-}
-
-void TextLabel::setSystemFont(qreal pointSize, Toolkit::Weight weight)
-{
-    m_fontKind = FontKind::System;
-    m_pointSize = pointSize;
     m_weight = weight;
     restyle();
 }
@@ -82,16 +72,8 @@ void TextLabel::restyle()
     if (m_restyling)
         return;
     m_restyling = true;
-    switch (m_fontKind) {
-    case FontKind::Style:
-        setFont(m_weight ? Toolkit::font(m_style, *m_weight) : Toolkit::font(m_style));
-        break;
-    case FontKind::System:
-        setFont(Toolkit::systemFont(m_pointSize, m_weight.value_or(Toolkit::Weight::Regular)));
-        break;
-    case FontKind::None:
-        break;
-    }
+    if (m_style)
+        setFont(m_weight ? Toolkit::font(*m_style, *m_weight) : Toolkit::font(*m_style));
     if (m_color || m_dimming != 1.0) {
         const QPalette inherited = parentWidget() ? parentWidget()->palette() : QApplication::palette();
         const QColor base = m_color ? m_color->resolve() : inherited.color(QPalette::Active, QPalette::WindowText);

@@ -19,18 +19,14 @@ public:
 
     void setTextStyle(Toolkit::TextStyle style);
     void setTextStyle(Toolkit::TextStyle style, Toolkit::Weight weight);
-    void setSystemFont(qreal pointSize, Toolkit::Weight weight = Toolkit::Weight::Regular);
 
     // Without a colour the label uses the palette's text colour.
     void setTextColor(std::optional<ColorRef> color);
-    std::optional<ColorRef> textColor() const { return m_color; }
     // The colour the text is drawn in now.
     QColor resolvedTextColor() const;
 
     // A fill behind the whole label (padding included), clipped to a continuous rounded rectangle.
     void setBackground(std::optional<ColorRef> fill, qreal cornerRadius = 0);
-    std::optional<ColorRef> background() const { return m_background; }
-    qreal cornerRadius() const { return m_cornerRadius; }
 
     void setPadding(const QMargins &padding) { setContentsMargins(padding); }
     // The user can select the text with the mouse or keyboard and copy it.
@@ -48,11 +44,9 @@ protected:
     virtual void restyle();
 
 private:
-    enum class FontKind { None, Style, System };
-    FontKind m_fontKind = FontKind::None;
-    Toolkit::TextStyle m_style = Toolkit::TextStyle::Body;
+    // Without a style the label keeps the font it inherits.
+    std::optional<Toolkit::TextStyle> m_style;
     std::optional<Toolkit::Weight> m_weight;
-    qreal m_pointSize = 0;
     std::optional<ColorRef> m_color;
     std::optional<ColorRef> m_background;
     qreal m_cornerRadius = 0;
