@@ -15,7 +15,7 @@ int main(int argc, char **argv)
         if (manager.disks().isEmpty())
             out << "No NTFS partitions found.\n";
         for (const NTFSDisk &disk : manager.disks()) {
-            out << "/dev/" << disk.deviceNode << "  " << disk.volumeName << "  " << disk.formattedSize() << "  "
+            out << disk.devicePath() << "  " << disk.volumeName << "  " << disk.formattedSize() << "  "
                 << (disk.mountPoint ? (*disk.mountPoint + (disk.isWritable ? " (writable)" : " (read-only)"))
                                     : QStringLiteral("not mounted"))
                 << "\n";

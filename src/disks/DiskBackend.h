@@ -91,7 +91,7 @@ public:
     // After `disk` was unmounted: powers its drive off where the desktop's safe removal does (a
     // removable drive with nothing else mounted or in use), which also flushes the drive's cache.
     // Nothing where the system does not do so; whether it worked changes nothing of the outcome.
-    virtual QCoro::Task<> releaseDrive(NTFSDisk disk) { co_return; }
+    virtual QCoro::Task<> releaseDrive(NTFSDisk) { co_return; }
     // The programs that hold the volume mounted at `mountPoint`.
     virtual QCoro::Task<FailureAdvice::Holders> holders(QString mountPoint) = 0;
 

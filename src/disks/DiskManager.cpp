@@ -92,12 +92,6 @@ void DiskManager::setIsScanning(bool scanning)
     Q_EMIT isScanningChanged();
 }
 
-void DiskManager::setLastError(std::optional<QString> error)
-{
-    m_lastError = std::move(error);
-    Q_EMIT lastErrorChanged();
-}
-
 void DiskManager::rescanSoon()
 {
     // An operation of this model rescans once it has ended, which answers the changes it makes.
@@ -131,7 +125,6 @@ QCoro::Task<> DiskManager::runScans()
         // Later requests wait for the scan after this one. Should the model go meanwhile, the
         // promise goes with this coroutine, which releases its waiters too.
         const std::shared_ptr<QPromise<void>> answering = std::exchange(m_nextScan, nullptr);
-        setLastError(std::nullopt);
         QList<NTFSDisk> found = co_await m_backend->discover();
         if (!self)
             co_return;

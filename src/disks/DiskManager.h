@@ -37,7 +37,6 @@ public:
 
     const QList<NTFSDisk> &disks() const { return m_disks; }
     bool isScanning() const { return m_isScanning; }
-    const std::optional<QString> &lastError() const { return m_lastError; }
 
     // Rebuilds `disks`; done once a scan that started after this call has published its list. A
     // scan asked for while one runs follows right after it, one for all the requests made
@@ -72,12 +71,10 @@ Q_SIGNALS:
     // `disk` was attached while the model followed the disks (not one of those listed at first).
     void diskArrived(const NTFSDisk &disk);
     void isScanningChanged();
-    void lastErrorChanged();
 
 private:
     void setDisks(QList<NTFSDisk> disks);
     void setIsScanning(bool scanning);
-    void setLastError(std::optional<QString> error);
     // The backend saw a change: one rescan a moment later for a burst of them.
     void rescanSoon();
     // Scans while scans are asked for, each answering the requests made before it started.
@@ -97,7 +94,6 @@ private:
     bool m_scanAsked = false;
     bool m_hasPublished = false; // the first list is what was there at start // a caller asked first, so the model's own first scan is not needed
     int m_operations = 0;     // mounts and unmounts under way
-    std::optional<QString> m_lastError;
     QTimer m_changeTimer;
     // The requests the next scan answers, finished once it has published; absent when none waits.
     // Destroyed with the model, which cancels it, so no waiter is left hanging.

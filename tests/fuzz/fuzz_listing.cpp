@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const DiskDiscovery::Listing listing = DiskDiscovery::parseListing(bytes);
     for (const DiskDiscovery::Candidate &candidate : listing.candidates) {
         // Only identifiers that may stand unquoted on a shell line are ever offered.
-        if (!DiskDiscovery::isSafeDeviceIdentifier(candidate.deviceNode))
+        if (!NTFSDisk::isSafeDeviceIdentifier(candidate.deviceNode))
             std::abort();
     }
     if (!listing.parseError.isEmpty() && !listing.candidates.isEmpty())

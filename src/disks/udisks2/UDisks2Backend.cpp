@@ -1,6 +1,5 @@
 #include "disks/udisks2/UDisks2Backend.h"
 
-#include "disks/DiskDiscovery.h"
 #include "disks/FailureAdvice.h"
 #include "disks/VolumeState.h"
 #include "shell/OffEventLoop.h"
@@ -29,10 +28,9 @@ constexpr int kQueryTimeoutMs = 10'000;
 // A mount or an unmount may wait for the user at the desktop's password prompt.
 constexpr int kActionTimeoutMs = 10 * 60 * 1000;
 
-// udisks2's name for an NTFS file system (its IdType, and the type to mount it as), and the
-// kernel's for an ntfs-3g mount: FUSE on a block device.
+// udisks2's name for an NTFS file system (its IdType, and the type to mount it as). The kernel
+// names an ntfs-3g mount by its FUSE type (fuseblk), the kernel's own driver ntfs3.
 const QString kNtfsType = QStringLiteral("ntfs");
-const QString kNtfs3gType = QStringLiteral("fuseblk");
 
 // What the kernel says of a mount: its file-system type and whether it is read-only.
 struct MountState {
@@ -55,7 +53,7 @@ QHash<QString, MountState> mountStates()
 
 QString deviceNode(const UDisks2::BlockObject &object)
 {
-    const QString prefix = NTFSDisk{}.devicePath();
+    const QString &prefix = NTFSDisk::kDeviceDirectory;
     return object.device.startsWith(prefix) ? object.device.mid(prefix.size()) : QString();
 }
 
@@ -107,7 +105,7 @@ QCoro::Task<QList<UDisks2::BlockObject>> blockObjects(std::shared_ptr<Context> c
 // The block device whose node is /dev/`node`, as udisks2 sees it now.
 QCoro::Task<std::optional<UDisks2::BlockObject>> findBlock(std::shared_ptr<Context> context, QString node)
 {
-    const QString device = NTFSDisk{node}.devicePath();
+    const QString device = NTFSDisk::kDeviceDirectory + node;
     for (const UDisks2::BlockObject &object : co_await blockObjects(context, true))
         if (object.device == device)
             co_return object;
@@ -209,7 +207,7 @@ DiskBackend::MountState mountStateAt(const QString &directory)
     const auto state = mounts.constFind(directory);
     if (state == mounts.cend())
         return {std::nullopt, false, QStringLiteral("no driver the kernel lists at ") + directory};
-    return {state->readOnly, state->fsType == kNtfs3gType, state->fsType};
+    return {state->readOnly, standins::isFuseType(state->fsType.toStdString()), state->fsType};
 }
 
 QCoro::Task<> takeDownWith(std::shared_ptr<Context> context, NTFSDisk disk, QString directory)
