@@ -5,6 +5,7 @@
 #include "disks/FailureAdvice.h"
 #include "support/UDisksStack.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -37,6 +38,29 @@ protected:
     // A change the model was not asked to scan for shows within a second of udisks2 having it.
     bool shows(const std::function<bool()> &condition) { return processEventsUntil(condition, 1000); }
 };
+
+// A journal ($LogFile) that Windows left open, as a crash or a shutdown with Fast Startup leaves
+// it; ntfs-3g then mounts the volume only read-only.
+void leaveJournalOpen(const std::string &device)
+{
+    // Where the journal (inode 2) starts: its first cluster times the cluster size.
+    const std::string at = sh("echo $(( $(ntfsinfo -f -m " + device + " 2>/dev/null | awk '/Cluster Size:/ {print $3}') * "
+                              "$(ntfsinfo -f -i 2 -v " + device + " 2>/dev/null | awk '/Runlist:/ {getline; print $2; exit}') ))")
+                               .standardOutput;
+    // Its first restart page: "RSTR", the update sequence array at 0x1e for 8 sectors, 4 KiB pages,
+    // the restart area at 0x30, version 2.0 (metadata kept in Windows's cache), update sequence
+    // number 1. The area: one client, none free, client 0 in use, no flags (not clean), the
+    // sequence-number bits for the 2 MiB file it names, its length, and its client array at 0x30,
+    // whose client has no neighbours. Every sector ends in the update sequence number.
+    QByteArray page = QByteArray::fromHex("52535452 1e00 0900 0000000000000000 00100000 00100000 3000 0000 0200 0100"
+                                          + QByteArray(48, '0') + "0100 ffff 0000 0000 2d000000 d000 3000 0000200000000000"
+                                          + QByteArray(64, '0') + "ffff ffff");
+    page += QByteArray(4096 - page.size(), 0);
+    for (qsizetype end = 510; end < page.size(); end += 512)
+        page[end] = 1;
+    QFile file(QString::fromStdString(device));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.seek(std::stoll(at)) && file.write(page) == page.size());
+}
 
 } // namespace
 
@@ -92,19 +116,20 @@ TEST_F(UDisks2DiskManagerTest, FollowsVolumesAndRemountsOneReadWriteThatLosesNot
 
 // As a desktop user with the desktop's polkit rules. A removable disk, as a USB stick is: its
 // clean volume mounts read-write through ntfs-3g with the options asked for, and volumes Windows
-// left marked dirty or hibernated are refused, explained and mounted read-only instead, unchanged;
-// nothing asks for a password. A disk set up by root is a system disk to udisks2, which asks once
-// (with nobody to ask, the mount reads as cancelled, as a dismissed prompt does) and keeps the
-// answer; the user's own mount unmounts without a question, and no other account can look into
-// the volume.
+// left marked dirty, with their journal open (after a crash, or a shutdown with Fast Startup) or
+// hibernated are refused, explained and mounted read-only instead, unchanged; nothing asks for a
+// password. A disk set up by root is a system disk to udisks2, which asks once (with nobody to
+// ask, the mount reads as cancelled, as a dismissed prompt does) and keeps the answer; the user's
+// own mount unmounts without a question, and no other account can look into the volume.
 TEST_F(UDisks2DiskManagerTest, AnOrdinaryUserIsAskedAtMostOnceAndNeverToWriteWhatWindowsLeftUnclean)
 {
-    const std::string disk = attachDisk("removable.img", {"Clean", "Dirty", "Hibernated"});
+    const std::string disk = attachDisk("removable.img", {"Clean", "Dirty", "Journal", "Hibernated"});
     const auto removable = [&](int partition) { return QString::fromStdString(disk) + "p" + QString::number(partition); };
     const auto device = [&](int partition) { return "/dev/" + removable(partition).toStdString(); };
     step("ntfsresize -f -s 10M " + device(2) + " </dev/null >/dev/null");
-    hibernate(device(3));
-    stack().settle(disk, {"ntfs", "ntfs", "ntfs", "ext4"});
+    ASSERT_NO_FATAL_FAILURE(leaveJournalOpen(device(3)));
+    hibernate(device(4));
+    stack().settle(disk, {"ntfs", "ntfs", "ntfs", "ntfs", "ext4"});
     const auto user = stack().run(stack().account(), QStringLiteral(QUORVEL_UDISKS_SESSION));
     const auto ask = [&](const QString &command) -> QJsonObject {
         user->write(command.toUtf8() + '\n');
@@ -130,7 +155,7 @@ TEST_F(UDisks2DiskManagerTest, AnOrdinaryUserIsAskedAtMostOnceAndNeverToWriteWha
     using FailureAdvice::ReadOnlyCause;
     const QString unclean = FailureAdvice::offerReadOnly({}, ReadOnlyCause::Unclean).explanation;
     const QString hibernated = FailureAdvice::offerReadOnly({}, ReadOnlyCause::Hibernated).explanation;
-    for (const auto &[partition, explanation] : {std::pair{2, unclean}, {3, hibernated}}) {
+    for (const auto &[partition, explanation] : {std::pair{2, unclean}, {3, unclean}, {4, hibernated}}) {
         SCOPED_TRACE(partition);
         const std::string checksum = "sha256sum < " + device(partition), before = sh(checksum).standardOutput;
         const QJsonObject unwritable = ask("mount " + removable(partition));
