@@ -7,6 +7,7 @@ namespace NtfsVolume {
 namespace {
 
 constexpr qint64 kBootSectorSize = 512;
+constexpr qint64 kBlockSize = 512; // the stride of the update sequence, whatever the sector size
 constexpr int kVolumeRecord = 3;             // $Volume is the fourth file of the master file table
 constexpr quint32 kVolumeInformation = 0x70; // its $VOLUME_INFORMATION attribute
 constexpr quint32 kEndOfAttributes = 0xFFFFFFFF;
@@ -19,18 +20,18 @@ template <typename T> std::optional<T> at(const QByteArray &bytes, qint64 offset
     return qFromLittleEndian<T>(bytes.constData() + offset);
 }
 
-// A file record as written holds, at the end of each sector, the update sequence number instead
-// of the sector's own two last bytes, which are kept in the update sequence array. Puts them back;
-// false where the record is torn or malformed.
-bool applyFixups(QByteArray &record, int sectorSize)
+// A record as written holds, at the end of each 512 bytes, the update sequence number instead of
+// their own two last bytes, which are kept in the update sequence array. Puts them back; false
+// where the record is torn or malformed.
+bool applyFixups(QByteArray &record)
 {
     const auto arrayOffset = at<quint16>(record, 4);
     const auto count = at<quint16>(record, 6);
-    if (!arrayOffset || !count || *count < 1 || qint64(*count - 1) * sectorSize > record.size())
+    if (!arrayOffset || !count || *count < 1 || qint64(*count - 1) * kBlockSize > record.size())
         return false;
     const auto sequence = at<quint16>(record, *arrayOffset);
     for (int i = 1; i < *count; ++i) {
-        const qint64 end = qint64(i) * sectorSize - 2;
+        const qint64 end = i * kBlockSize - 2;
         const auto stored = at<quint16>(record, *arrayOffset + 2 * i);
         if (!sequence || !stored || at<quint16>(record, end) != sequence)
             return false;
@@ -64,7 +65,7 @@ std::optional<bool> isMarkedDirty(const FileProbe &files, const QString &device)
         return std::nullopt;
 
     QByteArray record = files.read(device, recordOffset, recordSize);
-    if (record.size() != recordSize || !record.startsWith("FILE") || !applyFixups(record, *sectorSize))
+    if (record.size() != recordSize || !record.startsWith("FILE") || !applyFixups(record))
         return std::nullopt;
     auto offset = at<quint16>(record, 0x14);
     for (qint64 position = offset.value_or(0); position > 0;) {

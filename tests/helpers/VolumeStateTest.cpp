@@ -11,8 +11,9 @@ using namespace testsupport;
 
 namespace {
 
-// A fresh volume is clean, with no password asked; one a shrink leaves marked for Windows to check
-// is dirty; what is not a block device directly under /dev is refused, unread.
+// A fresh volume, on a disk of 4 KiB sectors, is clean, with no password asked; one a shrink
+// leaves marked for Windows to check is dirty; what is not a block device directly under /dev is
+// refused, unread.
 TEST(VolumeStateTest, AnActiveUserReadsWhetherAVolumeIsDirtyWithoutAPassword)
 {
     if (const QString why = UDisksStack::skipReason(); !why.isEmpty())
@@ -22,7 +23,7 @@ TEST(VolumeStateTest, AnActiveUserReadsWhetherAVolumeIsDirtyWithoutAPassword)
     step("truncate -s 16M " + image + " && printf 'label: gpt\\n,12M,EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\\n' | sfdisk -q " + image);
     const std::shared_ptr<void> detach(nullptr, [&](void *) { removeWhere(under(image)); });
     const std::string name = attachLoop(image, 1) + "p1", node = "/dev/" + name;
-    step("mkntfs -q -f -Q " + node);
+    step("mkntfs -q -f -Q -s 4096 " + node);
 
     // One line of standard input, a device, is one pkexec run; what it says, then "exit STATUS".
     const TestAccount &account = UDisksStack::shared().account();
