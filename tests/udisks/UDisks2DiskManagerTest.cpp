@@ -4,8 +4,8 @@
 
 #include "disks/FailureAdvice.h"
 #include "support/UDisksStack.h"
+#include "support/WindowsJournal.h"
 
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -38,29 +38,6 @@ protected:
     // A change the model was not asked to scan for shows within a second of udisks2 having it.
     bool shows(const std::function<bool()> &condition) { return processEventsUntil(condition, 1000); }
 };
-
-// A journal ($LogFile) that Windows left open, as a crash or a shutdown with Fast Startup leaves
-// it; ntfs-3g then mounts the volume only read-only.
-void leaveJournalOpen(const std::string &device)
-{
-    // Where the journal (inode 2) starts: its first cluster times the cluster size.
-    const std::string at = sh("echo $(( $(ntfsinfo -f -m " + device + " 2>/dev/null | awk '/Cluster Size:/ {print $3}') * "
-                              "$(ntfsinfo -f -i 2 -v " + device + " 2>/dev/null | awk '/Runlist:/ {getline; print $2; exit}') ))")
-                               .standardOutput;
-    // Its first restart page: "RSTR", the update sequence array at 0x1e for 8 sectors, 4 KiB pages,
-    // the restart area at 0x30, version 2.0 (metadata kept in Windows's cache), update sequence
-    // number 1. The area: one client, none free, client 0 in use, no flags (not clean), the
-    // sequence-number bits for the 2 MiB file it names, its length, and its client array at 0x30,
-    // whose client has no neighbours. Every sector ends in the update sequence number.
-    QByteArray page = QByteArray::fromHex("52535452 1e00 0900 0000000000000000 00100000 00100000 3000 0000 0200 0100"
-                                          + QByteArray(48, '0') + "0100 ffff 0000 0000 2d000000 d000 3000 0000200000000000"
-                                          + QByteArray(64, '0') + "ffff ffff");
-    page += QByteArray(4096 - page.size(), 0);
-    for (qsizetype end = 510; end < page.size(); end += 512)
-        page[end] = 1;
-    QFile file(QString::fromStdString(device));
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.seek(std::stoll(at)) && file.write(page) == page.size());
-}
 
 } // namespace
 
@@ -127,7 +104,7 @@ TEST_F(UDisks2DiskManagerTest, AnOrdinaryUserIsAskedAtMostOnceAndNeverToWriteWha
     const auto removable = [&](int partition) { return QString::fromStdString(disk) + "p" + QString::number(partition); };
     const auto device = [&](int partition) { return "/dev/" + removable(partition).toStdString(); };
     step("ntfsresize -f -s 10M " + device(2) + " </dev/null >/dev/null");
-    ASSERT_NO_FATAL_FAILURE(leaveJournalOpen(device(3)));
+    ASSERT_NO_FATAL_FAILURE(writeJournal(device(3), Journal::Open));
     hibernate(device(4));
     stack().settle(disk, {"ntfs", "ntfs", "ntfs", "ntfs", "ext4"});
     const auto user = stack().run(stack().account(), QStringLiteral(QUORVEL_UDISKS_SESSION));
