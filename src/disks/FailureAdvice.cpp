@@ -63,7 +63,7 @@ DiskError offerReadOnly(DiskError error, ReadOnlyCause cause)
 DiskError markedDirty()
 {
     return offerReadOnly({DiskError::MountFailed,
-                          QStringLiteral("Mount failed: the volume is marked dirty (Windows did not close it cleanly)")},
+                          QStringLiteral("Mount failed: Windows did not close the volume cleanly (it is marked dirty, or its journal was left open)")},
                          ReadOnlyCause::Unclean);
 }
 

@@ -25,7 +25,8 @@ ReadOnlyCause readOnlyCause(const QString &ntfs3gOutput, const QByteArray &hiber
 // read-only mount offered.
 DiskError offerReadOnly(DiskError error, ReadOnlyCause cause);
 
-// A read-write mount refused before it started: Windows marked the volume dirty.
+// A read-write mount refused before it started: Windows marked the volume dirty, or left its
+// journal open.
 DiskError markedDirty();
 
 // A program that holds a file, a directory or its working directory on a volume.

@@ -73,7 +73,8 @@ DiskError cameUpReadOnly(const Step &mounted, const QByteArray &hibernationFile)
 QCoro::Task<Outcome> mount(std::shared_ptr<DiskBackend> backend, NTFSDisk disk, QString ntfs3gPath, bool readOnly)
 {
     const DiskBackend::Tools tools = backend->tools();
-    // A volume Windows marked dirty is not written to until Windows has checked it.
+    // A volume Windows marked dirty, or whose journal it left open, is not written to until Windows
+    // has checked it.
     if (!readOnly && co_await backend->isMarkedDirty(disk) == true)
         co_return Outcome{FailureAdvice::markedDirty(), false};
 

@@ -23,8 +23,8 @@ struct Outcome {
 };
 
 // Mounts `disk` through ntfs-3g, first removing the system's own mount of it. A read-write mount
-// is refused for a volume Windows marked dirty, and undone where the volume came up read-only or
-// not through ntfs-3g; both then offer the read-only mount.
+// is refused for a volume Windows marked dirty or left with its journal open, and undone where
+// the volume came up read-only or not through ntfs-3g; both then offer the read-only mount.
 QCoro::Task<Outcome> mount(std::shared_ptr<DiskBackend> backend, NTFSDisk disk, QString ntfs3gPath, bool readOnly);
 
 // Unmounts `disk`. A volume held by programs stays mounted: the error names them and offers to

@@ -1,8 +1,8 @@
 #pragma once
 
-// Whether Windows left an NTFS volume marked dirty, learnt without mounting it: from the device
-// itself where this process may read it, else through the profile's privileged reader, which the
-// desktop's rules let an active session run without a password.
+// Whether Windows left an NTFS volume marked dirty or its journal open, learnt without mounting
+// it: from the device itself where this process may read it, else through the profile's
+// privileged reader, which the desktop's rules let an active session run without a password.
 #include "platform/Platform.h"
 #include "shell/CommandRunner.h"
 #include "shell/FileProbe.h"
@@ -18,7 +18,8 @@ namespace VolumeState {
 inline const QString kClean = QStringLiteral("clean");
 inline const QString kDirty = QStringLiteral("dirty");
 
-// Whether the volume at `device` (a /dev/ path) is marked dirty; absent where it cannot be told.
+// Whether the volume at `device` (a /dev/ path) is marked dirty or its journal open; absent where
+// it cannot be told.
 QCoro::Task<std::optional<bool>> isMarkedDirty(Platform platform, std::shared_ptr<CommandRunner> runner,
                                                std::shared_ptr<FileProbe> files, QString device);
 

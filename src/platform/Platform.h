@@ -59,8 +59,9 @@ struct Platform {
     QString mountListing;   // mount-table listing
     QString opener;         // file-browser opener
     QString unmountCommand; // unmounts a directory (used with administrator rights)
-    // Tells whether an NTFS volume is marked dirty (VOLUME_STATE DEVICE: "clean" or "dirty"), run
-    // through pkexec where this process may not read raw devices. Empty: none.
+    // Tells whether an NTFS volume is marked dirty or its journal open (VOLUME_STATE DEVICE:
+    // "clean" or "dirty"), run through pkexec where this process may not read raw devices. Empty:
+    // none.
     QString volumeStateReader;
     // Lists the processes with files open on a file system (lsof -F pcu +f -- DIRECTORY), to name
     // those that keep a volume from being unmounted. Empty: they are read from /proc.

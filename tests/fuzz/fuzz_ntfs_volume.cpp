@@ -1,5 +1,6 @@
-// The dirty-flag reader on a device image: the boot sector, then the $Volume record wherever the
-// boot sector says it is.
+// The reader of whether Windows left a volume unclean, on a device image: the boot sector, then the
+// $Volume and $LogFile records wherever it says they are, then the journal's restart pages
+// wherever $LogFile's runlist says it starts.
 #include "disks/NtfsVolume.h"
 
 #include <cstdint>
@@ -17,8 +18,8 @@ struct ImageProbe final : FileProbe {
     bool isDevice(const QString &) const override { return true; }
     QByteArray read(const QString &, qint64 offset, qint64 length) const override
     {
-        // Whatever the image says, the reader asks for no more than one record of at most 64 KiB,
-        // and nothing before the start of the device.
+        // Whatever the image says, the reader asks for no more than one record or restart page of
+        // at most 64 KiB at a time, and nothing before the start of the device.
         if (offset < 0 || length < 0 || length > 65536)
             std::abort();
         return image.mid(offset, length);

@@ -4,6 +4,7 @@
 
 #include "disks/FailureAdvice.h"
 #include "support/UDisksStack.h"
+#include "support/WindowsJournal.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -92,19 +93,20 @@ TEST_F(UDisks2DiskManagerTest, FollowsVolumesAndRemountsOneReadWriteThatLosesNot
 
 // As a desktop user with the desktop's polkit rules. A removable disk, as a USB stick is: its
 // clean volume mounts read-write through ntfs-3g with the options asked for, and volumes Windows
-// left marked dirty or hibernated are refused, explained and mounted read-only instead, unchanged;
-// nothing asks for a password. A disk set up by root is a system disk to udisks2, which asks once
-// (with nobody to ask, the mount reads as cancelled, as a dismissed prompt does) and keeps the
-// answer; the user's own mount unmounts without a question, and no other account can look into
-// the volume.
+// left marked dirty, with their journal open (after a crash, or a shutdown with Fast Startup) or
+// hibernated are refused, explained and mounted read-only instead, unchanged; nothing asks for a
+// password. A disk set up by root is a system disk to udisks2, which asks once (with nobody to
+// ask, the mount reads as cancelled, as a dismissed prompt does) and keeps the answer; the user's
+// own mount unmounts without a question, and no other account can look into the volume.
 TEST_F(UDisks2DiskManagerTest, AnOrdinaryUserIsAskedAtMostOnceAndNeverToWriteWhatWindowsLeftUnclean)
 {
-    const std::string disk = attachDisk("removable.img", {"Clean", "Dirty", "Hibernated"});
+    const std::string disk = attachDisk("removable.img", {"Clean", "Dirty", "Journal", "Hibernated"});
     const auto removable = [&](int partition) { return QString::fromStdString(disk) + "p" + QString::number(partition); };
     const auto device = [&](int partition) { return "/dev/" + removable(partition).toStdString(); };
     step("ntfsresize -f -s 10M " + device(2) + " </dev/null >/dev/null");
-    hibernate(device(3));
-    stack().settle(disk, {"ntfs", "ntfs", "ntfs", "ext4"});
+    ASSERT_NO_FATAL_FAILURE(writeJournal(device(3), Journal::Open));
+    hibernate(device(4));
+    stack().settle(disk, {"ntfs", "ntfs", "ntfs", "ntfs", "ext4"});
     const auto user = stack().run(stack().account(), QStringLiteral(QUORVEL_UDISKS_SESSION));
     const auto ask = [&](const QString &command) -> QJsonObject {
         user->write(command.toUtf8() + '\n');
@@ -130,7 +132,7 @@ TEST_F(UDisks2DiskManagerTest, AnOrdinaryUserIsAskedAtMostOnceAndNeverToWriteWha
     using FailureAdvice::ReadOnlyCause;
     const QString unclean = FailureAdvice::offerReadOnly({}, ReadOnlyCause::Unclean).explanation;
     const QString hibernated = FailureAdvice::offerReadOnly({}, ReadOnlyCause::Hibernated).explanation;
-    for (const auto &[partition, explanation] : {std::pair{2, unclean}, {3, hibernated}}) {
+    for (const auto &[partition, explanation] : {std::pair{2, unclean}, {3, unclean}, {4, hibernated}}) {
         SCOPED_TRACE(partition);
         const std::string checksum = "sha256sum < " + device(partition), before = sh(checksum).standardOutput;
         const QJsonObject unwritable = ask("mount " + removable(partition));

@@ -1,8 +1,8 @@
-// volume-state DEVICE: whether Windows left the NTFS volume on DEVICE marked dirty, read with
-// administrator rights for an ordinary user's session, which may not read raw disks. pkexec runs
-// it as root (its polkit action lets an active desktop user do so without a password), so it takes
-// nothing from its environment, reads nothing but the one block device it is named, and writes
-// nothing.
+// volume-state DEVICE: whether Windows left the NTFS volume on DEVICE marked dirty or its journal
+// open, read with administrator rights for an ordinary user's session, which may not read raw
+// disks. pkexec runs it as root (its polkit action lets an active desktop user do so without a
+// password), so it takes nothing from its environment, reads nothing but the one block device it
+// is named, and writes nothing.
 //
 //   standard output "clean" or "dirty" and a newline, exit status 0: the volume's state
 //   one line on standard error, exit status 2: the state cannot be told (no block device there,
