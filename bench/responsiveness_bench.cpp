@@ -1,18 +1,16 @@
 // Responsiveness: the longest gap a 1 ms timer on the event loop sees while each model
 // operation runs against a runner whose every command takes 300 ms. One frame is 16 ms.
+#include "EventLoopGap.h"
 #include "dependencies/DependencyChecker.h"
 #include "disks/DiskManager.h"
 #include "support/ScriptedFileProbe.h"
 #include "support/ScriptedRunner.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QThread>
-#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -44,28 +42,6 @@ public:
         "</string><key>DeviceIdentifier</key><string>disk4s1</string><key>Size</key><integer>1000"
         "</integer></dict></array></dict></array></dict></plist>";
 };
-
-// The longest pause of a 1 ms timer while `operation` runs, in milliseconds.
-double longestGap(const std::function<QCoro::Task<>()> &operation)
-{
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = clock.nsecsElapsed();
-    qint64 longest = 0;
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        longest = std::max(longest, now - last);
-        last = now;
-    });
-    ticker.start(1);
-    last = clock.nsecsElapsed();
-    QCoro::waitFor(operation());
-    const qint64 now = clock.nsecsElapsed();
-    longest = std::max(longest, now - last);
-    return double(longest) / 1e6;
-}
 
 } // namespace
 

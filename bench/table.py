@@ -114,6 +114,9 @@ def main(paths):
     for operation in ("scanDisks", "mountReadWrite", "unmount", "installDependencies", "uninstallDependencies"):
         t.add("longest event-loop gap, " + operation, v("BM_LongestGap/" + operation, "gap_ms"), "ms",
               target=16)
+    for operation in ("mountReadWrite", "unmount"):
+        t.add("longest event-loop gap, hung mount, " + operation, v("BM_HungMountGap/" + operation, "gap_ms"), "ms",
+              target=16)
 
     model = v("BM_ModelMountUnmount")
     floor = v("BM_DirectMountUnmount")
