@@ -5,6 +5,7 @@
 #include <QCoro/QCoroFuture>
 #include <QFuture>
 #include <QPromise>
+#include <QRunnable>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -65,7 +66,12 @@ QFuture<T> start(Work work, T fallback, std::chrono::milliseconds limit = kProbe
     const auto answer = std::make_shared<Answer>();
     answer->promise.start();
     QFuture<T> done = answer->promise.future();
-    blockingPool().start([answer, work = std::move(work)]() mutable { answer->settle(work()); });
+    QRunnable *task = QRunnable::create([answer, work = std::move(work)]() mutable {
+        takeOver(&answered);
+        answer->settle(work());
+    });
+    handOver(&answered);
+    blockingPool().start(task); // the pool deletes the task once it has run
     QTimer::singleShot(limit, [answer, fallback = std::move(fallback)]() mutable { answer->settle(std::move(fallback)); });
     return done;
 }
