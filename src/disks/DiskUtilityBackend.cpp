@@ -208,7 +208,8 @@ QCoro::Task<DiskBackend::Placed> makeDirectoryWith(std::shared_ptr<Context> cont
     const QString directory = co_await found;
     offloop::received();
     if (directory.isEmpty())
-        co_return DiskBackend::Placed{{false, QStringLiteral("the mount root could not be examined in time")}, directory};
+        co_return DiskBackend::Placed{{false, QStringLiteral("the mount root could not be examined in time")},
+                                      MountPaths::directory(context->platform.mountRoot, disk)};
     const ShellResult created = co_await context->runner->runPrivilegedAsync(MountPaths::mkdirLine(directory));
     co_return DiskBackend::Placed{stepOf(created), directory};
 }
