@@ -49,6 +49,8 @@ DiskBackend::Step stepOf(const ShellResult &result)
 
 // Enough numbered variants for any real clash; past this ntfs-3g reports the busy directory.
 constexpr int kMaxDirectoryVariants = 999;
+// Directories whose look did not come back in time before the search is given up.
+constexpr int kMaxUnansweredDirectories = 3;
 
 // The record of a listing candidate from its detail read; a "Microsoft Basic Data" one must say NTFS.
 std::optional<NTFSDisk> diskFromDetail(const DiskDiscovery::Candidate &candidate, const ShellResult &result)
@@ -157,18 +159,6 @@ QCoro::Task<QList<NTFSDisk>> discoverWith(std::weak_ptr<Context> weakContext)
     co_return co_await discoverInBackground(std::move(weakContext), listing.output.toUtf8());
 }
 
-// The first free mount directory for `disk`: its own, else "NAME 1", "NAME 2", … Blocking.
-QString freeMountDirectory(const Context &context, const NTFSDisk &disk)
-{
-    const QString &root = context.platform.mountRoot;
-    for (int variant = 0; variant < kMaxDirectoryVariants; ++variant) {
-        const QString candidate = MountPaths::directory(root, disk, variant);
-        if (!context.files->isMountPoint(candidate))
-            return candidate;
-    }
-    return MountPaths::directory(root, disk, kMaxDirectoryVariants);
-}
-
 // Whether something is mounted on `directory`, asked off the event loop: a hung FUSE mount
 // counts as mounted.
 QCoro::Task<bool> isMountPoint(std::shared_ptr<FileProbe> files, QString directory)
@@ -195,21 +185,29 @@ QCoro::Task<DiskBackend::Step> removeSystemMountWith(std::shared_ptr<Context> co
     co_return stepOf(unmounted);
 }
 
-// The mount directory, created with administrator rights.
+// The mount directory, created with administrator rights: the disk's own, else "NAME 1",
+// "NAME 2", …, the first nothing is mounted on. Each is looked at on its own off the event loop,
+// so that a hung mount on one (which counts as taken) only moves the search on to the next; a
+// mount root where look after look finds no answer is given up.
 QCoro::Task<DiskBackend::Placed> makeDirectoryWith(std::shared_ptr<Context> context, NTFSDisk disk)
 {
-    const std::weak_ptr<Context> weak = context;
-    const QFuture<QString> found = offloop::start(
-        [weak, disk] {
-            const std::shared_ptr<Context> alive = weak.lock();
-            return alive ? freeMountDirectory(*alive, disk) : QString();
-        },
-        QString());
-    const QString directory = co_await found;
-    offloop::received();
-    if (directory.isEmpty())
-        co_return DiskBackend::Placed{{false, QStringLiteral("the mount root could not be examined in time")},
-                                      MountPaths::directory(context->platform.mountRoot, disk)};
+    const QString &root = context->platform.mountRoot;
+    int variant = 0;
+    for (int unanswered = 0; variant < kMaxDirectoryVariants; ++variant) {
+        const QFuture<std::optional<bool>> probe = offloop::start(
+            [files = context->files, candidate = MountPaths::directory(root, disk, variant)] {
+                return std::optional(files->isMountPoint(candidate));
+            },
+            std::optional<bool>());
+        const std::optional<bool> mounted = co_await probe;
+        offloop::received();
+        if (mounted == false)
+            break;
+        if (!mounted && ++unanswered == kMaxUnansweredDirectories)
+            co_return DiskBackend::Placed{{false, QStringLiteral("the mount root could not be examined in time")},
+                                          MountPaths::directory(root, disk)};
+    }
+    const QString directory = MountPaths::directory(root, disk, variant);
     const ShellResult created = co_await context->runner->runPrivilegedAsync(MountPaths::mkdirLine(directory));
     co_return DiskBackend::Placed{stepOf(created), directory};
 }
@@ -332,7 +330,7 @@ QCoro::Task<> DiskUtilityBackend::cleanUpAfterRemoval(NTFSDisk disk)
     return cleanUpWith(m_context, std::move(disk));
 }
 
-QCoro::Task<std::optional<bool>> DiskUtilityBackend::isMarkedDirty(NTFSDisk disk)
+QCoro::Task<VolumeState::Answer> DiskUtilityBackend::isMarkedDirty(NTFSDisk disk)
 {
     const Context &context = *m_context;
     return VolumeState::isMarkedDirty(context.platform, context.runner, context.files, disk.devicePath());
