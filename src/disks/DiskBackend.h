@@ -3,6 +3,7 @@
 #include "disks/DiskError.h"
 #include "disks/FailureAdvice.h"
 #include "disks/NTFSDisk.h"
+#include "disks/VolumeState.h"
 #include "platform/Platform.h"
 #include "shell/CommandRunner.h"
 #include "shell/FileProbe.h"
@@ -73,8 +74,8 @@ public:
     virtual QCoro::Task<> cleanUpAfterRemoval(NTFSDisk disk) = 0;
 
     // The steps of a mount, in the order the sequence takes them.
-    // Whether Windows marked the volume dirty; absent where it cannot be told.
-    virtual QCoro::Task<std::optional<bool>> isMarkedDirty(NTFSDisk disk) = 0;
+    // Whether Windows marked the volume dirty or left its journal open.
+    virtual QCoro::Task<VolumeState::Answer> isMarkedDirty(NTFSDisk disk) = 0;
     // Takes down the system's own (read-only) mount of `disk`.
     virtual QCoro::Task<Step> removeSystemMount(NTFSDisk disk) = 0;
     // Makes the directory to mount on; an empty one where the mount chooses its own.

@@ -23,7 +23,7 @@ public:
     QCoro::Task<QList<NTFSDisk>> discover() override;
     QCoro::Task<bool> isDetached(NTFSDisk disk) override;
     QCoro::Task<> cleanUpAfterRemoval(NTFSDisk disk) override;
-    QCoro::Task<std::optional<bool>> isMarkedDirty(NTFSDisk disk) override;
+    QCoro::Task<VolumeState::Answer> isMarkedDirty(NTFSDisk disk) override;
     QCoro::Task<Step> removeSystemMount(NTFSDisk disk) override;
     QCoro::Task<Placed> makeMountDirectory(NTFSDisk disk) override;
     QCoro::Task<Placed> mount(NTFSDisk disk, QString directory, QString ntfs3gPath, bool readOnly) override;

@@ -67,6 +67,17 @@ DiskError markedDirty()
                          ReadOnlyCause::Unclean);
 }
 
+DiskError stateNotRead(const QString &why)
+{
+    DiskError error = offerReadOnly(
+        {DiskError::MountFailed, QStringLiteral("Mount failed: could not tell whether Windows closed the volume cleanly: ") + why},
+        ReadOnlyCause::Unknown);
+    error.explanation = QStringLiteral("このボリュームを Windows が正しく閉じたかどうか、確かめられなかったよ。書き込むとデータが"
+                                       "壊れるおそれがあるから、書き込み可能にはしなかったよ。")
+        + kReadOnlyStill;
+    return error;
+}
+
 DiskError offerRetry(DiskError error, const Holders &holders)
 {
     if (holders.isEmpty() && error.cause != DiskError::Cause::Busy)

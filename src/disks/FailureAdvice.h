@@ -28,6 +28,8 @@ DiskError offerReadOnly(DiskError error, ReadOnlyCause cause);
 // A read-write mount refused before it started: Windows marked the volume dirty, or left its
 // journal open.
 DiskError markedDirty();
+// A read-write mount refused before it started: the volume's state could not be learnt, `why`.
+DiskError stateNotRead(const QString &why);
 
 // A program that holds a file, a directory or its working directory on a volume.
 struct Holder {

@@ -40,6 +40,15 @@ DiskError unmountFailed(const Step &step)
     return failed(DiskError::UnmountFailed, QStringLiteral("Failed to unmount: "), step);
 }
 
+// The volume's state went untold: a dismissed prompt cancels the mount; otherwise the read-only
+// mount, which cannot harm it, is offered.
+DiskError stateNotRead(const ShellResult &reader)
+{
+    if (reader.wasDismissed)
+        return mountFailed({false, reader.output, Cause::Cancelled});
+    return FailureAdvice::stateNotRead(reader.output);
+}
+
 // ntfs-3g refused the volume: where it said why (a hibernated Windows, an unclean volume), a
 // read-write mount gets the explanation and the read-only mount offered.
 DiskError adviseOnRefusal(DiskError error, const QString &ntfs3gOutput)
@@ -74,9 +83,14 @@ QCoro::Task<Outcome> mount(std::shared_ptr<DiskBackend> backend, NTFSDisk disk, 
 {
     const DiskBackend::Tools tools = backend->tools();
     // A volume Windows marked dirty, or whose journal it left open, is not written to until Windows
-    // has checked it.
-    if (!readOnly && co_await backend->isMarkedDirty(disk) == true)
-        co_return Outcome{FailureAdvice::markedDirty(), false};
+    // has checked it; nor one whose state the reader was asked for and did not tell.
+    if (!readOnly) {
+        const VolumeState::Answer state = co_await backend->isMarkedDirty(disk);
+        if (state.dirty == true)
+            co_return Outcome{FailureAdvice::markedDirty(), false};
+        if (state.unanswered)
+            co_return Outcome{stateNotRead(*state.unanswered), false};
+    }
 
     // The system's read-only mount goes first. Once it has gone, every failure still rescans, so
     // that the list shows what is left.

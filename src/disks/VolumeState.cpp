@@ -7,16 +7,16 @@
 namespace VolumeState {
 namespace {
 
-std::optional<bool> said(const ShellResult &answer)
+Answer said(const ShellResult &answer)
 {
     if (answer.isSuccess && (answer.output == kClean || answer.output == kDirty))
-        return answer.output == kDirty;
-    return std::nullopt;
+        return {answer.output == kDirty, std::nullopt};
+    return {std::nullopt, answer};
 }
 
 } // namespace
 
-QCoro::Task<std::optional<bool>> isMarkedDirty(Platform platform, std::shared_ptr<CommandRunner> runner,
+QCoro::Task<Answer> isMarkedDirty(Platform platform, std::shared_ptr<CommandRunner> runner,
                                                std::shared_ptr<FileProbe> files, QString device)
 {
     const QFuture<std::optional<bool>> probe =
@@ -24,7 +24,7 @@ QCoro::Task<std::optional<bool>> isMarkedDirty(Platform platform, std::shared_pt
     const std::optional<bool> read = co_await probe;
     offloop::received();
     if (read || platform.volumeStateReader.isEmpty() || platform.elevation != Platform::Elevation::Pkexec)
-        co_return read;
+        co_return Answer{read, std::nullopt};
     // Raw devices are the administrator's: the reader, run with the rights the desktop grants it,
     // says one word.
     // (Named first: GCC 12 frees a temporary argument before the awaited call has used it.)

@@ -18,9 +18,16 @@ namespace VolumeState {
 inline const QString kClean = QStringLiteral("clean");
 inline const QString kDirty = QStringLiteral("dirty");
 
-// Whether the volume at `device` (a /dev/ path) is marked dirty or its journal open; absent where
-// it cannot be told.
-QCoro::Task<std::optional<bool>> isMarkedDirty(Platform platform, std::shared_ptr<CommandRunner> runner,
+// What was learnt of a volume: `dirty` absent where it could not be told; `unanswered`, the
+// reader's run where it was asked and gave no answer (a dismissed prompt, a refusal, a device it
+// could not read). Where the reader was asked, nothing is to be written without its answer.
+struct Answer {
+    std::optional<bool> dirty;
+    std::optional<ShellResult> unanswered;
+};
+
+// Whether the volume at `device` (a /dev/ path) is marked dirty or its journal open.
+QCoro::Task<Answer> isMarkedDirty(Platform platform, std::shared_ptr<CommandRunner> runner,
                                                std::shared_ptr<FileProbe> files, QString device);
 
 } // namespace VolumeState

@@ -336,3 +336,28 @@ TEST_F(DiskFixture, TwoModelsMountingOneDiskAtOnceLeaveOneMountAndOneSuccess)
     EXPECT_EQ(runner->calls().count(priv(kNtfs3gLine)), 1);
     EXPECT_EQ(testsupport::await(tray.unmount(mounted)), std::nullopt);
 }
+
+// Where the profile's privileged reader tells the volume's state, a read-write mount goes ahead
+// only on its word "clean": dirty, no answer or a dismissed prompt leave the disk untouched.
+TEST_F(DiskFixture, AReadWriteMountWaitsForTheStateReadersWordClean)
+{
+    Platform platform = Platform::macOS();
+    platform.elevation = Platform::Elevation::Pkexec;
+    platform.pkexec = "/usr/bin/pkexec";
+    platform.volumeStateReader = "/usr/libexec/quorvel-ntfs-mount/volume-state";
+    makeManager(true, platform);
+    const QString asked = platform.pkexec + " \"" + platform.volumeStateReader + "\" \"/dev/disk4s1\"";
+    const std::pair<ShellResult, DiskError::Cause> rows[] = {
+        {ScriptedRunner::ok("dirty"), DiskError::Cause::Unclean},
+        {fail("Error executing command as another user: Not authorized", 127), DiskError::Cause::ReadOnly},
+        {{false, "User canceled.", 126, true}, DiskError::Cause::Cancelled},
+        {ScriptedRunner::ok("clean"), DiskError::Cause::Unknown},
+    };
+    for (const auto &[answer, cause] : rows) {
+        runner->setHandler([&](const Call &c) { return c.line == asked ? std::optional(answer) : std::nullopt; });
+        const std::optional<DiskError> error = mount(unmounted);
+        EXPECT_EQ(error.value_or(DiskError{}).cause, cause) << answer.output.toStdString();
+        EXPECT_EQ(runner->calls().contains(priv(kMkdir)), !error);
+        EXPECT_EQ(runner->lines().first(), asked);
+    }
+}

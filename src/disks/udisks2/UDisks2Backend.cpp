@@ -320,7 +320,7 @@ QCoro::Task<> UDisks2Backend::cleanUpAfterRemoval(NTFSDisk disk)
     return cleanUpWith(m_context, std::move(disk));
 }
 
-QCoro::Task<std::optional<bool>> UDisks2Backend::isMarkedDirty(NTFSDisk disk)
+QCoro::Task<VolumeState::Answer> UDisks2Backend::isMarkedDirty(NTFSDisk disk)
 {
     const Context &context = *m_context;
     return VolumeState::isMarkedDirty(context.platform, context.runner, context.files, disk.devicePath());
