@@ -169,7 +169,6 @@ public:
             trace(start, joinCommandLine(command.command, command.arguments));
         return results;
     }
-    ShellResult runPrivileged(const QString &commandLine) override { return m_shell.runPrivileged(commandLine); }
     QCoro::Task<ShellResult> runAsync(QString command, QStringList arguments) override
     {
         const qint64 start = clock.nsecsElapsed();

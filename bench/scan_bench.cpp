@@ -95,11 +95,6 @@ public:
         m_children += int(commands.size());
         return m_shell.runEach(commands);
     }
-    ShellResult runPrivileged(const QString &commandLine) override
-    {
-        ++m_children;
-        return m_shell.runPrivileged(commandLine);
-    }
     QCoro::Task<ShellResult> runAsync(QString command, QStringList arguments) override
     {
         ++m_children;

@@ -12,9 +12,9 @@
 // tests use a scripted runner that records every command line.
 //
 // `run` hands the line joinCommandLine makes of `command` and `arguments` to the shell as the
-// current user. `runPrivileged` runs one whole shell line with administrator rights. The blocking
-// forms are for background threads; the awaitable forms leave the event loop running while the
-// child runs. Both give identical results. `launch` starts a line as the current user and does
+// current user. `runPrivilegedAsync` runs one whole shell line with administrator rights. The
+// blocking forms are for background threads; the awaitable forms leave the event loop running
+// while the child runs. Both give identical results. `launch` starts a line as the current user and does
 // not wait for it or read it.
 //
 // `runEach` is `run` for several commands, blocking, with the results in the commands' order. It
@@ -22,7 +22,7 @@
 //
 // Every child has a time limit, chosen by what it may wait for; one that is still running then is
 // stopped and reported as failed (ShellResult::kTimedOut). `run`, `runEach` and `runAsync` have the
-// limit of a read, `runPrivileged` and `runPrivilegedAsync` that of a password prompt; the
+// limit of a read, `runPrivilegedAsync` that of a password prompt; the
 // awaitable forms also take a limit of the caller's choosing.
 class CommandRunner {
 public:
@@ -50,7 +50,6 @@ public:
             results.append(run(command.command, command.arguments));
         return results;
     }
-    virtual ShellResult runPrivileged(const QString &commandLine) = 0;
 
     virtual QCoro::Task<ShellResult> runAsync(QString command, QStringList arguments) = 0;
     virtual QCoro::Task<ShellResult> runPrivilegedAsync(QString commandLine) = 0;

@@ -343,11 +343,6 @@ ShellResult HelperShell::run(const QString &command, const QStringList &argument
     return execute(runJob(command, arguments, TimeLimit::Read));
 }
 
-ShellResult HelperShell::runPrivileged(const QString &commandLine)
-{
-    return execute(privilegedJob(commandLine, TimeLimit::Prompt));
-}
-
 QCoro::Task<ShellResult> HelperShell::runAsync(QString command, QStringList arguments)
 {
     return runAsync(std::move(command), std::move(arguments), TimeLimit::Read);

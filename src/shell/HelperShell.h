@@ -13,7 +13,7 @@ class QDeadlineTimer;
 class QProcess;
 
 // Starts every outside program: `run` through the profile's shell as the current user,
-// `runPrivileged` with administrator rights (the AppleScript host on macOS, pkexec or a plain
+// `runPrivilegedAsync` with administrator rights (the AppleScript host on macOS, pkexec or a plain
 // root shell on Linux). No state beyond the profile and the time limits; every call owns its
 // child and pipes.
 class HelperShell final : public CommandRunner {
@@ -34,7 +34,6 @@ public:
     ShellResult run(const QString &command, const QStringList &arguments) override;
     // Up to `concurrency()` children at a time, started in the commands' order.
     QList<ShellResult> runEach(const QList<Command> &commands) override;
-    ShellResult runPrivileged(const QString &commandLine) override;
     QCoro::Task<ShellResult> runAsync(QString command, QStringList arguments) override;
     QCoro::Task<ShellResult> runPrivilegedAsync(QString commandLine) override;
     QCoro::Task<ShellResult> runAsync(QString command, QStringList arguments, TimeLimit limit) override;
@@ -48,7 +47,7 @@ public:
     };
     // How `run` starts `commandLine`.
     static Invocation shellInvocation(const Platform &platform, const QString &commandLine);
-    // How `runPrivileged` starts `commandLine` on this profile.
+    // How `runPrivilegedAsync` starts `commandLine` on this profile.
     static Invocation privilegedInvocation(const Platform &platform, const QString &commandLine);
     // The AppleScript statement that runs `commandLine` with administrator privileges.
     static QString appleScriptStatement(const QString &commandLine);

@@ -75,7 +75,6 @@ public:
     {
         return answer({Kind::Run, joinCommandLine(command, arguments)});
     }
-    ShellResult runPrivileged(const QString &commandLine) override { return answer({Kind::Privileged, commandLine}); }
     QCoro::Task<ShellResult> runAsync(QString command, QStringList arguments) override
     {
         return answerLater({Kind::Run, joinCommandLine(command, arguments)});
