@@ -4,6 +4,8 @@
 #include "StandinHarness.h"
 #include "disks/PropertyList.h"
 
+#include <QJsonDocument>
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -21,24 +23,12 @@ namespace {
 
 constexpr std::int64_t MiB = 1024 * 1024;
 
-// A property list read as the application reads it, on one line: {Key=value, ...} with the keys
-// sorted, and [item, ...]; "?" when it does not parse.
+// A property list read as the application reads it, as compact JSON with the keys sorted; "?"
+// when it does not parse.
 std::string plistText(const std::string &xml)
 {
-    const std::function<QString(const QVariant &)> text = [&text](const QVariant &value) {
-        QStringList items;
-        if (value.typeId() == QMetaType::QVariantMap) {
-            const QVariantMap map = value.toMap();
-            for (auto it = map.cbegin(); it != map.cend(); ++it)
-                items << it.key() + "=" + text(*it);
-            return "{" + items.join(", ") + "}";
-        }
-        for (const QVariant &item : value.toList())
-            items << text(item);
-        return value.typeId() == QMetaType::QVariantList ? "[" + items.join(", ") + "]" : value.toString();
-    };
     const auto root = PropertyList::parse(QByteArray::fromStdString(xml)).root;
-    return root ? text(*root).toStdString() : "?";
+    return root ? QJsonDocument::fromVariant(*root).toJson(QJsonDocument::Compact).toStdString() : "?";
 }
 
 class FakeMachineTest : public ::testing::Test {
@@ -112,18 +102,16 @@ TEST_F(FakeMachineTest, ListShowsMatchingDisksInNaturalOrderWithTheirPartitions)
     const auto run = diskutil({"list", "-plist"});
     ASSERT_EQ(run.exitCode, 0) << run.standardError;
     auto entry = [](const std::string &id, std::int64_t mib, const std::string &content, const std::string &parts = "") {
-        return "{Content=" + content + ", DeviceIdentifier=" + id + (parts.empty() ? "" : ", Partitions=[" + parts + "]")
-            + ", Size=" + std::to_string(mib * MiB) + "}";
+        return R"({"Content":")" + content + R"(","DeviceIdentifier":")" + id + '"'
+            + (parts.empty() ? "" : R"(,"Partitions":[)" + parts + "]") + R"(,"Size":)" + std::to_string(mib * MiB) + "}";
     };
     // mmcblk0 has no node to read, so udev's record answers; nvme0n1's partition is listed though
     // it has no node; sda's partitions come by number (sda10 last); sizes are sysfs's.
     EXPECT_EQ(plistText(run.standardOutput),
-              "{AllDisksAndPartitions=[" + entry("loop2", 8, "Windows_NTFS") + ", " + entry("loop10", 8, "") + ", "
-                  + entry("mmcblk0", 16, "Windows_NTFS") + ", "
-                  + entry("nvme0n1", 16, "GUID_partition_scheme", entry("nvme0n1p1", 8, "")) + ", "
-                  + entry("sda", 32, "FDisk_partition_scheme",
-                          entry("sda1", 3, "ext4") + ", " + entry("sda2", 2, "Windows_NTFS") + ", " + entry("sda10", 1, ""))
-                  + "]}");
+              R"({"AllDisksAndPartitions":[)" + entry("loop2", 8, "Windows_NTFS") + "," + entry("loop10", 8, "") + ","
+                  + entry("mmcblk0", 16, "Windows_NTFS") + "," + entry("nvme0n1", 16, "GUID_partition_scheme", entry("nvme0n1p1", 8, ""))
+                  + "," + entry("sda", 32, "FDisk_partition_scheme", entry("sda1", 3, "ext4") + "," + entry("sda2", 2, "Windows_NTFS")
+                  + "," + entry("sda10", 1, "")) + "]}");
     // The unreadable partition is named on standard error; the listing still succeeds.
     EXPECT_NE(run.standardError.find("nvme0n1p1"), std::string::npos) << run.standardError;
 }
@@ -135,11 +123,11 @@ TEST_F(FakeMachineTest, InfoReadsLabelsFromUdevOrTheDeviceAndFindsTheirMounts)
     const auto card = diskutil({"info", "-plist", "/dev/mmcblk0"}), loop = diskutil({"info", "-plist", "loop2"});
     ASSERT_EQ(card.exitCode, 0) << card.standardError;
     // Not writable: the file system itself is mounted read-only.
-    EXPECT_EQ(plistText(card.standardOutput), "{Content=Windows_NTFS, DeviceIdentifier=mmcblk0, FilesystemType=ntfs, MountPoint="
-                                              "/media/card, Size=16777216, VolumeName=Caf\xC3\xA9 & <J>\r\t\xEF\xBF\xBD\xEF\xBF\xBD"
-                                              "\xEF\xBF\xBD\\xZZ\\x4g\\040\\x4, Writable=false}");
-    EXPECT_EQ(plistText(loop.standardOutput), "{Content=Windows_NTFS, DeviceIdentifier=loop2, FilesystemType=ntfs, MountPoint=/media/"
-                                              "Fake Volume, Size=8388608, VolumeName=Fake Volume, Writable=true}");
+    EXPECT_EQ(plistText(card.standardOutput), R"({"Content":"Windows_NTFS","DeviceIdentifier":"mmcblk0","FilesystemType":"ntfs",)"
+                                              R"("MountPoint":"/media/card","Size":16777216,"VolumeName":"Café & <J>\r\t)"
+                                              "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD" R"(\\xZZ\\x4g\\040\\x4","Writable":false})");
+    EXPECT_EQ(plistText(loop.standardOutput), R"({"Content":"Windows_NTFS","DeviceIdentifier":"loop2","FilesystemType":"ntfs",)"
+                                              R"("MountPoint":"/media/Fake Volume","Size":8388608,"VolumeName":"Fake Volume","Writable":true})");
 }
 
 TEST_F(FakeMachineTest, BadIdentifiersAndArgumentsFailWithOneMessage)
