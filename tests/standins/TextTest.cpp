@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 
 using namespace standins;
 
@@ -26,14 +25,10 @@ TEST(Text, RepairUtf8KeepsValidTextAndReplacesEachIllFormedSubpart)
         EXPECT_EQ(repairUtf8(input), expected) << "input bytes: " << input;
 }
 
-TEST(Text, NaturalLessOrdersKernelNamesByNumberValue)
+// Kernel names by number value are the listing's (FakeMachineTest); the order stays strict even
+// for names equal by value, as std::sort needs.
+TEST(Text, NaturalLessIsAStrictOrderForNamesEqualByValue)
 {
-    std::vector<std::string> names = {"sda10", "loop10", "sdb", "nvme10n1", "loop2", "sda", "sda2",
-                                      "nvme0n1", "loop0", "sdaa", "nvme0n10", "nvme0n2"};
-    std::sort(names.begin(), names.end(), naturalLess);
-    EXPECT_EQ(names, (std::vector<std::string>{"loop0", "loop2", "loop10", "nvme0n1", "nvme0n2", "nvme0n10",
-                                               "nvme10n1", "sda", "sda2", "sda10", "sdaa", "sdb"}));
-    // A strict order even for names equal by value.
     EXPECT_NE(naturalLess("sd01", "sd1"), naturalLess("sd1", "sd01"));
     EXPECT_FALSE(naturalLess("loop3", "loop3"));
 }
