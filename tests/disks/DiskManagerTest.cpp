@@ -94,11 +94,6 @@ TEST_F(DiskFixture, SuccessfulMountRunsTheExactLinesAndOpensBeforeTheRescan)
     EXPECT_EQ(mount({"disk4s1", "Data", 1000, QString(), false, "ntfs"}), std::nullopt);
     EXPECT_EQ(runner->calls().first(), kUnmountCall);
 
-    // A read-only mount asked for: the same lines with "ro", kept and shown.
-    runner->clearCalls();
-    EXPECT_EQ(testsupport::await(manager->mountReadOnly(unmounted, kNtfs3g)), std::nullopt);
-    EXPECT_EQ(runner->calls(), QList<Call>({priv(kMkdir), priv(QString(kNtfs3gLine).replace("-o ", "-o ro,")), kOpen}) + kRescan);
-
     // Another volume's mount point is never mounted over.
     files->mountPoints = {"/Volumes/Data", "/Volumes/Data 1"};
     EXPECT_EQ(mount(unmounted), std::nullopt);
