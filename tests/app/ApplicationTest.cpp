@@ -159,29 +159,27 @@ TEST(StartupMarkTest, FiresOnceWhenTheWindowIsUpAndTheFirstScanHasEnded)
         SCOPED_TRACE(windowFirst ? "window first" : "scan first");
         ScriptedMachine machine;
         machine.setDisks({readOnlyDisk("disk4s1", "Data")});
-        if (windowFirst)
-            machine.runner->setAsyncDelay(std::chrono::milliseconds(300)); // the listing outlasts the exposure
+        machine.runner->setAsyncDelay(std::chrono::milliseconds(windowFirst ? 300 : 0)); // the listing outlasts the exposure
         QWidget window;
         DiskManager disks(machine.environment());
         StartupMark mark(&window, &disks);
         int reached = 0;
         QObject::connect(&mark, &StartupMark::reached, [&] { ++reached; });
-        const auto exposed = [&] { return window.windowHandle() && window.windowHandle()->isExposed(); };
-        if (windowFirst) {
+        const auto show = [&] { // and see it exposed
             window.show();
-            ASSERT_TRUE(processEventsUntil(exposed));
-        } else {
+            return processEventsUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); });
+        };
+        if (windowFirst)
+            ASSERT_TRUE(show());
+        else
             waitForScan(machine, &disks);
-        }
         QCoreApplication::processEvents();
         EXPECT_EQ(reached, 0);
-        window.show();
-        ASSERT_TRUE(processEventsUntil([&] { return reached > 0; }));
+        ASSERT_TRUE(show() && processEventsUntil([&] { return reached > 0; }));
         EXPECT_EQ(disks.disks().size(), 1); // the list was there when the mark fired
         testsupport::await(disks.scanDisks());
         window.hide();
-        window.show();
-        ASSERT_TRUE(processEventsUntil(exposed));
+        ASSERT_TRUE(show());
         QCoreApplication::processEvents();
         EXPECT_EQ(reached, 1);
     }
