@@ -22,8 +22,7 @@ TEST_F(AppFixture, WhileTheSetupOrTheUninstallRunsTheOtherCannotBeStarted)
 
     QTest::mouseClick(setup, Qt::LeftButton);
     ASSERT_TRUE(processEventsUntil([&] { return checker->isInstalling(); }));
-    EXPECT_TRUE(uninstall->isVisible());
-    EXPECT_FALSE(uninstall->isEnabled());
+    EXPECT_TRUE(uninstall->isVisible() && !uninstall->isEnabled());
     QTest::mouseClick(uninstall, Qt::LeftButton);
     EXPECT_FALSE(presenter->open);
     ASSERT_TRUE(processEventsUntil([&] { return !checker->isInstalling(); }));
@@ -40,8 +39,7 @@ TEST_F(AppFixture, WhileTheSetupOrTheUninstallRunsTheOtherCannotBeStarted)
     QTest::mouseClick(uninstall, Qt::LeftButton);
     ASSERT_TRUE(presenter->choose("アンインストールする"));
     ASSERT_TRUE(processEventsUntil([&] { return checker->isUninstalling(); }));
-    EXPECT_TRUE(setup->isVisible());
-    EXPECT_FALSE(setup->isEnabled());
+    EXPECT_TRUE(setup->isVisible() && !setup->isEnabled());
     QTest::mouseClick(setup, Qt::LeftButton);
     QTest::qWait(30);
     EXPECT_FALSE(checker->isInstalling());
