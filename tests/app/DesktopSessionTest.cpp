@@ -4,7 +4,8 @@
 #include "support/TestSupport.h"
 
 #include <QDBusConnection>
-#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -87,9 +88,13 @@ TEST_F(DesktopSession, ASecondStartHandsOverToTheFirstAndEnds)
     QProcess &first = start(QUORVEL_TEST_APP);
     ASSERT_TRUE(waitForLine(first, "startup complete"));
     ASSERT_TRUE(processEventsUntil([&] { return host.items.size() == 1; }));
-    QDBusInterface item(host.items[0], "/StatusNotifierItem", "org.kde.StatusNotifierItem", QDBusConnection("tray host"));
-    for (const char *property : {"Title", "Id"})
-        EXPECT_EQ(item.property(property).toString(), kTitle) << property;
+    for (const QString property : {"Title", "Id"}) {
+        QDBusMessage get = QDBusMessage::createMethodCall(host.items[0], "/StatusNotifierItem",
+                                                          "org.freedesktop.DBus.Properties", "Get");
+        get << "org.kde.StatusNotifierItem" << property;
+        const QDBusMessage reply = QDBusConnection("tray host").call(get);
+        EXPECT_EQ(reply.arguments().value(0).value<QDBusVariant>().variant().toString(), kTitle) << property.toStdString();
+    }
     const QString window = x({"search", "--onlyvisible", "--name", "^" + kTitle + "$"});
     // The focus on the root window, then the pointer over the window: the application has seen a
     // moment later than the focus change, as the X server asks of an application taking the focus.
