@@ -17,7 +17,7 @@ Answer said(const ShellResult &answer)
 } // namespace
 
 QCoro::Task<Answer> isMarkedDirty(Platform platform, std::shared_ptr<CommandRunner> runner,
-                                               std::shared_ptr<FileProbe> files, QString device)
+                                  std::shared_ptr<FileProbe> files, QString device)
 {
     const QFuture<std::optional<bool>> probe =
         offloop::start([files, device] { return NtfsVolume::isMarkedDirty(*files, device); }, std::optional<bool>());

@@ -28,6 +28,6 @@ struct Answer {
 
 // Whether the volume at `device` (a /dev/ path) is marked dirty or its journal open.
 QCoro::Task<Answer> isMarkedDirty(Platform platform, std::shared_ptr<CommandRunner> runner,
-                                               std::shared_ptr<FileProbe> files, QString device);
+                                  std::shared_ptr<FileProbe> files, QString device);
 
 } // namespace VolumeState

@@ -274,7 +274,11 @@ QCoro::Task<> cleanUpWith(std::shared_ptr<Context> context, NTFSDisk disk)
 QCoro::Task<QList<NTFSDisk>> discoverWith(std::shared_ptr<Context> context)
 {
     const QList<UDisks2::BlockObject> objects = co_await blockObjects(context);
-    co_return ntfsDisks(objects, mountStates());
+    // The kernel's mount table, read off the event loop as every other look at the mounts is.
+    const QFuture<QHash<QString, MountState>> read = offloop::start([] { return mountStates(); }, QHash<QString, MountState>());
+    const QHash<QString, MountState> mounts = co_await read;
+    offloop::received();
+    co_return ntfsDisks(objects, mounts);
 }
 
 } // namespace
