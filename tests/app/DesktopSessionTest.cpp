@@ -89,10 +89,8 @@ TEST_F(DesktopSession, ASecondStartHandsOverToTheFirstAndEnds)
     ASSERT_TRUE(waitForLine(first, "startup complete"));
     ASSERT_TRUE(processEventsUntil([&] { return host.items.size() == 1; }));
     for (const QString property : {"Title", "Id"}) {
-        QDBusMessage get = QDBusMessage::createMethodCall(host.items[0], "/StatusNotifierItem",
-                                                          "org.freedesktop.DBus.Properties", "Get");
-        get << "org.kde.StatusNotifierItem" << property;
-        const QDBusMessage reply = QDBusConnection("tray host").call(get);
+        QDBusMessage get = QDBusMessage::createMethodCall(host.items[0], "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get");
+        const QDBusMessage reply = QDBusConnection("tray host").call(get << "org.kde.StatusNotifierItem" << property);
         EXPECT_EQ(reply.arguments().value(0).value<QDBusVariant>().variant().toString(), kTitle) << property.toStdString();
     }
     const QString window = x({"search", "--onlyvisible", "--name", "^" + kTitle + "$"});
