@@ -31,9 +31,10 @@ fail() { echo "FAIL: $*"; status=1; }
 # apt-get waits for a lock another dpkg or apt holds, where dpkg would refuse at once.
 apt=(apt-get -y -q -o DPkg::Lock::Timeout=120)
 
-# The started processes end, newest first.
+# The started processes end, newest first, each with its children: dbus-run-session, killed, would
+# leave its bus daemon running.
 stop_all() {
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; wait "${pids[i]}" 2>/dev/null; done
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do pkill -P "${pids[i]}"; kill "${pids[i]}" 2>/dev/null; wait "${pids[i]}" 2>/dev/null; done
   pids=()
 }
 
