@@ -3,6 +3,7 @@
 #include "disks/DiskError.h"
 #include "disks/FailureAdvice.h"
 #include "disks/NTFSDisk.h"
+#include "disks/VolumeHolders.h"
 #include "disks/VolumeState.h"
 #include "platform/Platform.h"
 #include "shell/CommandRunner.h"
@@ -74,8 +75,12 @@ public:
     virtual QCoro::Task<> cleanUpAfterRemoval(NTFSDisk disk) = 0;
 
     // The steps of a mount, in the order the sequence takes them.
-    // Whether Windows marked the volume dirty or left its journal open.
-    virtual QCoro::Task<VolumeState::Answer> isMarkedDirty(NTFSDisk disk) = 0;
+    // Whether Windows marked the volume dirty or left its journal open: read the same way whatever
+    // mounts the volume.
+    QCoro::Task<VolumeState::Answer> isMarkedDirty(const NTFSDisk &disk) const
+    {
+        return VolumeState::isMarkedDirty(m_tools.platform, m_tools.runner, m_tools.files, disk.devicePath());
+    }
     // Takes down the system's own (read-only) mount of `disk`.
     virtual QCoro::Task<Step> removeSystemMount(NTFSDisk disk) = 0;
     // Makes the directory to mount on; an empty one where the mount chooses its own.
@@ -93,8 +98,11 @@ public:
     // removable drive with nothing else mounted or in use), which also flushes the drive's cache.
     // Nothing where the system does not do so; whether it worked changes nothing of the outcome.
     virtual QCoro::Task<> releaseDrive(NTFSDisk) { co_return; }
-    // The programs that hold the volume mounted at `mountPoint`.
-    virtual QCoro::Task<FailureAdvice::Holders> holders(QString mountPoint) = 0;
+    // The programs that hold the volume mounted at `mountPoint`, found the same way on every backend.
+    QCoro::Task<FailureAdvice::Holders> holders(QString mountPoint) const
+    {
+        return VolumeHolders::of(m_tools.platform, *m_tools.runner, std::move(mountPoint));
+    }
 
 Q_SIGNALS:
     // The disks or their mounts changed behind the model's back: a disk attached or removed, a

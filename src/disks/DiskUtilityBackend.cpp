@@ -4,8 +4,6 @@
 #include "disks/FailureAdvice.h"
 #include "disks/MountPaths.h"
 #include "disks/MountTable.h"
-#include "disks/VolumeHolders.h"
-#include "disks/VolumeState.h"
 #include "shell/Log.h"
 #include "shell/OffEventLoop.h"
 
@@ -330,12 +328,6 @@ QCoro::Task<> DiskUtilityBackend::cleanUpAfterRemoval(NTFSDisk disk)
     return cleanUpWith(m_context, std::move(disk));
 }
 
-QCoro::Task<VolumeState::Answer> DiskUtilityBackend::isMarkedDirty(NTFSDisk disk)
-{
-    const Context &context = *m_context;
-    return VolumeState::isMarkedDirty(context.platform, context.runner, context.files, disk.devicePath());
-}
-
 QCoro::Task<DiskBackend::Step> DiskUtilityBackend::removeSystemMount(NTFSDisk disk)
 {
     return removeSystemMountWith(m_context, std::move(disk));
@@ -367,7 +359,3 @@ QCoro::Task<DiskBackend::Step> DiskUtilityBackend::unmount(NTFSDisk disk)
     return unmountWith(m_context, std::move(disk));
 }
 
-QCoro::Task<FailureAdvice::Holders> DiskUtilityBackend::holders(QString mountPoint)
-{
-    return VolumeHolders::of(m_context->platform, *m_context->runner, std::move(mountPoint));
-}

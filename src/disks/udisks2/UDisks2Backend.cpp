@@ -1,9 +1,7 @@
 #include "disks/udisks2/UDisks2Backend.h"
 
 #include "disks/FailureAdvice.h"
-#include "disks/VolumeState.h"
 #include "shell/OffEventLoop.h"
-#include "disks/VolumeHolders.h"
 #include "disks/udisks2/UDisks2Objects.h"
 #include "platform/standins/MountInfo.h"
 #include "platform/standins/Text.h"
@@ -324,12 +322,6 @@ QCoro::Task<> UDisks2Backend::cleanUpAfterRemoval(NTFSDisk disk)
     return cleanUpWith(m_context, std::move(disk));
 }
 
-QCoro::Task<VolumeState::Answer> UDisks2Backend::isMarkedDirty(NTFSDisk disk)
-{
-    const Context &context = *m_context;
-    return VolumeState::isMarkedDirty(context.platform, context.runner, context.files, disk.devicePath());
-}
-
 QCoro::Task<DiskBackend::Step> UDisks2Backend::removeSystemMount(NTFSDisk disk)
 {
     return removeSystemMountWith(m_context, std::move(disk));
@@ -372,10 +364,6 @@ QCoro::Task<> UDisks2Backend::releaseDrive(NTFSDisk disk)
     return releaseDriveWith(m_context, std::move(disk));
 }
 
-QCoro::Task<FailureAdvice::Holders> UDisks2Backend::holders(QString mountPoint)
-{
-    return VolumeHolders::of(m_context->platform, *m_context->runner, std::move(mountPoint));
-}
 
 void UDisks2Backend::onInterfacesAdded(const QDBusMessage &message)
 {

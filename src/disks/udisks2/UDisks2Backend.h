@@ -29,7 +29,6 @@ public:
     QCoro::Task<QList<NTFSDisk>> discover() override;
     QCoro::Task<bool> isDetached(NTFSDisk disk) override;
     QCoro::Task<> cleanUpAfterRemoval(NTFSDisk disk) override;
-    QCoro::Task<VolumeState::Answer> isMarkedDirty(NTFSDisk disk) override;
     QCoro::Task<Step> removeSystemMount(NTFSDisk disk) override;
     QCoro::Task<Placed> makeMountDirectory(NTFSDisk disk) override;
     QCoro::Task<Placed> mount(NTFSDisk disk, QString directory, QString ntfs3gPath, bool readOnly) override;
@@ -37,7 +36,6 @@ public:
     QCoro::Task<> takeDown(NTFSDisk disk, QString directory) override;
     QCoro::Task<Step> unmount(NTFSDisk disk) override;
     QCoro::Task<> releaseDrive(NTFSDisk disk) override;
-    QCoro::Task<FailureAdvice::Holders> holders(QString mountPoint) override;
 
     struct Context {
         QDBusConnection bus;
