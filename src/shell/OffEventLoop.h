@@ -72,15 +72,7 @@ QFuture<T> start(Work work, T fallback, std::chrono::milliseconds limit = kProbe
     });
     handOver(&answered);
     blockingPool().start(task); // the pool deletes the task once it has run
-    // The limit's timer goes with the answer, whichever comes first: left running, it would wake an
-    // idle application a probe's limit after every scan.
-    auto *limitTimer = new QTimer;
-    limitTimer->setSingleShot(true);
-    QObject::connect(limitTimer, &QTimer::timeout, [answer, fallback = std::move(fallback)]() mutable {
-        answer->settle(std::move(fallback));
-    });
-    done.then(limitTimer, [limitTimer](const QFuture<T> &) { limitTimer->deleteLater(); });
-    limitTimer->start(limit);
+    QTimer::singleShot(limit, [answer, fallback = std::move(fallback)]() mutable { answer->settle(std::move(fallback)); });
     return done;
 }
 
