@@ -161,18 +161,18 @@ QCoro::Task<QList<NTFSDisk>> discoverWith(std::weak_ptr<Context> weakContext)
 // counts as mounted.
 QCoro::Task<bool> isMountPoint(std::shared_ptr<FileProbe> files, QString directory)
 {
-    const QFuture<bool> probe = offloop::start([files, directory] { return files->isMountPoint(directory); }, true);
-    const bool mounted = co_await probe;
-    offloop::received();
+    auto probe = offloop::start([files, directory] { return files->isMountPoint(directory); }, true);
+    const bool mounted = co_await probe.answer;
+    probe.received();
     co_return mounted;
 }
 
 // Whether a file or directory is at `path`, asked off the event loop.
 QCoro::Task<bool> exists(std::shared_ptr<FileProbe> files, QString path)
 {
-    const QFuture<bool> probe = offloop::start([files, path] { return files->exists(path); }, false);
-    const bool found = co_await probe;
-    offloop::received();
+    auto probe = offloop::start([files, path] { return files->exists(path); }, false);
+    const bool found = co_await probe.answer;
+    probe.received();
     co_return found;
 }
 
@@ -192,13 +192,13 @@ QCoro::Task<DiskBackend::Placed> makeDirectoryWith(std::shared_ptr<Context> cont
     const QString &root = context->platform.mountRoot;
     int variant = 0;
     for (int unanswered = 0; variant < kMaxDirectoryVariants; ++variant) {
-        const QFuture<std::optional<bool>> probe = offloop::start(
+        auto probe = offloop::start(
             [files = context->files, candidate = MountPaths::directory(root, disk, variant)] {
                 return std::optional(files->isMountPoint(candidate));
             },
             std::optional<bool>());
-        const std::optional<bool> mounted = co_await probe;
-        offloop::received();
+        const std::optional<bool> mounted = co_await probe.answer;
+        probe.received();
         if (mounted == false)
             break;
         if (!mounted && ++unanswered == kMaxUnansweredDirectories)
@@ -225,10 +225,9 @@ QCoro::Task<DiskBackend::MountState> mountStateWith(std::shared_ptr<Context> con
     // ntfs-3g ran itself; the flags only where the system's read-only word is truthful.
     DiskBackend::MountState state;
     if (!context->platform.fuseMountsAreWritable) {
-        const QFuture<bool> probe =
-            offloop::start([files = context->files, directory] { return files->isWritableMount(directory); }, false);
-        state.readOnly = !co_await probe;
-        offloop::received();
+        auto probe = offloop::start([files = context->files, directory] { return files->isWritableMount(directory); }, false);
+        state.readOnly = !co_await probe.answer;
+        probe.received();
     }
     co_return state;
 }
@@ -254,11 +253,11 @@ QCoro::Task<DiskBackend::Step> unmountWith(std::shared_ptr<Context> context, NTF
     if (platform.unmountKeepsDirectory && disk.mountPoint
         && MountPaths::isMountDirectoryFor(platform.mountRoot, disk, *disk.mountPoint)) {
         const QString directory = *disk.mountPoint;
-        const QFuture<bool> probe = offloop::start(
+        auto probe = offloop::start(
             [files = context->files, directory] { return files->exists(directory) && !files->isMountPoint(directory); },
             false);
-        const bool leftBehind = co_await probe;
-        offloop::received();
+        const bool leftBehind = co_await probe.answer;
+        probe.received();
         if (leftBehind)
             co_await context->runner->runPrivilegedAsync(MountPaths::rmdirLine(directory));
     }
@@ -316,10 +315,9 @@ bool DiskUtilityBackend::watchesChanges() const
 
 QCoro::Task<bool> DiskUtilityBackend::isDetached(NTFSDisk disk)
 {
-    const QFuture<bool> probe =
-        offloop::start([files = m_context->files, device = disk.devicePath()] { return files->isDevice(device); }, true);
-    const bool present = co_await probe;
-    offloop::received();
+    auto probe = offloop::start([files = m_context->files, device = disk.devicePath()] { return files->isDevice(device); }, true);
+    const bool present = co_await probe.answer;
+    probe.received();
     co_return !present;
 }
 

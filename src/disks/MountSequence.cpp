@@ -132,11 +132,11 @@ QCoro::Task<Outcome> mount(std::shared_ptr<DiskBackend> backend, NTFSDisk disk, 
     const bool saidReadOnly =
         FailureAdvice::readOnlyCause(mounted.step.output, {}) != FailureAdvice::ReadOnlyCause::Unknown;
     if (!readOnly && (saidReadOnly || state.readOnly == true)) {
-        const QFuture<QByteArray> read = offloop::start(
+        auto read = offloop::start(
             [files = tools.files, file = directory + QStringLiteral("/hiberfil.sys")] { return files->read(file, 0, 8); },
             QByteArray());
-        const QByteArray hibernationFile = co_await read;
-        offloop::received();
+        const QByteArray hibernationFile = co_await read.answer;
+        read.received();
         co_await backend->takeDown(disk, directory);
         co_return Outcome{cameUpReadOnly(mounted.step, hibernationFile), changed};
     }

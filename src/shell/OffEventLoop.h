@@ -44,12 +44,27 @@ QThreadPool &blockingPool();
 // How long a probe of the file system or a device may take before its caller goes on without it.
 inline constexpr std::chrono::seconds kProbeLimit{10};
 
+// A probe under way: its answer, awaited on the calling thread, and the timer of its limit, which
+// goes as soon as the answer has been received, so no timer is left to wake the thread later.
+template <typename T>
+struct Probe {
+    QFuture<T> answer;
+    std::unique_ptr<QTimer> limit;
+
+    // Marks, for ThreadSanitizer, that the answer has been awaited, and ends the limit's timer.
+    void received()
+    {
+        takeOver(&answered);
+        limit.reset();
+    }
+};
+
 // `work()` on the blocking pool, or `fallback` once `limit` has passed without an answer (the
-// thread is left to finish, or to hang, on its own). The future is awaited on the calling thread,
+// thread is left to finish, or to hang, on its own). The answer is awaited on the calling thread,
 // which must run an event loop. (Started outside the awaiting coroutine, and awaited as a named
 // value: GCC 12 destroys a temporary in an awaited expression more than once.)
 template <typename T, typename Work>
-QFuture<T> start(Work work, T fallback, std::chrono::milliseconds limit = kProbeLimit)
+Probe<T> start(Work work, T fallback, std::chrono::milliseconds limit = kProbeLimit)
 {
     struct Answer {
         QPromise<T> promise;
@@ -65,21 +80,18 @@ QFuture<T> start(Work work, T fallback, std::chrono::milliseconds limit = kProbe
     };
     const auto answer = std::make_shared<Answer>();
     answer->promise.start();
-    QFuture<T> done = answer->promise.future();
+    Probe<T> probe{answer->promise.future(), std::make_unique<QTimer>()};
     QRunnable *task = QRunnable::create([answer, work = std::move(work)]() mutable {
         takeOver(&answered);
         answer->settle(work());
     });
     handOver(&answered);
     blockingPool().start(task); // the pool deletes the task once it has run
-    QTimer::singleShot(limit, [answer, fallback = std::move(fallback)]() mutable { answer->settle(std::move(fallback)); });
-    return done;
-}
-
-// Marks, for ThreadSanitizer, that a result of `start` has been awaited.
-inline void received()
-{
-    takeOver(&answered);
+    probe.limit->setSingleShot(true);
+    QObject::connect(probe.limit.get(), &QTimer::timeout,
+                     [answer, fallback = std::move(fallback)]() mutable { answer->settle(std::move(fallback)); });
+    probe.limit->start(limit);
+    return probe;
 }
 
 } // namespace offloop

@@ -243,10 +243,9 @@ QCoro::Task<> releaseDriveWith(std::shared_ptr<Context> context, NTFSDisk disk)
 
 QCoro::Task<bool> isDetachedWith(std::shared_ptr<Context> context, NTFSDisk disk)
 {
-    const QFuture<bool> probe =
-        offloop::start([files = context->files, device = disk.devicePath()] { return files->isDevice(device); }, true);
-    const bool present = co_await probe;
-    offloop::received();
+    auto probe = offloop::start([files = context->files, device = disk.devicePath()] { return files->isDevice(device); }, true);
+    const bool present = co_await probe.answer;
+    probe.received();
     if (present)
         co_return false;
     co_return !(co_await findBlock(context, disk.deviceNode));
@@ -260,22 +259,22 @@ QCoro::Task<> cleanUpWith(std::shared_ptr<Context> context, NTFSDisk disk)
     if (!disk.mountPoint || !UDisks2::isMountDirectoryOfTheService(*disk.mountPoint))
         co_return;
     const QString directory = *disk.mountPoint;
-    const QFuture<bool> removal = offloop::start(
+    auto removal = offloop::start(
         [files = context->files, directory] {
             return files->exists(directory) && !files->isMountPoint(directory) && QDir().rmdir(directory);
         },
         false);
-    co_await removal;
-    offloop::received();
+    co_await removal.answer;
+    removal.received();
 }
 
 QCoro::Task<QList<NTFSDisk>> discoverWith(std::shared_ptr<Context> context)
 {
     const QList<UDisks2::BlockObject> objects = co_await blockObjects(context);
     // The kernel's mount table, read off the event loop as every other look at the mounts is.
-    const QFuture<QHash<QString, MountState>> read = offloop::start([] { return mountStates(); }, QHash<QString, MountState>());
-    const QHash<QString, MountState> mounts = co_await read;
-    offloop::received();
+    auto read = offloop::start([] { return mountStates(); }, QHash<QString, MountState>());
+    const QHash<QString, MountState> mounts = co_await read.answer;
+    read.received();
     co_return ntfsDisks(objects, mounts);
 }
 
@@ -341,11 +340,11 @@ QCoro::Task<DiskBackend::Placed> UDisks2Backend::mount(NTFSDisk disk, QString, Q
 
 QCoro::Task<DiskBackend::MountState> UDisks2Backend::mountState(QString directory)
 {
-    const QFuture<MountState> read = offloop::start(
+    auto read = offloop::start(
         [directory] { return mountStateAt(directory); },
         MountState{std::nullopt, false, QStringLiteral("a driver that did not answer")});
-    const MountState state = co_await read;
-    offloop::received();
+    const MountState state = co_await read.answer;
+    read.received();
     co_return state;
 }
 
