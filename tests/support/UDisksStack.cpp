@@ -27,22 +27,15 @@ const QString kConnection = QStringLiteral("quorvel-udisks-stack");
 const char *const kPrograms[] = {"/usr/bin/dbus-daemon", "/usr/lib/polkit-1/polkitd", "/usr/libexec/udisks2/udisksd", "/usr/bin/udevadm", "/usr/sbin/useradd"};
 bool isolated = false;
 
-// The rule for `user`: every action answered with its allow_active default, as for a user at an
-// active local desktop (without logind nobody is, and polkit would answer allow_any), and the user
-// their own administrator.
+// The rule for `user` (support/udisks-stack.rules), with each action's allow_active default.
 QString polkitRule(const QString &user)
 {
     const std::string defaults = sh(R"(awk -F'"' '/<action id=/ {a = $2} /<allow_active>/ {v = $0; )"
                                     R"(gsub(/.*<allow_active>|<\/allow_active>.*/, "", v); printf "%s\"%s\": \"%s\"", s, a, v; )"
                                     R"(s = ", "}' /usr/share/polkit-1/actions/*.policy)").standardOutput;
-    return QStringLiteral(
-               "// A Quorvel test run's, for its throw-away account; removed when the run ends.\n"
-               "(function () {\n    var user = \"%1\", allowActive = {%2};\n"
-               "    polkit.addRule(function (action, subject) {\n"
-               "        return subject.user == user ? allowActive[action.id] || \"auth_admin\" : null; });\n"
-               "    polkit.addAdminRule(function (action, subject) {\n"
-               "        return subject.user == user ? [\"unix-user:\" + user] : null; });\n})();\n")
-        .arg(user, QString::fromStdString(defaults));
+    QFile rule(QStringLiteral(QUORVEL_TEST_SOURCE_DIR "/support/udisks-stack.rules"));
+    rule.open(QIODevice::ReadOnly);
+    return QString::fromUtf8(rule.readAll()).arg(user, QString::fromStdString(defaults));
 }
 
 } // namespace
@@ -102,12 +95,6 @@ void UDisksStack::start()
             m_made << path;
         step("mount -t tmpfs -o mode=0755 quorvel-udisks-stack " + path.toStdString());
     }
-    // Not the machine's bus configuration: that one changes user (which clears the parent-death
-    // signal that ends the bus with the test), forks and starts services on demand.
-    writeFile(*m_dir / "bus.conf",
-              "<busconfig><listen>unix:path=/run/dbus/system_bus_socket</listen><policy context=\"default\">"
-              "<allow user=\"*\"/><allow own=\"*\"/><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
-              "</policy></busconfig>");
     m_account = std::make_unique<TestAccount>(QStringLiteral("user"));
     m_other = std::make_unique<TestAccount>(QStringLiteral("other"));
     // The machine's polkit actions and the one of the build tree's privileged helper (pkexec
@@ -130,7 +117,7 @@ void UDisksStack::start()
     }
     step("udevadm control --reload"); // the machine's udevd has not read the rule above yet
     startDaemon(QStringLiteral("/usr/bin/dbus-daemon"),
-                {QStringLiteral("--nofork"), QStringLiteral("--config-file=") + QString::fromStdString(*m_dir / "bus.conf")},
+                {QStringLiteral("--nofork"), QStringLiteral("--config-file=" QUORVEL_TEST_SOURCE_DIR "/support/udisks-stack-bus.conf")},
                 [this] { return bus().isConnected(); });
     for (const auto &[path, name] : {std::pair{"/usr/lib/polkit-1/polkitd", "org.freedesktop.PolicyKit1"},
                                      std::pair{"/usr/libexec/udisks2/udisksd", "org.freedesktop.UDisks2"}})
