@@ -9,6 +9,7 @@
 #include "ui/toolkit/Symbols.h"
 
 #include <QApplication>
+#include <QPixmapCache>
 #include <QPointer>
 #include <QThreadPool>
 
@@ -30,6 +31,10 @@ int main(int argc, char **argv)
 
     // The scan's threads wait for the next scan without waking up: an idle tray item costs nothing.
     QThreadPool::globalInstance()->setExpiryTimeout(-1);
+    // Nor does the pixmap cache's housekeeping: its first entry (a card's shadow, say) sets a
+    // timer that wakes the application half a minute later. Nothing here is drawn often enough to
+    // gain from the cache; a limit of 0 keeps it empty.
+    QPixmapCache::setCacheLimit(0);
     Toolkit::applyApplicationLook();
     // The installed application icon; the drawn drive where the package's icon is not installed.
     QApplication::setWindowIcon(QIcon::fromTheme(AppInfo::iconName(), Toolkit::symbol(QStringLiteral("opticaldiscdrive.fill"))));
