@@ -161,19 +161,13 @@ QCoro::Task<QList<NTFSDisk>> discoverWith(std::weak_ptr<Context> weakContext)
 // counts as mounted.
 QCoro::Task<bool> isMountPoint(std::shared_ptr<FileProbe> files, QString directory)
 {
-    auto probe = offloop::start([files, directory] { return files->isMountPoint(directory); }, true);
-    const bool mounted = co_await probe.answer;
-    probe.received();
-    co_return mounted;
+    return offloop::run([files, directory] { return files->isMountPoint(directory); }, true);
 }
 
 // Whether a file or directory is at `path`, asked off the event loop.
 QCoro::Task<bool> exists(std::shared_ptr<FileProbe> files, QString path)
 {
-    auto probe = offloop::start([files, path] { return files->exists(path); }, false);
-    const bool found = co_await probe.answer;
-    probe.received();
-    co_return found;
+    return offloop::run([files, path] { return files->exists(path); }, false);
 }
 
 QCoro::Task<DiskBackend::Step> removeSystemMountWith(std::shared_ptr<Context> context, NTFSDisk disk)
@@ -192,13 +186,12 @@ QCoro::Task<DiskBackend::Placed> makeDirectoryWith(std::shared_ptr<Context> cont
     const QString &root = context->platform.mountRoot;
     int variant = 0;
     for (int unanswered = 0; variant < kMaxDirectoryVariants; ++variant) {
-        auto probe = offloop::start(
+        auto probe = offloop::run(
             [files = context->files, candidate = MountPaths::directory(root, disk, variant)] {
                 return std::optional(files->isMountPoint(candidate));
             },
             std::optional<bool>());
-        const std::optional<bool> mounted = co_await probe.answer;
-        probe.received();
+        const std::optional<bool> mounted = co_await probe;
         if (mounted == false)
             break;
         if (!mounted && ++unanswered == kMaxUnansweredDirectories)
@@ -225,9 +218,8 @@ QCoro::Task<DiskBackend::MountState> mountStateWith(std::shared_ptr<Context> con
     // ntfs-3g ran itself; the flags only where the system's read-only word is truthful.
     DiskBackend::MountState state;
     if (!context->platform.fuseMountsAreWritable) {
-        auto probe = offloop::start([files = context->files, directory] { return files->isWritableMount(directory); }, false);
-        state.readOnly = !co_await probe.answer;
-        probe.received();
+        auto probe = offloop::run([files = context->files, directory] { return files->isWritableMount(directory); }, false);
+        state.readOnly = !co_await probe;
     }
     co_return state;
 }
@@ -253,11 +245,10 @@ QCoro::Task<DiskBackend::Step> unmountWith(std::shared_ptr<Context> context, NTF
     if (platform.unmountKeepsDirectory && disk.mountPoint
         && MountPaths::isMountDirectoryFor(platform.mountRoot, disk, *disk.mountPoint)) {
         const QString directory = *disk.mountPoint;
-        auto probe = offloop::start(
+        auto probe = offloop::run(
             [files = context->files, directory] { return files->exists(directory) && !files->isMountPoint(directory); },
             false);
-        const bool leftBehind = co_await probe.answer;
-        probe.received();
+        const bool leftBehind = co_await probe;
         if (leftBehind)
             co_await context->runner->runPrivilegedAsync(MountPaths::rmdirLine(directory));
     }
@@ -315,9 +306,8 @@ bool DiskUtilityBackend::watchesChanges() const
 
 QCoro::Task<bool> DiskUtilityBackend::isDetached(NTFSDisk disk)
 {
-    auto probe = offloop::start([files = m_context->files, device = disk.devicePath()] { return files->isDevice(device); }, true);
-    const bool present = co_await probe.answer;
-    probe.received();
+    auto probe = offloop::run([files = m_context->files, device = disk.devicePath()] { return files->isDevice(device); }, true);
+    const bool present = co_await probe;
     co_return !present;
 }
 

@@ -132,11 +132,10 @@ QCoro::Task<Outcome> mount(std::shared_ptr<DiskBackend> backend, NTFSDisk disk, 
     const bool saidReadOnly =
         FailureAdvice::readOnlyCause(mounted.step.output, {}) != FailureAdvice::ReadOnlyCause::Unknown;
     if (!readOnly && (saidReadOnly || state.readOnly == true)) {
-        auto read = offloop::start(
+        auto read = offloop::run(
             [files = tools.files, file = directory + QStringLiteral("/hiberfil.sys")] { return files->read(file, 0, 8); },
             QByteArray());
-        const QByteArray hibernationFile = co_await read.answer;
-        read.received();
+        const QByteArray hibernationFile = co_await read;
         co_await backend->takeDown(disk, directory);
         co_return Outcome{cameUpReadOnly(mounted.step, hibernationFile), changed};
     }

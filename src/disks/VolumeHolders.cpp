@@ -232,9 +232,8 @@ QCoro::Task<Holders> of(const Platform &platform, CommandRunner &runner, QString
 {
     // The walk of /proc goes off the event loop: a process stuck on a hung mount can stall it.
     if (platform.processFilesLister.isEmpty()) {
-        auto walk = offloop::start([mountPoint] { return fromProc(mountPoint); }, Holders());
-        const Holders found = co_await walk.answer;
-        walk.received();
+        auto walk = offloop::run([mountPoint] { return fromProc(mountPoint); }, Holders());
+        const Holders found = co_await walk;
         co_return found;
     }
     // The lister fails when it finds nothing, and may warn about what it could not read: whatever

@@ -19,9 +19,8 @@ Answer said(const ShellResult &answer)
 QCoro::Task<Answer> isMarkedDirty(Platform platform, std::shared_ptr<CommandRunner> runner,
                                   std::shared_ptr<FileProbe> files, QString device)
 {
-    auto probe = offloop::start([files, device] { return NtfsVolume::isMarkedDirty(*files, device); }, std::optional<bool>());
-    const std::optional<bool> read = co_await probe.answer;
-    probe.received();
+    auto probe = offloop::run([files, device] { return NtfsVolume::isMarkedDirty(*files, device); }, std::optional<bool>());
+    const std::optional<bool> read = co_await probe;
     if (read || platform.volumeStateReader.isEmpty() || platform.elevation != Platform::Elevation::Pkexec)
         co_return Answer{read, std::nullopt};
     // Raw devices are the administrator's: the reader, run with the rights the desktop grants it,

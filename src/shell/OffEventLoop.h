@@ -3,6 +3,7 @@
 // Blocking work handed to a thread off the event loop, awaited with a time limit: a stat of a hung
 // FUSE mount, a read of a failing disk or a walk of /proc must never freeze the window or the tray.
 #include <QCoro/QCoroFuture>
+#include <QCoro/QCoroTask>
 #include <QFuture>
 #include <QPromise>
 #include <QRunnable>
@@ -44,27 +45,13 @@ QThreadPool &blockingPool();
 // How long a probe of the file system or a device may take before its caller goes on without it.
 inline constexpr std::chrono::seconds kProbeLimit{10};
 
-// A probe under way: its answer, awaited on the calling thread, and the timer of its limit, which
-// goes as soon as the answer has been received, so no timer is left to wake the thread later.
-template <typename T>
-struct Probe {
-    QFuture<T> answer;
-    std::unique_ptr<QTimer> limit;
-
-    // Marks, for ThreadSanitizer, that the answer has been awaited, and ends the limit's timer.
-    void received()
-    {
-        takeOver(&answered);
-        limit.reset();
-    }
-};
-
-// `work()` on the blocking pool, or `fallback` once `limit` has passed without an answer (the
-// thread is left to finish, or to hang, on its own). The answer is awaited on the calling thread,
-// which must run an event loop. (Started outside the awaiting coroutine, and awaited as a named
-// value: GCC 12 destroys a temporary in an awaited expression more than once.)
+// `work()` on the blocking pool, awaited on the calling thread (which must run an event loop), or
+// `fallback` once `limit` has passed without an answer (the thread is left to finish, or to hang,
+// on its own). The limit's timer belongs to this coroutine and goes with the answer, so nothing is
+// left to wake the thread later. (Awaited as a named task: GCC 12 destroys a temporary in an
+// awaited expression more than once.)
 template <typename T, typename Work>
-Probe<T> start(Work work, T fallback, std::chrono::milliseconds limit = kProbeLimit)
+QCoro::Task<T> run(Work work, T fallback, std::chrono::milliseconds limit = kProbeLimit)
 {
     struct Answer {
         QPromise<T> promise;
@@ -80,18 +67,20 @@ Probe<T> start(Work work, T fallback, std::chrono::milliseconds limit = kProbeLi
     };
     const auto answer = std::make_shared<Answer>();
     answer->promise.start();
-    Probe<T> probe{answer->promise.future(), std::make_unique<QTimer>()};
+    const QFuture<T> done = answer->promise.future();
     QRunnable *task = QRunnable::create([answer, work = std::move(work)]() mutable {
         takeOver(&answered);
         answer->settle(work());
     });
     handOver(&answered);
     blockingPool().start(task); // the pool deletes the task once it has run
-    probe.limit->setSingleShot(true);
-    QObject::connect(probe.limit.get(), &QTimer::timeout,
-                     [answer, fallback = std::move(fallback)]() mutable { answer->settle(std::move(fallback)); });
-    probe.limit->start(limit);
-    return probe;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, [answer, fallback = std::move(fallback)]() mutable { answer->settle(std::move(fallback)); });
+    timer.start(limit);
+    T value = co_await done;
+    takeOver(&answered);
+    co_return value;
 }
 
 } // namespace offloop

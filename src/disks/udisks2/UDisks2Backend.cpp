@@ -243,9 +243,8 @@ QCoro::Task<> releaseDriveWith(std::shared_ptr<Context> context, NTFSDisk disk)
 
 QCoro::Task<bool> isDetachedWith(std::shared_ptr<Context> context, NTFSDisk disk)
 {
-    auto probe = offloop::start([files = context->files, device = disk.devicePath()] { return files->isDevice(device); }, true);
-    const bool present = co_await probe.answer;
-    probe.received();
+    auto probe = offloop::run([files = context->files, device = disk.devicePath()] { return files->isDevice(device); }, true);
+    const bool present = co_await probe;
     if (present)
         co_return false;
     co_return !(co_await findBlock(context, disk.deviceNode));
@@ -259,22 +258,20 @@ QCoro::Task<> cleanUpWith(std::shared_ptr<Context> context, NTFSDisk disk)
     if (!disk.mountPoint || !UDisks2::isMountDirectoryOfTheService(*disk.mountPoint))
         co_return;
     const QString directory = *disk.mountPoint;
-    auto removal = offloop::start(
+    auto removal = offloop::run(
         [files = context->files, directory] {
             return files->exists(directory) && !files->isMountPoint(directory) && QDir().rmdir(directory);
         },
         false);
-    co_await removal.answer;
-    removal.received();
+    co_await removal;
 }
 
 QCoro::Task<QList<NTFSDisk>> discoverWith(std::shared_ptr<Context> context)
 {
     const QList<UDisks2::BlockObject> objects = co_await blockObjects(context);
     // The kernel's mount table, read off the event loop as every other look at the mounts is.
-    auto read = offloop::start([] { return mountStates(); }, QHash<QString, MountState>());
-    const QHash<QString, MountState> mounts = co_await read.answer;
-    read.received();
+    auto read = offloop::run([] { return mountStates(); }, QHash<QString, MountState>());
+    const QHash<QString, MountState> mounts = co_await read;
     co_return ntfsDisks(objects, mounts);
 }
 
@@ -340,12 +337,8 @@ QCoro::Task<DiskBackend::Placed> UDisks2Backend::mount(NTFSDisk disk, QString, Q
 
 QCoro::Task<DiskBackend::MountState> UDisks2Backend::mountState(QString directory)
 {
-    auto read = offloop::start(
-        [directory] { return mountStateAt(directory); },
-        MountState{std::nullopt, false, QStringLiteral("a driver that did not answer")});
-    const MountState state = co_await read.answer;
-    read.received();
-    co_return state;
+    return offloop::run([directory] { return mountStateAt(directory); },
+                        MountState{std::nullopt, false, QStringLiteral("a driver that did not answer")});
 }
 
 QCoro::Task<> UDisks2Backend::takeDown(NTFSDisk disk, QString directory)
