@@ -104,9 +104,10 @@ void QuorvelNTFSMountApp::offerMount(const NTFSDisk &disk)
                                       NotificationService::Action{Outcomes::mountReadWriteLabel(), [self = QPointer(this), disk] {
                                           if (!self)
                                               return;
-                                          self->m_dependencyChecker->checkDependencies();
-                                          self->m_diskActions->run(self->m_diskManager->listed(disk),
-                                                                   DiskActions::Command::MountReadWrite);
+                                          QCoro::connect(self->m_dependencyChecker->checkDependencies(), self.data(), [self, disk] {
+                                              self->m_diskActions->run(self->m_diskManager->listed(disk),
+                                                                       DiskActions::Command::MountReadWrite);
+                                          });
                                       }});
 }
 

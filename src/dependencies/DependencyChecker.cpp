@@ -1,9 +1,37 @@
 #include "dependencies/DependencyChecker.h"
+#include "shell/OffEventLoop.h"
+
+#include <QPointer>
 
 #include <pwd.h>
 #include <unistd.h>
 
 #include <utility>
+
+namespace {
+
+std::optional<QString> firstOf(const FileProbe &files, const QStringList &paths)
+{
+    for (const QString &path : paths)
+        if (files.exists(path))
+            return path;
+    return std::nullopt;
+}
+
+// What `platform`'s paths tell now, on the calling thread.
+DependencyStatus probe(const Platform &platform, const FileProbe &files)
+{
+    DependencyStatus found;
+    found.isHomebrewInstalled = firstOf(files, platform.homebrewPaths).has_value();
+    found.isFuseTInstalled = firstOf(files, platform.fuseMarkerPaths).has_value();
+    // Where the system's mount reaches ntfs-3g only through its helper (the disk service mounts
+    // that way), ntfs-3g without the helper counts as missing: the kernel's driver would answer.
+    if (platform.ntfs3gMountHelperPaths.isEmpty() || firstOf(files, platform.ntfs3gMountHelperPaths))
+        found.ntfs3gPath = firstOf(files, platform.ntfs3gPaths);
+    return found;
+}
+
+} // namespace
 
 DependencyChecker::DependencyChecker(Platform platform, std::shared_ptr<CommandRunner> runner,
                                      std::shared_ptr<FileProbe> files, QObject *parent)
@@ -13,7 +41,7 @@ DependencyChecker::DependencyChecker(Platform platform, std::shared_ptr<CommandR
     , m_files(std::move(files))
     , m_loginName(currentLoginName())
 {
-    checkDependencies();
+    setStatus(probe(m_platform, *m_files));
 }
 
 QString DependencyChecker::currentLoginName()
@@ -33,24 +61,21 @@ QString DependencyChecker::directoryPreparationLine(const QString &loginName)
         + QStringLiteral("':admin /opt/homebrew");
 }
 
-std::optional<QString> DependencyChecker::firstExisting(const QStringList &paths) const
+QCoro::Task<std::optional<QString>> DependencyChecker::firstExisting(QStringList paths) const
 {
-    for (const QString &path : paths)
-        if (m_files->exists(path))
-            return path;
-    return std::nullopt;
+    auto look = offloop::run([files = m_files, paths] { return firstOf(*files, paths); }, std::optional<QString>());
+    co_return co_await look;
 }
 
-void DependencyChecker::checkDependencies()
+QCoro::Task<> DependencyChecker::checkDependencies()
 {
-    DependencyStatus next;
-    next.isHomebrewInstalled = firstExisting(m_platform.homebrewPaths).has_value();
-    next.isFuseTInstalled = firstExisting(m_platform.fuseMarkerPaths).has_value();
-    // Where the system's mount reaches ntfs-3g only through its helper (the disk service mounts
-    // that way), ntfs-3g without the helper counts as missing: the kernel's driver would answer.
-    if (m_platform.ntfs3gMountHelperPaths.isEmpty() || firstExisting(m_platform.ntfs3gMountHelperPaths))
-        next.ntfs3gPath = firstExisting(m_platform.ntfs3gPaths);
-    setStatus(next);
+    QPointer<DependencyChecker> self(this);
+    const quint64 asked = ++m_checks;
+    // Copies of what the probe reads: the checker may be destroyed while it runs.
+    auto look = offloop::run([platform = m_platform, files = m_files] { return probe(platform, *files); }, m_status);
+    const DependencyStatus found = co_await look;
+    if (self && asked == m_checks)
+        setStatus(found);
 }
 
 const Platform::Words &DependencyChecker::words(const DependencyChecker *checker)
@@ -59,7 +84,7 @@ const Platform::Words &DependencyChecker::words(const DependencyChecker *checker
     return checker ? checker->platform().words : host;
 }
 
-std::optional<QString> DependencyChecker::findBrewPath() const
+QCoro::Task<std::optional<QString>> DependencyChecker::findBrewPath() const
 {
     return firstExisting(m_platform.homebrewPaths);
 }

@@ -14,7 +14,8 @@
 
 // Knows which prerequisites (Homebrew, the FUSE layer, ntfs-3g) are present, and installs or
 // removes them. Lives on the main thread; each property's change signal follows every
-// assignment, also when the value stays the same.
+// assignment, also when the value stays the same. Once the event loop runs, every look at a path
+// is made on a worker: a path may lie on a disk that hangs.
 class DependencyChecker : public QObject {
     Q_OBJECT
     Q_PROPERTY(DependencyStatus status READ status NOTIFY statusChanged)
@@ -25,7 +26,8 @@ class DependencyChecker : public QObject {
     Q_PROPERTY(QString setupInstructions READ setupInstructions CONSTANT)
 
 public:
-    // Runs checkDependencies once.
+    // Looks at the profile's paths once, here on the calling thread: made before the event loop
+    // starts, the application shows what is installed from its first frame.
     DependencyChecker(Platform platform, std::shared_ptr<CommandRunner> runner,
                       std::shared_ptr<FileProbe> files, QObject *parent = nullptr);
 
@@ -50,10 +52,11 @@ public:
     // The administrator line that creates the Homebrew prefix and hands it to `loginName`.
     static QString directoryPreparationLine(const QString &loginName);
 
-    // Probes the profile's paths and publishes one new status.
-    void checkDependencies();
+    // Probes the profile's paths off the event loop and publishes one new status: of checks that
+    // overlap, only the last asked for; a probe that runs out of time leaves the status as it was.
+    QCoro::Task<> checkDependencies();
     // The first Homebrew executable that exists now (regardless of the last check).
-    std::optional<QString> findBrewPath() const;
+    QCoro::Task<std::optional<QString>> findBrewPath() const;
 
     // Installs Homebrew when the last check found none, then the FUSE layer and ntfs-3g.
     // Both runs check the status again when they end, however they end. Neither starts while
@@ -74,7 +77,8 @@ private:
     QCoro::Task<> installSteps();
     QCoro::Task<> uninstallSteps();
 
-    std::optional<QString> firstExisting(const QStringList &paths) const;
+    // The first of `paths` that exists, looked for off the event loop; none when the look runs out of time.
+    QCoro::Task<std::optional<QString>> firstExisting(QStringList paths) const;
 
     void setStatus(const DependencyStatus &status);
     void setIsInstalling(bool value);
@@ -88,6 +92,7 @@ private:
     QString m_loginName;
 
     DependencyStatus m_status;
+    quint64 m_checks = 0; // checks asked for so far
     bool m_isInstalling = false;
     bool m_isUninstalling = false;
     QString m_installProgressMessage;

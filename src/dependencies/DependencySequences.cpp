@@ -62,8 +62,9 @@ QCoro::Task<> DependencyChecker::installDependencies()
     if (!self)
         co_return;
     // However far the steps got, the status shows what is there now.
-    checkDependencies();
-    setIsInstalling(false);
+    co_await checkDependencies();
+    if (self)
+        setIsInstalling(false);
 }
 
 QCoro::Task<> DependencyChecker::installSteps()
@@ -99,10 +100,14 @@ QCoro::Task<> DependencyChecker::installSteps()
             setInstallErrorMessage(installFailed(words.packageManager, QString()) + installed.output);
             co_return;
         }
-        checkDependencies();
+        co_await checkDependencies();
+        if (!self)
+            co_return;
     }
 
-    const std::optional<QString> brew = findBrewPath();
+    const std::optional<QString> brew = co_await findBrewPath();
+    if (!self)
+        co_return;
     if (!brew) {
         setInstallErrorMessage(missingAfterInstall(words.packageManager));
         co_return;
@@ -140,8 +145,9 @@ QCoro::Task<> DependencyChecker::uninstallDependencies()
     co_await uninstallSteps();
     if (!self)
         co_return;
-    checkDependencies();
-    setIsUninstalling(false);
+    co_await checkDependencies();
+    if (self)
+        setIsUninstalling(false);
 }
 
 QCoro::Task<> DependencyChecker::uninstallSteps()
@@ -156,22 +162,36 @@ QCoro::Task<> DependencyChecker::uninstallSteps()
     // ntfs-3g-mac goes first; its failure is logged and the run goes on. Where the package
     // manager may refuse (the Linux stand-in will not take this application's package along),
     // a refusal that leaves ntfs-3g ends the run, which is then no success.
-    if (const std::optional<QString> brew = findBrewPath()) {
+    const std::optional<QString> brew = co_await findBrewPath();
+    if (!self)
+        co_return;
+    if (brew) {
         setInstallProgressMessage(uninstalling(words.ntfs3g));
         const ShellResult removed =
             co_await runner->runAsync(CommandRunner::shellWord(*brew) + QStringLiteral(" uninstall ntfs-3g-mac"), {}, TimeLimit::Install);
         writeLogLine(QStringLiteral("ntfs-3g-mac uninstall result: ") + removed.output);
         if (!self)
             co_return;
-        if (!removed.isSuccess && m_platform.ntfs3gRemovalMayBeRefused && firstExisting(m_platform.ntfs3gPaths)) {
-            setInstallErrorMessage(uninstallFailed(words.ntfs3g) + removed.output);
-            co_return;
+        if (!removed.isSuccess && m_platform.ntfs3gRemovalMayBeRefused) {
+            const std::optional<QString> left = co_await firstExisting(m_platform.ntfs3gPaths);
+            if (!self)
+                co_return;
+            if (left) {
+                setInstallErrorMessage(uninstallFailed(words.ntfs3g) + removed.output);
+                co_return;
+            }
         }
     }
 
     // The FUSE layer's own uninstall script wins over Homebrew; of the two, only it can fail the run.
     const QString script = m_platform.fuseUninstallScript;
-    if (!script.isEmpty() && m_files->exists(script)) {
+    QStringList scripts;
+    if (!script.isEmpty())
+        scripts << script;
+    const std::optional<QString> scriptFound = co_await firstExisting(scripts);
+    if (!self)
+        co_return;
+    if (scriptFound) {
         setInstallProgressMessage(uninstallingWithPrompt(words.fuseLayer));
         // Quoted: the path holds a blank.
         const ShellResult removed = co_await runner->runPrivilegedAsync(QLatin1Char('"') + script + QLatin1Char('"'),
@@ -182,13 +202,18 @@ QCoro::Task<> DependencyChecker::uninstallSteps()
             setInstallErrorMessage(uninstallFailed(words.fuseLayer, QString()) + removed.output);
             co_return;
         }
-    } else if (const std::optional<QString> brew = findBrewPath()) {
-        setInstallProgressMessage(words.removingFuseLayer);
-        const ShellResult removed =
-            co_await runner->runAsync(CommandRunner::shellWord(*brew) + QStringLiteral(" uninstall --cask fuse-t"), {}, TimeLimit::Install);
-        writeLogLine(QStringLiteral("fuse-t brew uninstall result: ") + removed.output);
+    } else {
+        const std::optional<QString> brewNow = co_await findBrewPath();
         if (!self)
             co_return;
+        if (brewNow) {
+            setInstallProgressMessage(words.removingFuseLayer);
+            const ShellResult removed = co_await runner->runAsync(CommandRunner::shellWord(*brewNow) + QStringLiteral(" uninstall --cask fuse-t"),
+                                                                  {}, TimeLimit::Install);
+            writeLogLine(QStringLiteral("fuse-t brew uninstall result: ") + removed.output);
+            if (!self)
+                co_return;
+        }
     }
 
     setInstallProgressMessage(QStringLiteral("依存ツールのアンインストールが完了したよ！"));

@@ -164,7 +164,6 @@ void ContentView::updateMinimumSize()
 void ContentView::fullRefresh()
 {
     diskRefresh();
-    // Runs now, so it finishes before the scan above begins.
     m_dependencyChecker->checkDependencies();
 }
 

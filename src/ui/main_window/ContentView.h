@@ -49,7 +49,7 @@ public:
     // as the second button. Each command's end comes here; the gallery calls it for errors no
     // scripted machine makes.
     void report(const NTFSDisk &disk, Command command, const std::optional<DiskError> &error);
-    // Rescans (from the event loop) and re-tests the prerequisites (now).
+    // Rescans and re-tests the prerequisites, both from the event loop.
     void fullRefresh();
     // Rescans only.
     void diskRefresh();

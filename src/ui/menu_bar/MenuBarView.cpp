@@ -32,11 +32,15 @@ MenuBarView::MenuBarView(DiskManager *diskManager, DependencyChecker *dependency
     m_menu->setObjectName(QStringLiteral("menu-bar-menu"));
     for (auto changed : {&DiskManager::disksChanged, &DiskManager::isScanningChanged})
         connect(diskManager, changed, this, &MenuBarView::rebuild);
-    connect(dependencyChecker, &DependencyChecker::statusChanged, this, &MenuBarView::rebuild);
+    // Only a change the entries show rebuilds them, so that a check while the menu is open leaves it be.
+    connect(dependencyChecker, &DependencyChecker::statusChanged, this, [this](const DependencyStatus &status) {
+        if (status.isAllInstalled() != m_drawnCanMount)
+            rebuild();
+    });
     connect(diskActions, &DiskActions::runningChanged, this, &MenuBarView::rebuild);
     diskActions->setOnEnded([this](const DiskActions::Ended &ended) { notify(ended); });
-    // The window's setup or uninstall may have changed the prerequisites since. A check only
-    // tests paths, and the rebuild it causes comes before the menu is drawn.
+    // The window's setup or uninstall may have changed the prerequisites since; a change found
+    // rebuilds the open menu.
     connect(m_menu.get(), &QMenu::aboutToShow, this, [this] {
         if (m_dependencyChecker)
             m_dependencyChecker->checkDependencies();
@@ -71,13 +75,13 @@ void MenuBarView::rebuild()
     if (!m_diskManager || !m_dependencyChecker)
         return;
 
+    m_drawnCanMount = m_dependencyChecker->status().isAllInstalled();
     const QList<NTFSDisk> &disks = m_diskManager->disks();
     if (disks.isEmpty()) {
         addAction(m_menu.get(), QStringLiteral("検出されたNTFSドライブなし"), {})->setEnabled(false);
     } else {
-        const bool canMount = m_dependencyChecker->status().isAllInstalled();
         for (const NTFSDisk &disk : disks)
-            addDiskMenu(disk, canMount);
+            addDiskMenu(disk, m_drawnCanMount);
     }
     m_menu->addSeparator();
     addAction(m_menu.get(), QStringLiteral("ディスクを再スキャン"), [this] { rescan(); });

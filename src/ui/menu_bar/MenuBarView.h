@@ -61,4 +61,5 @@ private:
     std::unique_ptr<QMenu> m_menu;
     // Entries of the current build; they go once the event that replaced them is over.
     QList<QPointer<QObject>> m_entries;
+    bool m_drawnCanMount = false; // what the entries show of the prerequisites
 };
