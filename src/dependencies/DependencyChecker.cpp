@@ -18,7 +18,7 @@ std::optional<QString> firstOf(const FileProbe &files, const QStringList &paths)
     return std::nullopt;
 }
 
-// What `platform`'s paths tell now, on the calling thread.
+// What `platform`'s paths tell now.
 DependencyStatus probe(const Platform &platform, const FileProbe &files)
 {
     DependencyStatus found;
@@ -41,7 +41,7 @@ DependencyChecker::DependencyChecker(Platform platform, std::shared_ptr<CommandR
     , m_files(std::move(files))
     , m_loginName(currentLoginName())
 {
-    setStatus(probe(m_platform, *m_files));
+    checkDependencies();
 }
 
 QString DependencyChecker::currentLoginName()
@@ -92,6 +92,7 @@ QCoro::Task<std::optional<QString>> DependencyChecker::findBrewPath() const
 void DependencyChecker::setStatus(const DependencyStatus &status)
 {
     m_status = status;
+    m_isChecked = true;
     Q_EMIT statusChanged(m_status);
 }
 

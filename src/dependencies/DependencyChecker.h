@@ -14,8 +14,8 @@
 
 // Knows which prerequisites (Homebrew, the FUSE layer, ntfs-3g) are present, and installs or
 // removes them. Lives on the main thread; each property's change signal follows every
-// assignment, also when the value stays the same. Once the event loop runs, every look at a path
-// is made on a worker: a path may lie on a disk that hangs.
+// assignment, also when the value stays the same. Every look at a path is made on a worker: a
+// path may lie on a disk that hangs.
 class DependencyChecker : public QObject {
     Q_OBJECT
     Q_PROPERTY(DependencyStatus status READ status NOTIFY statusChanged)
@@ -26,8 +26,8 @@ class DependencyChecker : public QObject {
     Q_PROPERTY(QString setupInstructions READ setupInstructions CONSTANT)
 
 public:
-    // Looks at the profile's paths once, here on the calling thread: made before the event loop
-    // starts, the application shows what is installed from its first frame.
+    // Starts the first check. Until it has answered, the status says nothing is installed and
+    // isChecked is false.
     DependencyChecker(Platform platform, std::shared_ptr<CommandRunner> runner,
                       std::shared_ptr<FileProbe> files, QObject *parent = nullptr);
 
@@ -37,6 +37,8 @@ public:
     static const Platform::Words &words(const DependencyChecker *checker);
 
     DependencyStatus status() const { return m_status; }
+    // A check has published its status.
+    bool isChecked() const { return m_isChecked; }
     bool isInstalling() const { return m_isInstalling; }
     bool isUninstalling() const { return m_isUninstalling; }
     QString installProgressMessage() const { return m_installProgressMessage; }
@@ -93,6 +95,7 @@ private:
 
     DependencyStatus m_status;
     quint64 m_checks = 0; // checks asked for so far
+    bool m_isChecked = false;
     bool m_isInstalling = false;
     bool m_isUninstalling = false;
     QString m_installProgressMessage;

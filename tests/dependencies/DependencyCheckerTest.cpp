@@ -47,6 +47,7 @@ protected:
         runner = std::make_shared<ScriptedRunner>();
         runner->setAsyncDelay(std::chrono::milliseconds(1)); // so that a run is under way once started
         checker = std::make_unique<DependencyChecker>(platform, runner, files);
+        ASSERT_TRUE(testsupport::processEventsUntil([this] { return checker->isChecked(); }));
         checker->setLoginName("alice");
         events.clear();
         auto *c = checker.get();

@@ -4,6 +4,7 @@
 // tests: disk records for it, alerts and notifications as data, menu helpers, and the
 // application itself with its main window's content at hand.
 #include "app/QuorvelNTFSMountApp.h"
+#include "dependencies/DependencyChecker.h"
 #include "disks/DiskManager.h"
 #include "notifications/Notifications.h"
 #include "support/ScriptedMachine.h"
@@ -104,7 +105,10 @@ struct AppFixture : ::testing::Test {
             return contents.last().data();
         });
         waitForScan(machine, app->diskManager());
-        ASSERT_TRUE(processEventsUntil([&] { return view()->rows().size() == disks.size() && idle(); }));
+        ASSERT_TRUE(processEventsUntil([&] {
+            return view()->rows().size() == disks.size() && idle() && view()->dependencyChecker()->isChecked()
+                && app->dependencyChecker()->isChecked();
+        }));
     }
     void TearDown() override
     {

@@ -230,7 +230,8 @@ void ContentView::updateSections()
 
 void ContentView::updateWarningPanel()
 {
-    const bool needed = !m_dependencyChecker->status().isAllInstalled();
+    // Not before the first check has answered: the panel would flash up on every window opened.
+    const bool needed = m_dependencyChecker->isChecked() && !m_dependencyChecker->status().isAllInstalled();
     if (needed && !m_warning) {
         m_warning = new DependencyWarningView(m_dependencyChecker, this);
         m_root->insertWidget(2, m_warning); // below the first divider
