@@ -39,10 +39,13 @@ int main(int argc, char **argv)
     // The installed application icon; the drawn drive where the package's icon is not installed.
     QApplication::setWindowIcon(QIcon::fromTheme(AppInfo::iconName(), Toolkit::symbol(QStringLiteral("opticaldiscdrive.fill"))));
 
-    // The content of the open main window, if any (each opening builds a new one).
+    // The host's profile and disk service, decided once: asking the system bus again for each
+    // window opened would wait on it on the event loop. The content of the open main window, if
+    // any (each opening builds a new one, with models of its own).
+    const ModelEnvironment environment = ModelEnvironment::host();
     QPointer<ContentView> content;
-    QuorvelNTFSMountApp app(systemNotificationService(), ModelEnvironment::host(), [&content] {
-        content = new ContentView;
+    QuorvelNTFSMountApp app(systemNotificationService(), environment, [&content, &environment] {
+        content = new ContentView(environment);
         return static_cast<QWidget *>(content.data());
     });
     // As the tray menu's "open the main window" entry does.

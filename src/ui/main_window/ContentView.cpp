@@ -29,11 +29,6 @@ constexpr QSize kMinimumSize(550, 400);
 
 } // namespace
 
-ContentView::ContentView(QWidget *parent)
-    : ContentView(ModelEnvironment::host(), parent)
-{
-}
-
 ContentView::ContentView(const ModelEnvironment &environment, QWidget *parent)
     : QWidget(parent)
     , m_diskManager(new DiskManager(environment, this))

@@ -30,8 +30,7 @@ class QVBoxLayout;
 class ContentView : public QWidget {
     Q_OBJECT
 public:
-    // Models built on the host's profile, shell and file system.
-    explicit ContentView(QWidget *parent = nullptr);
+    // Models of its own, built on `environment`'s profile, shell, file system and disk service.
     explicit ContentView(const ModelEnvironment &environment, QWidget *parent = nullptr);
     ~ContentView() override;
 
