@@ -185,9 +185,7 @@ QCoro::Task<> DependencyChecker::uninstallSteps()
 
     // The FUSE layer's own uninstall script wins over Homebrew; of the two, only it can fail the run.
     const QString script = m_platform.fuseUninstallScript;
-    QStringList scripts;
-    if (!script.isEmpty())
-        scripts << script;
+    const QStringList scripts = script.isEmpty() ? QStringList() : QStringList{script};
     const std::optional<QString> scriptFound = co_await firstExisting(scripts);
     if (!self)
         co_return;
