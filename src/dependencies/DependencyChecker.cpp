@@ -63,7 +63,8 @@ QString DependencyChecker::directoryPreparationLine(const QString &loginName)
 
 QCoro::Task<std::optional<QString>> DependencyChecker::firstExisting(QStringList paths) const
 {
-    auto look = offloop::run([files = m_files, paths] { return firstOf(*files, paths); }, std::optional<QString>());
+    auto look = offloop::run(paths.join(QStringLiteral(", ")), [files = m_files, paths] { return firstOf(*files, paths); },
+                             std::optional<QString>());
     co_return co_await look;
 }
 
@@ -72,7 +73,8 @@ QCoro::Task<> DependencyChecker::checkDependencies()
     QPointer<DependencyChecker> self(this);
     const quint64 asked = ++m_checks;
     // Copies of what the probe reads: the checker may be destroyed while it runs.
-    auto look = offloop::run([platform = m_platform, files = m_files] { return probe(platform, *files); }, m_status);
+    auto look = offloop::run(QStringLiteral("the prerequisites' paths"),
+                             [platform = m_platform, files = m_files] { return probe(platform, *files); }, m_status);
     const DependencyStatus found = co_await look;
     if (self && asked == m_checks)
         setStatus(found);

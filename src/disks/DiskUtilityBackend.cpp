@@ -161,13 +161,13 @@ QCoro::Task<QList<NTFSDisk>> discoverWith(std::weak_ptr<Context> weakContext)
 // counts as mounted.
 QCoro::Task<bool> isMountPoint(std::shared_ptr<FileProbe> files, QString directory)
 {
-    return offloop::run([files, directory] { return files->isMountPoint(directory); }, true);
+    return offloop::run(directory, [files, directory] { return files->isMountPoint(directory); }, true);
 }
 
 // Whether a file or directory is at `path`, asked off the event loop.
 QCoro::Task<bool> exists(std::shared_ptr<FileProbe> files, QString path)
 {
-    return offloop::run([files, path] { return files->exists(path); }, false);
+    return offloop::run(path, [files, path] { return files->exists(path); }, false);
 }
 
 QCoro::Task<DiskBackend::Step> removeSystemMountWith(std::shared_ptr<Context> context, NTFSDisk disk)
@@ -186,10 +186,9 @@ QCoro::Task<DiskBackend::Placed> makeDirectoryWith(std::shared_ptr<Context> cont
     const QString &root = context->platform.mountRoot;
     int variant = 0;
     for (int unanswered = 0; variant < kMaxDirectoryVariants; ++variant) {
+        const QString candidate = MountPaths::directory(root, disk, variant);
         auto probe = offloop::run(
-            [files = context->files, candidate = MountPaths::directory(root, disk, variant)] {
-                return std::optional(files->isMountPoint(candidate));
-            },
+            candidate, [files = context->files, candidate] { return std::optional(files->isMountPoint(candidate)); },
             std::optional<bool>());
         const std::optional<bool> mounted = co_await probe;
         if (mounted == false)
@@ -218,7 +217,7 @@ QCoro::Task<DiskBackend::MountState> mountStateWith(std::shared_ptr<Context> con
     // ntfs-3g ran itself; the flags only where the system's read-only word is truthful.
     DiskBackend::MountState state;
     if (!context->platform.fuseMountsAreWritable) {
-        auto probe = offloop::run([files = context->files, directory] { return files->isWritableMount(directory); }, false);
+        auto probe = offloop::run(directory, [files = context->files, directory] { return files->isWritableMount(directory); }, false);
         state.readOnly = !co_await probe;
     }
     co_return state;
@@ -246,7 +245,7 @@ QCoro::Task<DiskBackend::Step> unmountWith(std::shared_ptr<Context> context, NTF
         && MountPaths::isMountDirectoryFor(platform.mountRoot, disk, *disk.mountPoint)) {
         const QString directory = *disk.mountPoint;
         auto probe = offloop::run(
-            [files = context->files, directory] { return files->exists(directory) && !files->isMountPoint(directory); },
+            directory, [files = context->files, directory] { return files->exists(directory) && !files->isMountPoint(directory); },
             false);
         const bool leftBehind = co_await probe;
         if (leftBehind)
@@ -306,7 +305,8 @@ bool DiskUtilityBackend::watchesChanges() const
 
 QCoro::Task<bool> DiskUtilityBackend::isDetached(NTFSDisk disk)
 {
-    auto probe = offloop::run([files = m_context->files, device = disk.devicePath()] { return files->isDevice(device); }, true);
+    auto probe = offloop::run(disk.devicePath(), [files = m_context->files, device = disk.devicePath()] { return files->isDevice(device); },
+                              true);
     const bool present = co_await probe;
     co_return !present;
 }

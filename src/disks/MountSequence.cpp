@@ -133,6 +133,7 @@ QCoro::Task<Outcome> mount(std::shared_ptr<DiskBackend> backend, NTFSDisk disk, 
         FailureAdvice::readOnlyCause(mounted.step.output, {}) != FailureAdvice::ReadOnlyCause::Unknown;
     if (!readOnly && (saidReadOnly || state.readOnly == true)) {
         auto read = offloop::run(
+            directory + QStringLiteral("/hiberfil.sys"),
             [files = tools.files, file = directory + QStringLiteral("/hiberfil.sys")] { return files->read(file, 0, 8); },
             QByteArray());
         const QByteArray hibernationFile = co_await read;

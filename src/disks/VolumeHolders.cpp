@@ -232,7 +232,7 @@ QCoro::Task<Holders> of(const Platform &platform, CommandRunner &runner, QString
 {
     // The walk of /proc goes off the event loop: a process stuck on a hung mount can stall it.
     if (platform.processFilesLister.isEmpty()) {
-        auto walk = offloop::run([mountPoint] { return fromProc(mountPoint); }, Holders());
+        auto walk = offloop::run(QStringLiteral("/proc"), [mountPoint] { return fromProc(mountPoint); }, Holders());
         const Holders found = co_await walk;
         co_return found;
     }

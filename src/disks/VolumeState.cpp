@@ -19,7 +19,7 @@ Answer said(const ShellResult &answer)
 QCoro::Task<Answer> isMarkedDirty(Platform platform, std::shared_ptr<CommandRunner> runner,
                                   std::shared_ptr<FileProbe> files, QString device)
 {
-    auto probe = offloop::run([files, device] { return NtfsVolume::isMarkedDirty(*files, device); }, std::optional<bool>());
+    auto probe = offloop::run(device, [files, device] { return NtfsVolume::isMarkedDirty(*files, device); }, std::optional<bool>());
     const std::optional<bool> read = co_await probe;
     if (read || platform.volumeStateReader.isEmpty() || platform.elevation != Platform::Elevation::Pkexec)
         co_return Answer{read, std::nullopt};

@@ -2,6 +2,8 @@
 
 // Blocking work handed to a thread off the event loop, awaited with a time limit: a stat of a hung
 // FUSE mount, a read of a failing disk or a walk of /proc must never freeze the window or the tray.
+#include "shell/Log.h"
+
 #include <QCoro/QCoroFuture>
 #include <QCoro/QCoroTask>
 #include <QFuture>
@@ -47,11 +49,12 @@ inline constexpr std::chrono::seconds kProbeLimit{10};
 
 // `work()` on the blocking pool, awaited on the calling thread (which must run an event loop), or
 // `fallback` once `limit` has passed without an answer (the thread is left to finish, or to hang,
-// on its own). The limit's timer belongs to this coroutine and goes with the answer, so nothing is
-// left to wake the thread later. (Awaited as a named task: GCC 12 destroys a temporary in an
-// awaited expression more than once.)
+// on its own). `what` names the path the work looks at, for the log line that tells of a missing
+// answer: the caller then acts on the cautious fallback, and the log says why. The limit's timer
+// belongs to this coroutine and goes with the answer, so nothing is left to wake the thread later.
+// (Awaited as a named task: GCC 12 destroys a temporary in an awaited expression more than once.)
 template <typename T, typename Work>
-QCoro::Task<T> run(Work work, T fallback, std::chrono::milliseconds limit = kProbeLimit)
+QCoro::Task<T> run(QString what, Work work, T fallback, std::chrono::milliseconds limit = kProbeLimit)
 {
     struct Answer {
         QPromise<T> promise;
@@ -76,7 +79,10 @@ QCoro::Task<T> run(Work work, T fallback, std::chrono::milliseconds limit = kPro
     blockingPool().start(task); // the pool deletes the task once it has run
     QTimer timer;
     timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, [answer, fallback = std::move(fallback)]() mutable { answer->settle(std::move(fallback)); });
+    QObject::connect(&timer, &QTimer::timeout, [answer, fallback = std::move(fallback), what, limit]() mutable {
+        writeLogLine(QStringLiteral("No answer within %1 s from %2; going on without it").arg(double(limit.count()) / 1000).arg(what));
+        answer->settle(std::move(fallback));
+    });
     timer.start(limit);
     T value = co_await done;
     takeOver(&answered);

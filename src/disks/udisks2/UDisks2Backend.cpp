@@ -243,7 +243,8 @@ QCoro::Task<> releaseDriveWith(std::shared_ptr<Context> context, NTFSDisk disk)
 
 QCoro::Task<bool> isDetachedWith(std::shared_ptr<Context> context, NTFSDisk disk)
 {
-    auto probe = offloop::run([files = context->files, device = disk.devicePath()] { return files->isDevice(device); }, true);
+    auto probe = offloop::run(disk.devicePath(), [files = context->files, device = disk.devicePath()] { return files->isDevice(device); },
+                              true);
     const bool present = co_await probe;
     if (present)
         co_return false;
@@ -259,7 +260,7 @@ QCoro::Task<> cleanUpWith(std::shared_ptr<Context> context, NTFSDisk disk)
         co_return;
     const QString directory = *disk.mountPoint;
     auto removal = offloop::run(
-        [files = context->files, directory] {
+        directory, [files = context->files, directory] {
             return files->exists(directory) && !files->isMountPoint(directory) && QDir().rmdir(directory);
         },
         false);
@@ -270,7 +271,7 @@ QCoro::Task<QList<NTFSDisk>> discoverWith(std::shared_ptr<Context> context)
 {
     const QList<UDisks2::BlockObject> objects = co_await blockObjects(context);
     // The kernel's mount table, read off the event loop as every other look at the mounts is.
-    auto read = offloop::run([] { return mountStates(); }, QHash<QString, MountState>());
+    auto read = offloop::run(QStringLiteral("/proc/self/mountinfo"), [] { return mountStates(); }, QHash<QString, MountState>());
     const QHash<QString, MountState> mounts = co_await read;
     co_return ntfsDisks(objects, mounts);
 }
@@ -337,7 +338,7 @@ QCoro::Task<DiskBackend::Placed> UDisks2Backend::mount(NTFSDisk disk, QString, Q
 
 QCoro::Task<DiskBackend::MountState> UDisks2Backend::mountState(QString directory)
 {
-    return offloop::run([directory] { return mountStateAt(directory); },
+    return offloop::run(directory, [directory] { return mountStateAt(directory); },
                         MountState{std::nullopt, false, QStringLiteral("a driver that did not answer")});
 }
 
