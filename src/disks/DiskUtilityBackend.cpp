@@ -278,16 +278,13 @@ DiskUtilityBackend::DiskUtilityBackend(Platform platform, std::shared_ptr<Comman
         auto *devices = new QFileSystemWatcher({profile.deviceDirectory}, this);
         connect(devices, &QFileSystemWatcher::directoryChanged, this, &DiskBackend::changed);
     }
-    // The mount table reports a change as an exceptional condition on its open file.
+    // The kernel's mount table reports a change as an exceptional condition on its open file, and
+    // the poll that sees it takes it: nothing is read here (the scan reads the table off the event
+    // loop).
     auto *mountTable = new QFile(profile.mountTableFile, this);
     if (!profile.mountTableFile.isEmpty() && mountTable->open(QIODevice::ReadOnly)) {
-        mountTable->readAll();
         auto *notifier = new QSocketNotifier(mountTable->handle(), QSocketNotifier::Exception, mountTable);
-        connect(notifier, &QSocketNotifier::activated, this, [this, mountTable] {
-            mountTable->seek(0); // read again, or the next change is not reported
-            mountTable->readAll();
-            Q_EMIT changed();
-        });
+        connect(notifier, &QSocketNotifier::activated, this, &DiskBackend::changed);
     }
 }
 
