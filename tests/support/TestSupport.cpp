@@ -1,10 +1,8 @@
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -28,18 +26,6 @@ QString realDeviceSkipReason()
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool), {"/usr/sbin", "/sbin", "/usr/bin", "/bin"}).isEmpty())
             return QStringLiteral("%1 is not installed").arg(QString::fromLatin1(tool));
     return QString();
-}
-
-bool processEventsUntil(const std::function<bool()> &condition, int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::usleep(200);
-    }
-    return true;
 }
 
 void expectBusyNamingHolders(const std::optional<DiskError> &error, qint64 childPid)

@@ -6,6 +6,7 @@
 
 #include <QCoro/QCoroTask>
 #include <QString>
+#include <QtCore/qtestsupport_core.h>
 
 #include <functional>
 #include <optional>
@@ -26,9 +27,12 @@ T await(QCoro::Task<T> &&task)
     return QCoro::waitFor(std::move(task));
 }
 
-// Runs the event loop until `condition` holds; false when it still does not after `timeoutMs`
-// (a safety net against hangs, not a timing check).
-bool processEventsUntil(const std::function<bool()> &condition, int timeoutMs = 20000);
+// Runs the event loop (and deletes what was deleted later) until `condition` holds; false when it
+// still does not after `timeoutMs`: a safety net against hangs, not a timing check.
+inline bool processEventsUntil(const std::function<bool()> &condition, int timeoutMs = 20000)
+{
+    return QTest::qWaitFor(condition, timeoutMs);
+}
 
 // An unmount of a busy volume that failed as both backends fail it: code 4, the system's words
 // saying busy, the holders named (the `sleep` child `childPid` and this process) and the retry offered.
