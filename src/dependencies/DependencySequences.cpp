@@ -159,9 +159,10 @@ QCoro::Task<> DependencyChecker::uninstallSteps()
     setInstallErrorMessage(QString());
     setInstallProgressMessage(QStringLiteral("アンインストールを開始するよ..."));
 
-    // ntfs-3g-mac goes first; its failure is logged and the run goes on. Where the package
-    // manager may refuse (the Linux stand-in will not take this application's package along),
-    // a refusal that leaves ntfs-3g ends the run, which is then no success.
+    // Homebrew is looked for once: the run removes neither it nor its place. ntfs-3g-mac goes
+    // first; its failure is logged and the run goes on. Where the package manager may refuse (the
+    // Linux stand-in will not take this application's package along), a refusal that leaves
+    // ntfs-3g ends the run, which is then no success.
     const std::optional<QString> brew = co_await findBrewPath();
     if (!self)
         co_return;
@@ -200,18 +201,13 @@ QCoro::Task<> DependencyChecker::uninstallSteps()
             setInstallErrorMessage(uninstallFailed(words.fuseLayer, QString()) + removed.output);
             co_return;
         }
-    } else {
-        const std::optional<QString> brewNow = co_await findBrewPath();
+    } else if (brew) {
+        setInstallProgressMessage(words.removingFuseLayer);
+        const ShellResult removed =
+            co_await runner->runAsync(CommandRunner::shellWord(*brew) + QStringLiteral(" uninstall --cask fuse-t"), {}, TimeLimit::Install);
+        writeLogLine(QStringLiteral("fuse-t brew uninstall result: ") + removed.output);
         if (!self)
             co_return;
-        if (brewNow) {
-            setInstallProgressMessage(words.removingFuseLayer);
-            const ShellResult removed = co_await runner->runAsync(CommandRunner::shellWord(*brewNow) + QStringLiteral(" uninstall --cask fuse-t"),
-                                                                  {}, TimeLimit::Install);
-            writeLogLine(QStringLiteral("fuse-t brew uninstall result: ") + removed.output);
-            if (!self)
-                co_return;
-        }
     }
 
     setInstallProgressMessage(QStringLiteral("依存ツールのアンインストールが完了したよ！"));
