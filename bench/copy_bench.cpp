@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -344,13 +345,20 @@ int main(int argc, char **argv)
                                         std::pair{"model-standins", Way::ModelStandins},
                                         std::pair{"udisksctl", Way::Udisksctl}, std::pair{"ext4", Way::Ext4}}) {
             benchmark::RegisterBenchmark((std::string("BM_Copy/") + name).c_str(), BM_Copy, way)
-                ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1)->Repetitions(3)
+                ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1)->Repetitions(5)
                 ->ReportAggregatesOnly(true);
             benchmark::RegisterBenchmark((std::string("BM_SmallFiles/") + name).c_str(), BM_SmallFiles, way)
-                ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1)->Repetitions(3)
+                ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1)->Repetitions(5)
                 ->ReportAggregatesOnly(true);
         }
-        benchmark::Initialize(&argc, argv);
+        // The ways' rounds in a random order instead of one way after another, so that a slow
+        // spell of the host (this disk's speed swings twofold between minutes on a VM) falls on
+        // every way alike and the ratios compare rounds run side by side.
+        std::vector<char *> args(argv, argv + argc);
+        char interleaved[] = "--benchmark_enable_random_interleaving=true";
+        args.insert(args.begin() + 1, interleaved);
+        int count = int(args.size());
+        benchmark::Initialize(&count, args.data());
         benchmark::RunSpecifiedBenchmarks();
         benchmark::Shutdown();
     } catch (const std::exception &error) {
